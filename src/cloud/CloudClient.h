@@ -1,0 +1,117 @@
+#pragma once
+
+#include "cloud/CloudConfig.h"
+#include "cloud/CloudError.h"
+#include "cloud/CloudRequest.h"
+#include "cloud/CloudSession.h"
+
+#include <QDateTime>
+#include <QJsonObject>
+#include <QList>
+#include <QObject>
+#include <QPointer>
+#include <QString>
+#include <QUrl>
+#include <qcorotask.h>
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <utility>
+
+class QNetworkAccessManager;
+class QNetworkReply;
+
+namespace tallybrook {
+
+class SessionStore;
+
+using QueryItems = QList<std::pair<QString, QString>>;
+
+// The one way the desk talks to the backend (Auth and REST) and to the website's invite service. Lives on
+// the GUI thread; every wait on the network suspends a coroutine instead of blocking.
+class CloudClient final : public QObject {
+    Q_OBJECT
+    Q_PROPERTY(bool isSignedIn READ isSignedIn NOTIFY sessionChanged)
+    Q_PROPERTY(bool isRefreshing READ isRefreshing NOTIFY refreshingChanged)
+
+public:
+    using Clock = std::function<QDateTime()>;
+
+    // Restores the stored session at once, without asking the server; an expired one is renewed by the
+    // first authorised call.
+    CloudClient(QNetworkAccessManager &http, SessionStore &store, CloudConfig config, Clock clock = {},
+                QObject *parent = nullptr);
+    ~CloudClient() override;
+    Q_DISABLE_COPY_MOVE(CloudClient)
+
+    [[nodiscard]] const std::optional<CloudSession> &session() const { return m_session; }
+    [[nodiscard]] bool isSignedIn() const { return m_session.has_value(); }
+    [[nodiscard]] bool isRefreshing() const { return m_refresh != nullptr; }
+    [[nodiscard]] const CloudConfig &config() const { return m_config; }
+    [[nodiscard]] QNetworkAccessManager &http() const { return m_http; }
+    [[nodiscard]] QDateTime now() const;
+
+    // URL composition.
+    [[nodiscard]] QUrl authURL(const QString &path) const;
+    [[nodiscard]] QUrl restURL(const QString &path) const;
+    [[nodiscard]] QUrl websiteURL(const QString &path) const;
+    // The REST URL with its query in the given order; a "+" reaches the server as "%2B", not as a space.
+    [[nodiscard]] QUrl restRequestURL(const QString &table, const QueryItems &items) const;
+
+    // The three kinds of request, each with its time-out and headers in order.
+    [[nodiscard]] CloudRequest publicAuthRequest(const QUrl &url) const;
+    [[nodiscard]] CloudRequest authorizedRequestWith(const QUrl &url, const QString &accessToken) const;
+    [[nodiscard]] CloudRequest signOutNotice(const QString &accessToken) const;
+    // An authorised request after making sure the token is good for another minute.
+    QCoro::Task<CloudRequest> authorizedRequest(QUrl url);
+
+    // Sends the request and returns the answer whatever its status; fails only with a network error.
+    QCoro::Task<CloudResponse> send(CloudRequest request);
+    // An authorised call to the backend: a 2xx answer, or a CloudError. A 401 ends the session.
+    QCoro::Task<CloudResponse> perform(CloudRequest request);
+    // A call to the website's invite service: a 401 fails with signedOut but keeps the session.
+    QCoro::Task<void> performWebsite(CloudRequest request);
+
+    // A session whose access token is good for at least another 60 seconds. Concurrent callers share one
+    // refresh; the caller that started it stores the new session.
+    QCoro::Task<CloudSession> validSession();
+
+    // Account operations.
+    QCoro::Task<void> signInAccount(QString email, QString password);
+    // The new session when the account is usable at once; nothing when it waits for email confirmation.
+    QCoro::Task<std::optional<CloudSession>> signUp(QString email, QString password, QString name);
+    QCoro::Task<void> sendPasswordReset(QString email);
+    QCoro::Task<void> changePassword(QString newPassword);
+    // Ends the session here at once; the server is told in the background and may never hear of it.
+    void signOutAccount();
+    QCoro::Task<void> deleteAccount();
+    QCoro::Task<CloudSession> refreshSession(CloudSession session);
+
+    // Spaces and tabs at both ends go; line breaks stay.
+    [[nodiscard]] static QString trimmingBlanks(const QString &text);
+
+Q_SIGNALS:
+    void sessionChanged();
+    void refreshingChanged();
+
+private:
+    class RefreshFlight;
+
+    QCoro::Task<CloudSession> tokenGrant(QString grantType, QJsonObject body);
+    QCoro::Task<CloudSession> runRefresh(CloudSession stale);
+    // Stores first, then sets: the persisted item always follows the session.
+    void adoptSession(std::optional<CloudSession> session);
+
+    QNetworkAccessManager &m_http;
+    SessionStore &m_store;
+    CloudConfig m_config;
+    Clock m_clock;
+    std::optional<CloudSession> m_session;
+    std::shared_ptr<RefreshFlight> m_refresh;
+    QList<QPointer<QNetworkReply>> m_inFlight;
+    // Coroutines resumed after the client is gone must not touch it.
+    std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);
+};
+
+} // namespace tallybrook

@@ -1,0 +1,42 @@
+#pragma once
+
+#include "cloud/SessionStore.h"
+#include "platform/Keyring.h"
+
+#include <QString>
+
+#include <chrono>
+#include <optional>
+
+namespace tallybrook {
+
+// The session in the desktop keyring under (service, account). When the desktop has no keyring, it lives
+// in an owner-only file instead (`fallbackFile`), written atomically.
+class KeychainSessionStore final : public SessionStore {
+public:
+    enum class Backend { Probe, Keyring, File };
+
+    KeychainSessionStore(QString service, QString account, QString fallbackFile,
+                         Backend backend = Backend::Probe,
+                         std::chrono::milliseconds timeout = std::chrono::seconds(5));
+    Q_DISABLE_COPY_MOVE(KeychainSessionStore)
+
+    [[nodiscard]] std::optional<CloudSession> load() override;
+    void save(const std::optional<CloudSession> &session) override;
+
+    [[nodiscard]] bool usesKeyring() const { return m_usesKeyring; }
+    [[nodiscard]] const QString &service() const { return m_keyring.service(); }
+    [[nodiscard]] const QString &account() const { return m_keyring.account(); }
+    [[nodiscard]] const QString &fallbackFile() const { return m_fallbackFile; }
+
+    // "<application id>.session" in the keyring, "session.json" in the application's config folder.
+    [[nodiscard]] static QString defaultService();
+    [[nodiscard]] static QString defaultFallbackFile();
+
+private:
+    platform::KeyringItem m_keyring;
+    QString m_fallbackFile;
+    bool m_usesKeyring = false;
+};
+
+} // namespace tallybrook

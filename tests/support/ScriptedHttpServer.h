@@ -1,0 +1,114 @@
+#pragma once
+
+#include <QByteArray>
+#include <QByteArrayView>
+#include <QList>
+#include <QObject>
+#include <QQueue>
+#include <QUrl>
+
+#include <chrono>
+#include <functional>
+#include <map>
+#include <memory>
+#include <utility>
+
+class QTcpServer;
+class QTcpSocket;
+
+namespace tallybrook::testing {
+
+using HeaderList = QList<std::pair<QByteArray, QByteArray>>;
+
+// One request as it arrived on the wire. Nothing is decoded or normalised, so that tests can
+// assert on exactly what the client sent.
+struct RecordedRequest {
+    QByteArray method;
+    QByteArray path;     // still percent-encoded, without the query
+    QByteArray rawQuery; // exactly as sent after '?', empty if none
+    HeaderList headers;  // in arrival order, names as sent, values without surrounding blanks
+    QByteArray body;     // de-chunked if it came chunked
+    int connection = 0;  // serial number of the TCP connection it came on, from 1
+
+    // Value of the first header with this name, compared case-insensitively; empty if absent.
+    [[nodiscard]] QByteArray header(QByteArrayView name) const;
+    [[nodiscard]] bool hasHeader(QByteArrayView name) const;
+};
+
+struct ScriptedAnswer {
+    enum class Action {
+        Answer,
+        Hang, // never answer; the connection stays open until the client or server gives up
+        // Close the connection without sending a byte. Qt's client then resends the request once on
+        // a new connection, even a POST, so script this twice for the client to see the failure.
+        DropBeforeAnswer,
+        DropMidBody, // send the headers with the full Content-Length, half the body, then close
+    };
+
+    int status = 200;
+    HeaderList headers; // Content-Length is always computed by the server
+    QByteArray body;
+    std::chrono::milliseconds delay{0}; // applies to every action
+    Action action = Action::Answer;
+
+    [[nodiscard]] static ScriptedAnswer json(int status, QByteArray body, HeaderList extraHeaders = {});
+    [[nodiscard]] static ScriptedAnswer hang();
+    [[nodiscard]] static ScriptedAnswer drop();
+    [[nodiscard]] static ScriptedAnswer dropMidBody(int status, QByteArray body);
+
+    [[nodiscard]] ScriptedAnswer delayedBy(std::chrono::milliseconds by) const;
+};
+
+// A loopback HTTP/1.1 server on an OS-chosen port that records every request and answers from a
+// script: queued answers first, then the handler, else 500 {"message":"no scripted answer"}.
+// Keep-alive, pipelining and parallel connections are supported.
+class ScriptedHttpServer final : public QObject {
+    Q_OBJECT
+    Q_DISABLE_COPY_MOVE(ScriptedHttpServer)
+
+public:
+    using Handler = std::function<ScriptedAnswer(const RecordedRequest &)>;
+
+    explicit ScriptedHttpServer(QObject *parent = nullptr);
+    ~ScriptedHttpServer() override;
+
+    [[nodiscard]] QUrl baseUrl() const;
+    [[nodiscard]] quint16 port() const;
+
+    void enqueue(ScriptedAnswer answer);
+    void setHandler(Handler handler);
+    [[nodiscard]] int pendingAnswerCount() const;
+
+    [[nodiscard]] QList<RecordedRequest> requests() const;
+    [[nodiscard]] int requestCount() const;
+    void clearRequests();
+    // Runs the event loop until at least `count` requests have been recorded.
+    [[nodiscard]] bool waitForRequests(int count, int timeoutMs = 5000);
+
+    // Connections currently open, whether idle, answering or hanging.
+    [[nodiscard]] int openConnectionCount() const;
+
+Q_SIGNALS:
+    // After the request is recorded and its answer chosen, before the answer is sent.
+    void requestReceived();
+
+private:
+    struct Connection;
+
+    void acceptConnections();
+    void readFrom(int connectionId);
+    void serveBuffered(int connectionId);
+    void carryOut(int connectionId, const ScriptedAnswer &answer, bool headRequest, bool closeAfter);
+    void forget(int connectionId);
+    [[nodiscard]] Connection *find(int connectionId) const;
+    [[nodiscard]] ScriptedAnswer nextAnswerFor(const RecordedRequest &request);
+
+    QTcpServer *m_listener = nullptr;
+    std::map<int, std::unique_ptr<Connection>> m_connections;
+    int m_lastConnectionId = 0;
+    QQueue<ScriptedAnswer> m_queue;
+    Handler m_handler;
+    QList<RecordedRequest> m_requests;
+};
+
+} // namespace tallybrook::testing
