@@ -1,6 +1,7 @@
-#include "CloudTestKit.h"
+#include "support/FakeSessionStore.h"
 #include "cloud/CloudClient.h"
 #include "support/ScriptedHttpServer.h"
+#include "support/TaskOutcome.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>

@@ -1,5 +1,5 @@
 #include "support/ScriptedHttpServer.h"
-#include "support/Watchdog.h"
+#include "support/TaskOutcome.h"
 
 #include <QElapsedTimer>
 #include <QHostAddress>

@@ -1,17 +1,12 @@
 #pragma once
 
-#include "cloud/CloudClient.h"
-#include "cloud/SessionStore.h"
 #include "records/DeskError.h"
-#include "records/Uuid.h"
 
-#include <QJsonDocument>
-#include <QJsonObject>
-#include <QList>
 #include <QTest>
-#include <QUuid>
+#include <QtGlobal>
 #include <qcorotask.h>
 
+#include <chrono>
 #include <exception>
 #include <memory>
 #include <optional>
@@ -19,30 +14,6 @@
 #include <variant>
 
 namespace tallybrook::testing {
-
-// Remembers every save together with what the client's session was at that moment, so tests can check
-// that the stored item always moves first.
-class FakeSessionStore final : public SessionStore {
-public:
-    struct Save {
-        std::optional<CloudSession> saved;
-        std::optional<CloudSession> clientSessionAtSave;
-    };
-
-    std::optional<CloudSession> load() override {
-        ++loads;
-        return stored;
-    }
-    void save(const std::optional<CloudSession> &session) override {
-        saves.append({session, client ? client->session() : std::nullopt});
-        stored = session;
-    }
-
-    std::optional<CloudSession> stored;
-    QList<Save> saves;
-    int loads = 0;
-    const CloudClient *client = nullptr;
-};
 
 // What a finished task gave: its value or the text of what it threw.
 template<class T>
@@ -113,19 +84,25 @@ Outcome<T> awaitTask(QCoro::Task<T> task, int timeoutMs = 10'000) {
     return *outcome;
 }
 
-inline QByteArray tokenAnswer(const QString &access, const QString &refresh, int expiresIn, const QUuid &user,
-                              const std::optional<QString> &email = QStringLiteral("desk@example.com")) {
-    QJsonObject userObject{{QStringLiteral("id"), uuidLower(user)},
-                           {QStringLiteral("aud"), QStringLiteral("authenticated")}};
-    if (email) {
-        userObject.insert(QStringLiteral("email"), *email);
+// Runs a coroutine to its end on the event loop and hands back its value; rethrows what it threw. Gives up
+// after `timeout` (empty result, or false for Task<void>), so a coroutine never resumed fails its test
+// instead of stalling the run; the abandoned task keeps its state alive and may still finish later.
+template<class T>
+[[nodiscard]] auto runTask(QCoro::Task<T> task,
+                           std::chrono::milliseconds timeout = std::chrono::seconds{10}) {
+    auto outcome = start(std::move(task));
+    (void)QTest::qWaitFor([&] { return outcome->finished; }, int(timeout.count()));
+    if (outcome->failure) {
+        std::rethrow_exception(outcome->failure);
     }
-    return QJsonDocument(QJsonObject{{QStringLiteral("access_token"), access},
-                                     {QStringLiteral("token_type"), QStringLiteral("bearer")},
-                                     {QStringLiteral("expires_in"), expiresIn},
-                                     {QStringLiteral("refresh_token"), refresh},
-                                     {QStringLiteral("user"), userObject}})
-        .toJson(QJsonDocument::Compact);
+    if (!outcome->finished) {
+        qWarning("runTask: the task did not finish within %lld ms", static_cast<long long>(timeout.count()));
+    }
+    if constexpr (std::is_void_v<T>) {
+        return outcome->value.has_value();
+    } else {
+        return std::move(outcome->value);
+    }
 }
 
 } // namespace tallybrook::testing
