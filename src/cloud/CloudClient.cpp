@@ -22,7 +22,6 @@ namespace {
 
 // No answer the desk expects comes near this; anything larger is a fault, not data.
 constexpr qint64 maximumAnswerSize = 64LL * 1024 * 1024;
-constexpr const char *abortedByUs = "tallybrook.aborted";
 constexpr const char *answerTooLarge = "tallybrook.tooLarge";
 
 const QByteArray contentTypeHeader = QByteArrayLiteral("Content-Type");
@@ -87,8 +86,8 @@ QString transportFailureText(const QNetworkReply &reply) {
         return u"The request timed out."_s;
     case QNetworkReply::OperationCanceledError:
         // Qt cancels a request whose transfer time-out ran out.
-        return reply.property(abortedByUs).toBool() ? u"The request was cancelled."_s
-                                                    : u"The request timed out."_s;
+        return reply.property(RequestScope::abortedMark).toBool() ? u"The request was cancelled."_s
+                                                                  : u"The request timed out."_s;
     case QNetworkReply::SslHandshakeFailedError:
         return QStringLiteral(
             "An SSL error has occurred and a secure connection to the server cannot be made.");
@@ -161,12 +160,7 @@ CloudClient::CloudClient(QNetworkAccessManager &http, SessionStore &store, Cloud
 
 CloudClient::~CloudClient() {
     *m_alive = false;
-    for (const auto &reply : std::as_const(m_inFlight)) {
-        if (reply) {
-            reply->setProperty(abortedByUs, true);
-            reply->abort();
-        }
-    }
+    m_inFlight.abort();
 }
 
 QDateTime CloudClient::now() const {
@@ -223,6 +217,9 @@ QCoro::Task<CloudRequest> CloudClient::authorizedRequest(QUrl url) {
 }
 
 QCoro::Task<CloudResponse> CloudClient::send(CloudRequest request) {
+    if (request.scope && request.scope->isAborted()) {
+        throw CloudError::network(u"The request was cancelled."_s);
+    }
     std::unique_ptr<QNetworkReply, DeleteLater> reply(
         m_http.sendCustomRequest(networkRequest(request), request.method, request.body));
     QNetworkReply *raw = reply.get();
@@ -232,8 +229,10 @@ QCoro::Task<CloudResponse> CloudClient::send(CloudRequest request) {
             raw->abort();
         }
     });
-    m_inFlight.removeAll(nullptr);
-    m_inFlight.append(raw);
+    m_inFlight.track(raw);
+    if (request.scope) {
+        request.scope->track(raw);
+    }
 
     co_await raw;
 

@@ -4,6 +4,11 @@
 #include "cloud/CloudError.h"
 #include "cloud/CloudRequest.h"
 #include "cloud/CloudSession.h"
+#include "cloud/VisitorQuery.h"
+#include "records/DeskCounts.h"
+#include "records/InviteRecords.h"
+#include "records/SetupRecords.h"
+#include "records/VisitorRecords.h"
 
 #include <QDateTime>
 #include <QJsonObject>
@@ -11,7 +16,9 @@
 #include <QObject>
 #include <QPointer>
 #include <QString>
+#include <QTimeZone>
 #include <QUrl>
+#include <QUuid>
 #include <qcorotask.h>
 
 #include <functional>
@@ -88,6 +95,38 @@ public:
     QCoro::Task<void> deleteAccount();
     QCoro::Task<CloudSession> refreshSession(CloudSession session);
 
+    // The visitor log. Every read is newest first (ties broken by id, so paging never skips or repeats a row)
+    // and scoped by the server to the signed-in account.
+    QCoro::Task<QList<VisitorRow>> fetchVisitors(QueryItems items);
+    // At most `onSiteLimit` visitors without a sign-out time.
+    QCoro::Task<QList<VisitorRow>> onSiteVisitors();
+    QCoro::Task<QList<VisitorRow>> visitorPage(VisitorQuery query, int limit, int offset);
+    // Every matching row, in pages of `exportPageSize`; one failing page fails the whole call.
+    QCoro::Task<QList<VisitorRow>> allVisitors(VisitorQuery query);
+    // An exact count from the Content-Range header; never downloads the rows.
+    QCoro::Task<int> countVisitors(QueryItems items, std::shared_ptr<RequestScope> scope = {});
+    // Today's, on-site and this week's counts, the three asked at once. Weeks start on Sunday.
+    QCoro::Task<DeskCounts> deskCounts(QDateTime now, QTimeZone zone = QTimeZone::systemTimeZone());
+    QCoro::Task<VisitorRow> insertVisitor(NewVisitor visitor);
+    // Keeps an earlier sign-out time (from a kiosk, say); a visitor signed out already is not an error.
+    QCoro::Task<void> signOutVisitor(QUuid id, QDateTime at);
+
+    // The account's setup and invites.
+    QCoro::Task<std::optional<KioskSettings>> loadKioskSettings();
+    QCoro::Task<std::optional<NotificationSettings>> loadNotificationSettings();
+    QCoro::Task<QList<Invite>> loadInvites(bool pendingOnly, int limit);
+    QCoro::Task<void> deleteInvite(QUuid id);
+    QCoro::Task<void> markInviteUsed(QUuid id, QDateTime at);
+    // Through the website, which also sends the invitation email.
+    QCoro::Task<void> createInvite(NewInvite invite);
+    QCoro::Task<void> resendInvite(QUuid id);
+
+    static constexpr int onSiteLimit = 500;
+    static constexpr int exportPageSize = 1000;
+
+    // The total after the last "/" of a Content-Range header ("0-0/57" -> 57); 0 when there is none.
+    [[nodiscard]] static int totalFromContentRange(const QByteArray &contentRange);
+
     // Spaces and tabs at both ends go; line breaks stay.
     [[nodiscard]] static QString trimmingBlanks(const QString &text);
 
@@ -98,6 +137,11 @@ Q_SIGNALS:
 private:
     class RefreshFlight;
 
+    // An authorised REST call: the token made fresh, the extra headers after the standard three.
+    QCoro::Task<CloudResponse> restCall(QByteArray method, QString table, QueryItems items,
+                                        HeaderList extra = {}, QByteArray body = {},
+                                        std::shared_ptr<RequestScope> scope = {});
+    QCoro::Task<void> websiteCall(QString path, QByteArray body);
     QCoro::Task<CloudSession> tokenGrant(QString grantType, QJsonObject body);
     QCoro::Task<CloudSession> runRefresh(CloudSession stale);
     // Stores first, then sets: the persisted item always follows the session.
@@ -109,7 +153,8 @@ private:
     Clock m_clock;
     std::optional<CloudSession> m_session;
     std::shared_ptr<RefreshFlight> m_refresh;
-    QList<QPointer<QNetworkReply>> m_inFlight;
+    // Everything still running; aborted when the client goes away.
+    RequestScope m_inFlight;
     // Coroutines resumed after the client is gone must not touch it.
     std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);
 };

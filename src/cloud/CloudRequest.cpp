@@ -1,5 +1,7 @@
 #include "cloud/CloudRequest.h"
 
+#include <QNetworkReply>
+
 namespace tallybrook {
 
 namespace {
@@ -23,6 +25,22 @@ void CloudRequest::setHeader(const QByteArray &name, const QByteArray &value) {
         }
     }
     headers.append({name, value});
+}
+
+void RequestScope::track(QNetworkReply *reply) {
+    m_replies.removeIf(
+        [](const QPointer<QNetworkReply> &tracked) { return tracked.isNull() || tracked->isFinished(); });
+    m_replies.append(reply);
+}
+
+void RequestScope::abort() {
+    m_aborted = true;
+    for (const auto &reply : std::exchange(m_replies, {})) {
+        if (reply && !reply->isFinished()) {
+            reply->setProperty(abortedMark, true);
+            reply->abort();
+        }
+    }
 }
 
 QByteArray CloudRequest::header(QByteArrayView name) const {

@@ -2,12 +2,33 @@
 
 #include <QByteArray>
 #include <QList>
+#include <QPointer>
 #include <QUrl>
 
 #include <chrono>
+#include <memory>
 #include <utility>
 
+class QNetworkReply;
+
 namespace tallybrook {
+
+// Requests that end together: aborting the scope aborts every reply still running in it, and a request sent
+// in an aborted scope fails at once. Used to cancel the rest of an operation when one part of it fails, and
+// everything a client still has running when it goes away.
+class RequestScope final {
+public:
+    void track(QNetworkReply *reply);
+    void abort();
+    [[nodiscard]] bool isAborted() const { return m_aborted; }
+
+    // Set on a reply this desk aborted itself, to tell that from a time-out.
+    static constexpr const char *abortedMark = "tallybrook.aborted";
+
+private:
+    bool m_aborted = false;
+    QList<QPointer<QNetworkReply>> m_replies;
+};
 
 using HeaderList = QList<std::pair<QByteArray, QByteArray>>;
 
@@ -18,6 +39,8 @@ struct CloudRequest {
     HeaderList headers;
     QByteArray body;
     std::chrono::milliseconds timeout{30'000};
+    // Optional: the group this request is cancelled with.
+    std::shared_ptr<RequestScope> scope;
 
     // Replaces a header of the same name (case-insensitive) in place, or appends it.
     void setHeader(const QByteArray &name, const QByteArray &value);

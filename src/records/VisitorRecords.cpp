@@ -51,8 +51,8 @@ VisitorRow VisitorRow::fromJson(const QJsonValue &jsonValue) {
 
 QJsonObject NewVisitor::toJson() const {
     return {
-        {u"owner_id"_s, uuidUpper(ownerId)},
-        {u"device_record_id"_s, deviceRecordId},
+        {u"owner_id"_s, uuidUpper(ownerID)},
+        {u"device_record_id"_s, deviceRecordID},
         {u"visitor_name"_s, visitorName},
         {u"host_name"_s, hostName ? QJsonValue(*hostName) : QJsonValue(QJsonValue::Null)},
         {u"answers"_s, answersJson(answers)},

@@ -49,8 +49,8 @@ struct VisitorRow {
 
 // The insert body for a visitor signing in at this desk.
 struct NewVisitor {
-    QUuid ownerId;
-    QString deviceRecordId;
+    QUuid ownerID;
+    QString deviceRecordID;
     QString visitorName;
     std::optional<QString> hostName; // written as null when absent
     QList<VisitorAnswer> answers;

@@ -1,5 +1,5 @@
-#include "support/FakeSessionStore.h"
 #include "cloud/CloudClient.h"
+#include "support/CloudFixture.h"
 #include "support/ScriptedHttpServer.h"
 #include "support/TaskOutcome.h"
 
@@ -18,7 +18,6 @@ using Kind = CloudError::Kind;
 
 namespace {
 
-const QString publishableKey = u"sb_publishable_test_key_0000000000000000000000"_s;
 const QUuid userA = QUuid(u"6f1c2a8e-3b4d-4e5f-9a0b-1c2d3e4f5a6b"_s);
 const QUuid userB = QUuid(u"0a1b2c3d-4e5f-4061-8728-394a5b6c7d8e"_s);
 
@@ -84,69 +83,30 @@ private Q_SLOTS:
     void unreachableServer();
 
 private:
-    CloudConfig config() const;
-    void makeClient(std::optional<CloudSession> stored = std::nullopt);
-    CloudSession sessionExpiringIn(int seconds, const QUuid &user = userA, const QString &tag = u"1"_s) const;
-    [[nodiscard]] int requestsTo(const QByteArray &pathSuffix) const;
+    void makeClient(std::optional<CloudSession> stored = std::nullopt) { m_f->makeClient(std::move(stored)); }
+    [[nodiscard]] CloudSession sessionExpiringIn(int seconds, const QUuid &user = userA,
+                                                 const QString &tag = u"1"_s) const {
+        return m_f->sessionExpiringIn(seconds, user, tag);
+    }
 
-    std::unique_ptr<ScriptedHttpServer> m_server;
-    std::unique_ptr<QNetworkAccessManager> m_http;
-    std::unique_ptr<FakeSessionStore> m_store;
-    std::unique_ptr<CloudClient> m_client;
-    QDateTime m_now;
+    std::optional<CloudFixture> m_f;
 };
 
 void TestCloudClient::init() {
-    m_server = std::make_unique<ScriptedHttpServer>();
-    m_http = std::make_unique<QNetworkAccessManager>();
-    m_store = std::make_unique<FakeSessionStore>();
-    m_now = QDateTime(QDate(2025, 3, 4), QTime(9, 5), Qt::UTC);
+    m_f.emplace();
 }
 
 void TestCloudClient::cleanup() {
-    m_client.reset();
-    m_store.reset();
-    m_http.reset();
-    m_server.reset();
-}
-
-CloudConfig TestCloudClient::config() const {
-    CloudConfig config;
-    config.backendURL = m_server->baseUrl();
-    config.websiteURL = appendingPath(m_server->baseUrl(), u"site"_s);
-    config.publishableKey = publishableKey;
-    config.publicAuthTimeout = std::chrono::milliseconds(1500);
-    config.authorizedTimeout = std::chrono::milliseconds(1500);
-    config.signOutTimeout = std::chrono::milliseconds(1500);
-    return config;
-}
-
-void TestCloudClient::makeClient(std::optional<CloudSession> stored) {
-    m_store->stored = std::move(stored);
-    m_client = std::make_unique<CloudClient>(*m_http, *m_store, config(), [this] { return m_now; });
-    m_store->client = m_client.get();
-}
-
-CloudSession TestCloudClient::sessionExpiringIn(int seconds, const QUuid &user, const QString &tag) const {
-    return CloudSession{u"access-"_s + tag, u"refresh-"_s + tag, m_now.addSecs(seconds), user,
-                        u"desk@example.com"_s};
-}
-
-int TestCloudClient::requestsTo(const QByteArray &pathSuffix) const {
-    int count = 0;
-    for (const auto &request : m_server->requests()) {
-        count += request.path.endsWith(pathSuffix) ? 1 : 0;
-    }
-    return count;
+    m_f.reset();
 }
 
 void TestCloudClient::restoresTheStoredSessionWithoutAsking() {
     const CloudSession expired = sessionExpiringIn(-3600);
     makeClient(expired);
-    QCOMPARE(m_store->loads, 1);
-    QVERIFY(m_client->isSignedIn());
-    QCOMPARE(*m_client->session(), expired);
-    QCOMPARE(m_server->requestCount(), 0);
+    QCOMPARE(m_f->store->loads, 1);
+    QVERIFY(m_f->client->isSignedIn());
+    QCOMPARE(*m_f->client->session(), expired);
+    QCOMPARE(m_f->server->requestCount(), 0);
 }
 
 void TestCloudClient::composesURLs_data() {
@@ -179,40 +139,40 @@ void TestCloudClient::composesURLs() {
     QFETCH(QueryItems, items);
     QFETCH(QByteArray, expectedPathAndQuery);
     makeClient(sessionExpiringIn(3600));
-    const QUrl url = m_client->restRequestURL(table, items);
+    const QUrl url = m_f->client->restRequestURL(table, items);
     QCOMPARE(url.toEncoded(QUrl::RemoveScheme | QUrl::RemoveAuthority), expectedPathAndQuery);
 
     // What the URL says is what reaches the server, byte for byte.
-    m_server->enqueue(ScriptedAnswer::json(200, "[]"));
-    CloudRequest request = m_client->authorizedRequestWith(url, u"token"_s);
-    const auto outcome = awaitTask(m_client->perform(request));
+    m_f->server->enqueue(ScriptedAnswer::json(200, "[]"));
+    CloudRequest request = m_f->client->authorizedRequestWith(url, u"token"_s);
+    const auto outcome = awaitTask(m_f->client->perform(request));
     QVERIFY2(outcome.succeeded(), qPrintable(outcome.errorText()));
-    const RecordedRequest seen = m_server->requests().constLast();
+    const RecordedRequest seen = m_f->server->requests().constLast();
     QCOMPARE(seen.path + (seen.rawQuery.isEmpty() ? QByteArray() : '?' + seen.rawQuery),
              expectedPathAndQuery);
 }
 
 void TestCloudClient::requestKindsCarryTheirHeadersInOrder() {
     makeClient(sessionExpiringIn(3600));
-    QCOMPARE(m_client->authURL(u"token"_s).path(), u"/auth/v1/token"_s);
-    QCOMPARE(m_client->websiteURL(u"api/invites"_s).path(), u"/site/api/invites"_s);
+    QCOMPARE(m_f->client->authURL(u"token"_s).path(), u"/auth/v1/token"_s);
+    QCOMPARE(m_f->client->websiteURL(u"api/invites"_s).path(), u"/site/api/invites"_s);
 
     // Authorised request, then the sign-out notice.
-    m_server->enqueue(ScriptedAnswer::json(200, "{}"));
-    const auto changed = awaitTask(m_client->changePassword(u"new secret"_s));
+    m_f->server->enqueue(ScriptedAnswer::json(200, "{}"));
+    const auto changed = awaitTask(m_f->client->changePassword(u"new secret"_s));
     QVERIFY2(changed.succeeded(), qPrintable(changed.errorText()));
-    const RecordedRequest authorised = m_server->requests().constLast();
+    const RecordedRequest authorised = m_f->server->requests().constLast();
     QCOMPARE(authorised.method, QByteArray("PUT"));
     QCOMPARE(orderOf(authorised, {"Content-Type", "apikey", "Authorization"}),
              (QList<QByteArray>{"Content-Type", "apikey", "Authorization"}));
     QCOMPARE(headerOf(authorised, "Content-Type"), QByteArray("application/json"));
-    QCOMPARE(headerOf(authorised, "apikey"), publishableKey.toUtf8());
+    QCOMPARE(headerOf(authorised, "apikey"), testPublishableKey.toUtf8());
     QCOMPARE(headerOf(authorised, "Authorization"), QByteArray("Bearer access-1"));
 
-    m_server->enqueue(ScriptedAnswer::json(204, {}));
-    m_client->signOutAccount();
-    QVERIFY(m_server->waitForRequests(2));
-    const RecordedRequest notice = m_server->requests().constLast();
+    m_f->server->enqueue(ScriptedAnswer::json(204, {}));
+    m_f->client->signOutAccount();
+    QVERIFY(m_f->server->waitForRequests(2));
+    const RecordedRequest notice = m_f->server->requests().constLast();
     QCOMPARE(notice.method, QByteArray("POST"));
     QCOMPARE(notice.path, QByteArray("/auth/v1/logout"));
     QCOMPARE(orderOf(notice, {"Content-Type", "apikey", "Authorization"}),
@@ -220,10 +180,10 @@ void TestCloudClient::requestKindsCarryTheirHeadersInOrder() {
     QVERIFY(notice.body.isEmpty());
 
     // Public auth request.
-    m_server->enqueue(ScriptedAnswer::json(200, tokenAnswer(u"a2"_s, u"r2"_s, 3600, userA)));
-    const auto signedIn = awaitTask(m_client->signInAccount(u"desk@example.com"_s, u"pw"_s));
+    m_f->server->enqueue(ScriptedAnswer::json(200, tokenAnswer(u"a2"_s, u"r2"_s, 3600, userA)));
+    const auto signedIn = awaitTask(m_f->client->signInAccount(u"desk@example.com"_s, u"pw"_s));
     QVERIFY2(signedIn.succeeded(), qPrintable(signedIn.errorText()));
-    const RecordedRequest grant = m_server->requests().constLast();
+    const RecordedRequest grant = m_f->server->requests().constLast();
     QCOMPARE(grant.path, QByteArray("/auth/v1/token"));
     QCOMPARE(grant.rawQuery, QByteArray("grant_type=password"));
     QCOMPARE(orderOf(grant, {"Content-Type", "apikey", "Authorization"}),
@@ -243,36 +203,36 @@ void TestCloudClient::refreshesOnlyWithinAMinuteOfExpiry() {
     QFETCH(int, secondsLeft);
     QFETCH(bool, refreshes);
     makeClient(sessionExpiringIn(secondsLeft));
-    m_server->setHandler([](const RecordedRequest &request) {
+    m_f->server->setHandler([](const RecordedRequest &request) {
         if (request.path.endsWith("/token")) {
             return ScriptedAnswer::json(200, tokenAnswer(u"access-2"_s, u"refresh-2"_s, 3600, userA));
         }
         return ScriptedAnswer::json(200, "[]");
     });
 
-    const auto request = awaitTask(m_client->authorizedRequest(m_client->restURL(u"visitors"_s)));
+    const auto request = awaitTask(m_f->client->authorizedRequest(m_f->client->restURL(u"visitors"_s)));
     QVERIFY2(request.succeeded(), qPrintable(request.errorText()));
-    QCOMPARE(requestsTo("/token"), refreshes ? 1 : 0);
+    QCOMPARE(m_f->requestsTo("/token"), refreshes ? 1 : 0);
     QCOMPARE(request.value->header("Authorization"),
              refreshes ? QByteArray("Bearer access-2") : QByteArray("Bearer access-1"));
     if (refreshes) {
-        const RecordedRequest grant = m_server->requests().constFirst();
+        const RecordedRequest grant = m_f->server->requests().constFirst();
         QCOMPARE(grant.rawQuery, QByteArray("grant_type=refresh_token"));
         QCOMPARE(bodyObject(grant), (QJsonObject{{u"refresh_token"_s, u"refresh-1"_s}}));
-        QCOMPARE(m_client->session()->accessToken, u"access-2"_s);
-        QCOMPARE(m_client->session()->expiresAt, m_now.addSecs(3600));
-        QCOMPARE(m_store->saves.size(), 1);
+        QCOMPARE(m_f->client->session()->accessToken, u"access-2"_s);
+        QCOMPARE(m_f->client->session()->expiresAt, m_f->now.addSecs(3600));
+        QCOMPARE(m_f->store->saves.size(), 1);
         // Stored while the old session was still the client's.
-        QCOMPARE(m_store->saves[0].clientSessionAtSave->accessToken, u"access-1"_s);
-        QCOMPARE(m_store->saves[0].saved->accessToken, u"access-2"_s);
+        QCOMPARE(m_f->store->saves[0].clientSessionAtSave->accessToken, u"access-1"_s);
+        QCOMPARE(m_f->store->saves[0].saved->accessToken, u"access-2"_s);
     } else {
-        QVERIFY(m_store->saves.isEmpty());
+        QVERIFY(m_f->store->saves.isEmpty());
     }
 }
 
 void TestCloudClient::concurrentCallersShareOneRefresh() {
     makeClient(sessionExpiringIn(10));
-    m_server->setHandler([](const RecordedRequest &request) {
+    m_f->server->setHandler([](const RecordedRequest &request) {
         if (request.path.endsWith("/token")) {
             auto answer = ScriptedAnswer::json(200, tokenAnswer(u"access-2"_s, u"refresh-2"_s, 3600, userA));
             answer.delay = std::chrono::milliseconds(150);
@@ -280,21 +240,21 @@ void TestCloudClient::concurrentCallersShareOneRefresh() {
         }
         return ScriptedAnswer::json(200, "[]");
     });
-    QSignalSpy refreshing(m_client.get(), &CloudClient::refreshingChanged);
+    QSignalSpy refreshing(m_f->client.get(), &CloudClient::refreshingChanged);
 
-    const auto first = start(m_client->validSession());
-    const auto second = start(m_client->validSession());
-    const auto third = start(m_client->validSession());
-    QVERIFY(m_client->isRefreshing());
+    const auto first = start(m_f->client->validSession());
+    const auto second = start(m_f->client->validSession());
+    const auto third = start(m_f->client->validSession());
+    QVERIFY(m_f->client->isRefreshing());
     QTRY_VERIFY(first->finished && second->finished && third->finished);
 
-    QCOMPARE(requestsTo("/token"), 1);
+    QCOMPARE(m_f->requestsTo("/token"), 1);
     for (const auto &outcome : {first, second, third}) {
         QVERIFY2(outcome->succeeded(), qPrintable(outcome->errorText()));
         QCOMPARE(outcome->value->accessToken, u"access-2"_s);
     }
-    QCOMPARE(m_store->saves.size(), 1);
-    QVERIFY(!m_client->isRefreshing());
+    QCOMPARE(m_f->store->saves.size(), 1);
+    QVERIFY(!m_f->client->isRefreshing());
     QCOMPARE(refreshing.size(), 2);
 }
 
@@ -304,17 +264,17 @@ void TestCloudClient::joinersShareARefusedRefresh() {
         400,
         R"({"code":400,"error_code":"refresh_token_not_found","msg":"Invalid Refresh Token: Refresh Token Not Found"})");
     refused.delay = std::chrono::milliseconds(150);
-    m_server->enqueue(refused);
+    m_f->server->enqueue(refused);
 
-    const auto first = start(m_client->validSession());
-    const auto second = start(m_client->validSession());
+    const auto first = start(m_f->client->validSession());
+    const auto second = start(m_f->client->validSession());
     QTRY_VERIFY(first->finished && second->finished);
-    QCOMPARE(requestsTo("/token"), 1);
+    QCOMPARE(m_f->requestsTo("/token"), 1);
     for (const auto &outcome : {first, second}) {
         QCOMPARE(outcome->error<CloudError>()->kind(), Kind::SignedOut);
         QCOMPARE(outcome->errorText(), u"Your session ended. Please sign in again."_s);
     }
-    QCOMPARE(m_store->saves.size(), 1);
+    QCOMPARE(m_f->store->saves.size(), 1);
 }
 
 void TestCloudClient::refusedRefreshSignsOut_data() {
@@ -334,20 +294,20 @@ void TestCloudClient::refusedRefreshSignsOut() {
     QFETCH(QString, text);
     const CloudSession stale = sessionExpiringIn(30);
     makeClient(stale);
-    QSignalSpy changed(m_client.get(), &CloudClient::sessionChanged);
-    m_server->enqueue(ScriptedAnswer::json(status, "<html>no</html>"));
+    QSignalSpy changed(m_f->client.get(), &CloudClient::sessionChanged);
+    m_f->server->enqueue(ScriptedAnswer::json(status, "<html>no</html>"));
 
-    const auto outcome = awaitTask(m_client->validSession());
+    const auto outcome = awaitTask(m_f->client->validSession());
     QCOMPARE(outcome.errorText(), text);
-    QCOMPARE(m_client->isSignedIn(), !signsOut);
+    QCOMPARE(m_f->client->isSignedIn(), !signsOut);
     if (signsOut) {
-        QCOMPARE(m_store->saves.size(), 1);
-        QVERIFY(!m_store->saves[0].saved);
-        QCOMPARE(m_store->saves[0].clientSessionAtSave, std::optional(stale));
+        QCOMPARE(m_f->store->saves.size(), 1);
+        QVERIFY(!m_f->store->saves[0].saved);
+        QCOMPARE(m_f->store->saves[0].clientSessionAtSave, std::optional(stale));
         QCOMPARE(changed.size(), 1);
     } else {
-        QVERIFY(m_store->saves.isEmpty());
-        QCOMPARE(*m_client->session(), stale);
+        QVERIFY(m_f->store->saves.isEmpty());
+        QCOMPARE(*m_f->client->session(), stale);
     }
 }
 
@@ -355,84 +315,86 @@ void TestCloudClient::refreshWithoutNetworkKeepsTheSession() {
     const CloudSession stale = sessionExpiringIn(5);
     makeClient(stale);
     // Qt resends once on a fresh connection after a drop before any answer.
-    m_server->enqueue(ScriptedAnswer::drop());
-    m_server->enqueue(ScriptedAnswer::drop());
-    const auto outcome = awaitTask(m_client->validSession());
+    m_f->server->enqueue(ScriptedAnswer::drop());
+    m_f->server->enqueue(ScriptedAnswer::drop());
+    const auto outcome = awaitTask(m_f->client->validSession());
     QCOMPARE(outcome.error<CloudError>()->kind(), Kind::Network);
     QVERIFY(!outcome.errorText().isEmpty());
-    QCOMPARE(*m_client->session(), stale);
-    QVERIFY(m_store->saves.isEmpty());
-    QVERIFY(!m_client->isRefreshing());
+    QCOMPARE(*m_f->client->session(), stale);
+    QVERIFY(m_f->store->saves.isEmpty());
+    QVERIFY(!m_f->client->isRefreshing());
 
     // A later call tries again.
-    m_server->enqueue(ScriptedAnswer::json(200, tokenAnswer(u"access-2"_s, u"refresh-2"_s, 3600, userA)));
-    const auto again = awaitTask(m_client->validSession());
+    m_f->server->enqueue(ScriptedAnswer::json(200, tokenAnswer(u"access-2"_s, u"refresh-2"_s, 3600, userA)));
+    const auto again = awaitTask(m_f->client->validSession());
     QVERIFY2(again.succeeded(), qPrintable(again.errorText()));
-    QCOMPARE(requestsTo("/token"), 3);
+    QCOMPARE(m_f->requestsTo("/token"), 3);
 }
 
 void TestCloudClient::unauthorizedAnswerEndsTheSession() {
     const CloudSession session = sessionExpiringIn(3600);
     makeClient(session);
-    m_server->enqueue(ScriptedAnswer::json(
+    m_f->server->enqueue(ScriptedAnswer::json(
         401, R"({"code":"PGRST303","details":null,"hint":null,"message":"JWT expired"})",
         {{"WWW-Authenticate", R"(Bearer error="invalid_token", error_description="JWT expired")"}}));
     const auto request =
-        m_client->authorizedRequestWith(m_client->restURL(u"visitors"_s), session.accessToken);
-    const auto outcome = awaitTask(m_client->perform(request));
+        m_f->client->authorizedRequestWith(m_f->client->restURL(u"visitors"_s), session.accessToken);
+    const auto outcome = awaitTask(m_f->client->perform(request));
     QCOMPARE(outcome.error<CloudError>()->kind(), Kind::SignedOut);
-    QVERIFY(!m_client->isSignedIn());
-    QCOMPARE(m_store->saves.size(), 1);
-    QVERIFY(!m_store->saves[0].saved);
-    QCOMPARE(m_store->saves[0].clientSessionAtSave, std::optional(session));
+    QVERIFY(!m_f->client->isSignedIn());
+    QCOMPARE(m_f->store->saves.size(), 1);
+    QVERIFY(!m_f->store->saves[0].saved);
+    QCOMPARE(m_f->store->saves[0].clientSessionAtSave, std::optional(session));
 }
 
 void TestCloudClient::unauthorizedAnswerForAnOldSessionKeepsTheNewOne() {
     makeClient(sessionExpiringIn(3600, userA, u"old"_s));
     auto late = ScriptedAnswer::json(401, R"({"message":"JWT expired"})");
     late.delay = std::chrono::milliseconds(200);
-    m_server->enqueue(late);
-    const auto old = start(m_client->perform(
-        m_client->authorizedRequestWith(m_client->restURL(u"visitors"_s), u"access-old"_s)));
+    m_f->server->enqueue(late);
+    const auto old = start(m_f->client->perform(
+        m_f->client->authorizedRequestWith(m_f->client->restURL(u"visitors"_s), u"access-old"_s)));
 
     // The desk signs out and another account signs in before the old answer arrives.
-    m_server->enqueue(ScriptedAnswer::json(204, {}));
-    m_client->signOutAccount();
-    m_server->enqueue(ScriptedAnswer::json(200, tokenAnswer(u"access-new"_s, u"refresh-new"_s, 3600, userB)));
-    QVERIFY(awaitTask(m_client->signInAccount(u"b@example.com"_s, u"pw"_s)).succeeded());
+    m_f->server->enqueue(ScriptedAnswer::json(204, {}));
+    m_f->client->signOutAccount();
+    m_f->server->enqueue(
+        ScriptedAnswer::json(200, tokenAnswer(u"access-new"_s, u"refresh-new"_s, 3600, userB)));
+    QVERIFY(awaitTask(m_f->client->signInAccount(u"b@example.com"_s, u"pw"_s)).succeeded());
 
     QTRY_VERIFY(old->finished);
     QCOMPARE(old->error<CloudError>()->kind(), Kind::SignedOut);
-    QVERIFY(m_client->isSignedIn());
-    QCOMPARE(m_client->session()->userID, userB);
+    QVERIFY(m_f->client->isSignedIn());
+    QCOMPARE(m_f->client->session()->userID, userB);
 }
 
 void TestCloudClient::websiteUnauthorizedKeepsTheSession() {
     const CloudSession session = sessionExpiringIn(3600);
     makeClient(session);
-    m_server->enqueue(ScriptedAnswer::json(401, R"({"error":"Not signed in"})"));
-    const auto outcome = awaitTask(m_client->performWebsite(
-        m_client->authorizedRequestWith(m_client->websiteURL(u"api/invites"_s), session.accessToken)));
+    m_f->server->enqueue(ScriptedAnswer::json(401, R"({"error":"Not signed in"})"));
+    const auto outcome = awaitTask(m_f->client->performWebsite(
+        m_f->client->authorizedRequestWith(m_f->client->websiteURL(u"api/invites"_s), session.accessToken)));
     QCOMPARE(outcome.error<CloudError>()->kind(), Kind::SignedOut);
-    QCOMPARE(*m_client->session(), session);
-    QVERIFY(m_store->saves.isEmpty());
+    QCOMPARE(*m_f->client->session(), session);
+    QVERIFY(m_f->store->saves.isEmpty());
 }
 
 void TestCloudClient::signInTrimsTheEmailOnly() {
     makeClient();
-    QSignalSpy changed(m_client.get(), &CloudClient::sessionChanged);
-    m_server->enqueue(ScriptedAnswer::json(200, tokenAnswer(u"access-9"_s, u"refresh-9"_s, 3600, userA)));
-    const auto outcome = awaitTask(m_client->signInAccount(u" \tdesk@example.com \t"_s, u"  pass word  "_s));
+    QSignalSpy changed(m_f->client.get(), &CloudClient::sessionChanged);
+    m_f->server->enqueue(ScriptedAnswer::json(200, tokenAnswer(u"access-9"_s, u"refresh-9"_s, 3600, userA)));
+    const auto outcome =
+        awaitTask(m_f->client->signInAccount(u" \tdesk@example.com \t"_s, u"  pass word  "_s));
     QVERIFY2(outcome.succeeded(), qPrintable(outcome.errorText()));
-    QCOMPARE(bodyObject(m_server->requests().constFirst()),
+    QCOMPARE(bodyObject(m_f->server->requests().constFirst()),
              (QJsonObject{{u"email"_s, u"desk@example.com"_s}, {u"password"_s, u"  pass word  "_s}}));
 
-    const CloudSession expected{u"access-9"_s, u"refresh-9"_s, m_now.addSecs(3600), userA,
+    const CloudSession expected{u"access-9"_s, u"refresh-9"_s, m_f->now.addSecs(3600), userA,
                                 u"desk@example.com"_s};
-    QCOMPARE(*m_client->session(), expected);
-    QCOMPARE(m_store->saves.size(), 1);
-    QCOMPARE(m_store->saves[0].saved, std::optional(expected));
-    QVERIFY(!m_store->saves[0].clientSessionAtSave);
+    QCOMPARE(*m_f->client->session(), expected);
+    QCOMPARE(m_f->store->saves.size(), 1);
+    QCOMPARE(m_f->store->saves[0].saved, std::optional(expected));
+    QVERIFY(!m_f->store->saves[0].clientSessionAtSave);
     QCOMPARE(changed.size(), 1);
 }
 
@@ -458,19 +420,19 @@ void TestCloudClient::signInFailures() {
     QFETCH(ScriptedAnswer, answer);
     QFETCH(QString, text);
     makeClient();
-    m_server->enqueue(answer);
-    const auto outcome = awaitTask(m_client->signInAccount(u"desk@example.com"_s, u"pw"_s));
+    m_f->server->enqueue(answer);
+    const auto outcome = awaitTask(m_f->client->signInAccount(u"desk@example.com"_s, u"pw"_s));
     QCOMPARE(outcome.errorText(), text);
-    QVERIFY(!m_client->isSignedIn());
-    QVERIFY(m_store->saves.isEmpty());
+    QVERIFY(!m_f->client->isSignedIn());
+    QVERIFY(m_f->store->saves.isEmpty());
 }
 
 void TestCloudClient::tokenAnswerWithoutEmail() {
     makeClient();
-    m_server->enqueue(ScriptedAnswer::json(200, tokenAnswer(u"a"_s, u"r"_s, 60, userA, std::nullopt)));
-    QVERIFY(awaitTask(m_client->signInAccount(u"x@example.com"_s, u"pw"_s)).succeeded());
-    QCOMPARE(m_client->session()->email, QString());
-    QCOMPARE(m_client->session()->userID, userA);
+    m_f->server->enqueue(ScriptedAnswer::json(200, tokenAnswer(u"a"_s, u"r"_s, 60, userA, std::nullopt)));
+    QVERIFY(awaitTask(m_f->client->signInAccount(u"x@example.com"_s, u"pw"_s)).succeeded());
+    QCOMPARE(m_f->client->session()->email, QString());
+    QCOMPARE(m_f->client->session()->userID, userA);
 }
 
 void TestCloudClient::signUp_data() {
@@ -500,16 +462,17 @@ void TestCloudClient::signUp() {
     QFETCH(bool, signedIn);
     QFETCH(QString, text);
     makeClient();
-    m_server->enqueue(answer);
-    const auto outcome = awaitTask(m_client->signUp(u" new@example.com "_s, u" secret "_s, u"  Ann Lee\n"_s));
-    const RecordedRequest sent = m_server->requests().constFirst();
+    m_f->server->enqueue(answer);
+    const auto outcome =
+        awaitTask(m_f->client->signUp(u" new@example.com "_s, u" secret "_s, u"  Ann Lee\n"_s));
+    const RecordedRequest sent = m_f->server->requests().constFirst();
     QCOMPARE(sent.path, QByteArray("/auth/v1/signup"));
     QCOMPARE(bodyObject(sent), (QJsonObject{{u"email"_s, u"new@example.com"_s},
                                             {u"password"_s, u" secret "_s},
                                             {u"data"_s, QJsonObject{{u"name"_s, u"Ann Lee"_s}}}}));
     QCOMPARE(outcome.errorText(), text);
-    QCOMPARE(m_client->isSignedIn(), signedIn);
-    QCOMPARE(m_store->saves.size(), signedIn ? 1 : 0);
+    QCOMPARE(m_f->client->isSignedIn(), signedIn);
+    QCOMPARE(m_f->store->saves.size(), signedIn ? 1 : 0);
     if (outcome.succeeded()) {
         QCOMPARE(outcome.value->has_value(), signedIn);
     }
@@ -517,31 +480,32 @@ void TestCloudClient::signUp() {
 
 void TestCloudClient::passwordResetAsksForTheWebsiteCallback() {
     makeClient();
-    m_server->enqueue(ScriptedAnswer::json(200, "{}"));
-    const auto outcome = awaitTask(m_client->sendPasswordReset(u" desk@example.com\t"_s));
+    m_f->server->enqueue(ScriptedAnswer::json(200, "{}"));
+    const auto outcome = awaitTask(m_f->client->sendPasswordReset(u" desk@example.com\t"_s));
     QVERIFY2(outcome.succeeded(), qPrintable(outcome.errorText()));
-    const RecordedRequest sent = m_server->requests().constFirst();
+    const RecordedRequest sent = m_f->server->requests().constFirst();
     QCOMPARE(sent.path, QByteArray("/auth/v1/recover"));
-    const QByteArray callback = m_server->baseUrl().toEncoded() + "/site/auth/callback?next=/reset-password";
+    const QByteArray callback =
+        m_f->server->baseUrl().toEncoded() + "/site/auth/callback?next=/reset-password";
     QCOMPARE(QByteArray::fromPercentEncoding(sent.rawQuery), "redirect_to=" + callback);
     QVERIFY(!sent.rawQuery.contains('&'));
     QCOMPARE(bodyObject(sent), (QJsonObject{{u"email"_s, u"desk@example.com"_s}}));
 
-    m_server->enqueue(ScriptedAnswer::json(
+    m_f->server->enqueue(ScriptedAnswer::json(
         429,
         R"({"code":429,"error_code":"over_email_send_rate_limit","msg":"For security purposes, you can only request this after 60 seconds."})"));
-    QCOMPARE(awaitTask(m_client->sendPasswordReset(u"desk@example.com"_s)).errorText(),
+    QCOMPARE(awaitTask(m_f->client->sendPasswordReset(u"desk@example.com"_s)).errorText(),
              u"For security purposes, you can only request this after 60 seconds."_s);
 }
 
 void TestCloudClient::changePasswordRefreshesAStaleTokenFirst() {
     makeClient(sessionExpiringIn(20));
-    m_server->enqueue(ScriptedAnswer::json(200, tokenAnswer(u"access-2"_s, u"refresh-2"_s, 3600, userA)));
-    m_server->enqueue(ScriptedAnswer::json(200, R"({"id":"x"})"));
-    const auto outcome = awaitTask(m_client->changePassword(u" new pass "_s));
+    m_f->server->enqueue(ScriptedAnswer::json(200, tokenAnswer(u"access-2"_s, u"refresh-2"_s, 3600, userA)));
+    m_f->server->enqueue(ScriptedAnswer::json(200, R"({"id":"x"})"));
+    const auto outcome = awaitTask(m_f->client->changePassword(u" new pass "_s));
     QVERIFY2(outcome.succeeded(), qPrintable(outcome.errorText()));
-    QCOMPARE(m_server->requestCount(), 2);
-    const RecordedRequest put = m_server->requests().at(1);
+    QCOMPARE(m_f->server->requestCount(), 2);
+    const RecordedRequest put = m_f->server->requests().at(1);
     QCOMPARE(put.method, QByteArray("PUT"));
     QCOMPARE(put.path, QByteArray("/auth/v1/user"));
     QCOMPARE(headerOf(put, "Authorization"), QByteArray("Bearer access-2"));
@@ -551,36 +515,36 @@ void TestCloudClient::changePasswordRefreshesAStaleTokenFirst() {
 void TestCloudClient::signOutEndsTheSessionAtOnce() {
     const CloudSession session = sessionExpiringIn(3600);
     makeClient(session);
-    m_server->enqueue(ScriptedAnswer::hang());
-    m_client->signOutAccount();
+    m_f->server->enqueue(ScriptedAnswer::hang());
+    m_f->client->signOutAccount();
     // Nothing was awaited: the session is gone before the server heard anything.
-    QVERIFY(!m_client->isSignedIn());
-    QCOMPARE(m_store->saves.size(), 1);
-    QVERIFY(!m_store->saves[0].saved);
-    QCOMPARE(m_store->saves[0].clientSessionAtSave, std::optional(session));
-    QVERIFY(m_server->waitForRequests(1));
+    QVERIFY(!m_f->client->isSignedIn());
+    QCOMPARE(m_f->store->saves.size(), 1);
+    QVERIFY(!m_f->store->saves[0].saved);
+    QCOMPARE(m_f->store->saves[0].clientSessionAtSave, std::optional(session));
+    QVERIFY(m_f->server->waitForRequests(1));
 
     // Signing out again without a session sends nothing more.
-    m_client->signOutAccount();
+    m_f->client->signOutAccount();
     QTest::qWait(50);
-    QCOMPARE(m_server->requestCount(), 1);
+    QCOMPARE(m_f->server->requestCount(), 1);
 }
 
 void TestCloudClient::deleteAccountEndsTheSessionOnlyOnSuccess() {
     makeClient(sessionExpiringIn(3600));
-    m_server->enqueue(ScriptedAnswer::json(500, R"({"code":"P0001","message":"could not delete"})"));
-    QCOMPARE(awaitTask(m_client->deleteAccount()).errorText(), u"could not delete"_s);
-    QVERIFY(m_client->isSignedIn());
+    m_f->server->enqueue(ScriptedAnswer::json(500, R"({"code":"P0001","message":"could not delete"})"));
+    QCOMPARE(awaitTask(m_f->client->deleteAccount()).errorText(), u"could not delete"_s);
+    QVERIFY(m_f->client->isSignedIn());
 
-    m_server->enqueue(ScriptedAnswer::json(204, {}));
-    const auto outcome = awaitTask(m_client->deleteAccount());
+    m_f->server->enqueue(ScriptedAnswer::json(204, {}));
+    const auto outcome = awaitTask(m_f->client->deleteAccount());
     QVERIFY2(outcome.succeeded(), qPrintable(outcome.errorText()));
-    QVERIFY(!m_client->isSignedIn());
-    const RecordedRequest sent = m_server->requests().constLast();
+    QVERIFY(!m_f->client->isSignedIn());
+    const RecordedRequest sent = m_f->server->requests().constLast();
     QCOMPARE(sent.method, QByteArray("POST"));
     QCOMPARE(sent.path, QByteArray("/rest/v1/rpc/delete_account"));
     QCOMPARE(sent.body, QByteArray("{}"));
-    QVERIFY(!m_store->saves.constLast().saved);
+    QVERIFY(!m_f->store->saves.constLast().saved);
 }
 
 void TestCloudClient::oddAnswersFailWithAClearMessage_data() {
@@ -617,22 +581,22 @@ void TestCloudClient::oddAnswersFailWithAClearMessage() {
     QFETCH(ScriptedAnswer, answer);
     QFETCH(QString, text);
     makeClient();
-    m_server->setHandler([answer](const RecordedRequest &) { return answer; });
-    const auto outcome = awaitTask(m_client->signInAccount(u"desk@example.com"_s, u"pw"_s));
+    m_f->server->setHandler([answer](const RecordedRequest &) { return answer; });
+    const auto outcome = awaitTask(m_f->client->signInAccount(u"desk@example.com"_s, u"pw"_s));
     QVERIFY(outcome.finished);
     QCOMPARE(outcome.errorText(), text);
-    QVERIFY(!m_client->isSignedIn());
+    QVERIFY(!m_f->client->isSignedIn());
 }
 
 void TestCloudClient::unreachableServer() {
-    const QUrl closed = m_server->baseUrl();
-    m_server.reset(); // nothing listens on that port any more
+    const QUrl closed = m_f->server->baseUrl();
+    m_f->server.reset(); // nothing listens on that port any more
     CloudConfig unreachable;
     unreachable.backendURL = closed;
     unreachable.websiteURL = closed;
-    unreachable.publishableKey = publishableKey;
-    m_client = std::make_unique<CloudClient>(*m_http, *m_store, unreachable);
-    const auto outcome = awaitTask(m_client->signInAccount(u"desk@example.com"_s, u"pw"_s));
+    unreachable.publishableKey = testPublishableKey;
+    m_f->client = std::make_unique<CloudClient>(*m_f->http, *m_f->store, unreachable);
+    const auto outcome = awaitTask(m_f->client->signInAccount(u"desk@example.com"_s, u"pw"_s));
     QCOMPARE(outcome.errorText(), u"Could not connect to the server."_s);
 }
 

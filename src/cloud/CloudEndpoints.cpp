@@ -1,0 +1,226 @@
+// The record endpoints of CloudClient: the visitor log, the account's setup and invites.
+#include "cloud/CloudClient.h"
+#include "records/JsonRead.h"
+#include "records/Timestamps.h"
+#include "records/Uuid.h"
+
+#include <QJsonDocument>
+
+#include <limits>
+
+namespace tallybrook {
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+// Sign-in times share whole seconds; the id makes the order total, so offset paging is stable.
+constexpr auto visitorOrder = u"signed_in_at.desc,id.desc";
+
+const QByteArray preferHeader = QByteArrayLiteral("Prefer");
+
+QByteArray compact(const QJsonObject &object) {
+    return QJsonDocument(object).toJson(QJsonDocument::Compact);
+}
+
+} // namespace
+
+QCoro::Task<CloudResponse> CloudClient::restCall(QByteArray method, QString table, QueryItems items,
+                                                 HeaderList extra, QByteArray body,
+                                                 std::shared_ptr<RequestScope> scope) {
+    CloudRequest request = co_await authorizedRequest(restRequestURL(table, items));
+    request.method = std::move(method);
+    request.headers.append(extra);
+    request.body = std::move(body);
+    request.scope = std::move(scope);
+    co_return co_await perform(std::move(request));
+}
+
+QCoro::Task<void> CloudClient::websiteCall(QString path, QByteArray body) {
+    CloudRequest request = co_await authorizedRequest(websiteURL(path));
+    request.method = QByteArrayLiteral("POST");
+    request.body = std::move(body);
+    co_await performWebsite(std::move(request));
+}
+
+QCoro::Task<QList<VisitorRow>> CloudClient::fetchVisitors(QueryItems items) {
+    QueryItems query;
+    query.append({u"select"_s, visitorColumns.toString()});
+    query.append({u"order"_s, QString::fromUtf16(visitorOrder)});
+    query.append(items);
+    const CloudResponse response =
+        co_await restCall(QByteArrayLiteral("GET"), u"visitors"_s, std::move(query));
+    co_return json::decodeArray<VisitorRow>(response.body);
+}
+
+QCoro::Task<QList<VisitorRow>> CloudClient::onSiteVisitors() {
+    QueryItems items;
+    items.append({u"signed_out_at"_s, u"is.null"_s});
+    items.append({u"limit"_s, QString::number(onSiteLimit)});
+    co_return co_await fetchVisitors(std::move(items));
+}
+
+QCoro::Task<QList<VisitorRow>> CloudClient::visitorPage(VisitorQuery query, int limit, int offset) {
+    QueryItems items = query.queryItems();
+    items.append({u"limit"_s, QString::number(limit)});
+    items.append({u"offset"_s, QString::number(offset)});
+    co_return co_await fetchVisitors(std::move(items));
+}
+
+QCoro::Task<QList<VisitorRow>> CloudClient::allVisitors(VisitorQuery query) {
+    QList<VisitorRow> rows;
+    for (;;) {
+        const QList<VisitorRow> page = co_await visitorPage(query, exportPageSize, int(rows.size()));
+        rows.append(page);
+        if (page.size() < exportPageSize) {
+            break;
+        }
+    }
+    co_return rows;
+}
+
+QCoro::Task<int> CloudClient::countVisitors(QueryItems items, std::shared_ptr<RequestScope> scope) {
+    HeaderList prefer;
+    prefer.append({preferHeader, QByteArrayLiteral("count=exact")});
+    QueryItems query;
+    query.append({u"select"_s, u"id"_s});
+    query.append({u"limit"_s, u"1"_s});
+    query.append(items);
+    const CloudResponse response =
+        co_await restCall(QByteArrayLiteral("GET"), u"visitors"_s, std::move(query), std::move(prefer),
+                          QByteArray(), std::move(scope));
+    co_return totalFromContentRange(response.header("Content-Range"));
+}
+
+int CloudClient::totalFromContentRange(const QByteArray &contentRange) {
+    const qsizetype slash = contentRange.lastIndexOf('/');
+    if (slash < 0) {
+        return 0;
+    }
+    const QByteArray total = contentRange.mid(slash + 1).trimmed();
+    if (total.isEmpty() ||
+        !std::all_of(total.begin(), total.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+        return 0;
+    }
+    bool ok = false;
+    const qlonglong value = total.toLongLong(&ok);
+    if (!ok) {
+        return std::numeric_limits<int>::max();
+    }
+    return int(std::min<qlonglong>(value, std::numeric_limits<int>::max()));
+}
+
+QCoro::Task<DeskCounts> CloudClient::deskCounts(QDateTime now, QTimeZone zone) {
+    const QDate day = now.toTimeZone(zone).date();
+    // Qt numbers Monday 1 to Sunday 7: going back dayOfWeek % 7 days lands on Sunday.
+    const QDateTime dayStart = day.startOfDay(zone);
+    const QDateTime weekStart = day.addDays(-(day.dayOfWeek() % 7)).startOfDay(zone);
+
+    QueryItems todayItems;
+    todayItems.append({u"signed_in_at"_s, u"gte."_s + writeTimestamp(dayStart)});
+    QueryItems onSiteItems;
+    onSiteItems.append({u"signed_out_at"_s, u"is.null"_s});
+    QueryItems weekItems;
+    weekItems.append({u"signed_in_at"_s, u"gte."_s + writeTimestamp(weekStart)});
+
+    // All three are on their way before any answer is awaited; the first failure cancels the others.
+    const auto scope = std::make_shared<RequestScope>();
+    QCoro::Task<int> today = countVisitors(std::move(todayItems), scope);
+    QCoro::Task<int> onSite = countVisitors(std::move(onSiteItems), scope);
+    QCoro::Task<int> thisWeek = countVisitors(std::move(weekItems), scope);
+    DeskCounts counts;
+    try {
+        counts.today = co_await std::move(today);
+        counts.onSite = co_await std::move(onSite);
+        counts.thisWeek = co_await std::move(thisWeek);
+    } catch (...) {
+        scope->abort();
+        throw;
+    }
+    co_return counts;
+}
+
+QCoro::Task<VisitorRow> CloudClient::insertVisitor(NewVisitor visitor) {
+    QueryItems items;
+    items.append({u"select"_s, visitorColumns.toString()});
+    HeaderList prefer;
+    prefer.append({preferHeader, QByteArrayLiteral("return=representation")});
+    const CloudResponse response =
+        co_await restCall(QByteArrayLiteral("POST"), u"visitors"_s, std::move(items), std::move(prefer),
+                          compact(visitor.toJson()));
+    const QList<VisitorRow> stored = json::decodeArray<VisitorRow>(response.body);
+    if (stored.isEmpty()) {
+        throw CloudError::server(200, u"The visitor could not be saved. Please try again."_s);
+    }
+    co_return stored.constFirst();
+}
+
+QCoro::Task<void> CloudClient::signOutVisitor(QUuid id, QDateTime at) {
+    QueryItems items;
+    items.append({u"id"_s, u"eq."_s + uuidLower(id)});
+    items.append({u"signed_out_at"_s, u"is.null"_s});
+    HeaderList prefer;
+    prefer.append({preferHeader, QByteArrayLiteral("return=minimal")});
+    QJsonObject body;
+    body.insert(u"signed_out_at"_s, writeTimestamp(at));
+    co_await restCall(QByteArrayLiteral("PATCH"), u"visitors"_s, std::move(items), std::move(prefer),
+                      compact(body));
+}
+
+QCoro::Task<std::optional<KioskSettings>> CloudClient::loadKioskSettings() {
+    QueryItems items;
+    items.append({u"select"_s, u"fields,employees,place_name"_s});
+    const CloudResponse response =
+        co_await restCall(QByteArrayLiteral("GET"), u"kiosk_settings"_s, std::move(items));
+    const QList<KioskSettings> saved = json::decodeArray<KioskSettings>(response.body);
+    co_return saved.isEmpty() ? std::nullopt : std::optional(saved.constFirst());
+}
+
+QCoro::Task<std::optional<NotificationSettings>> CloudClient::loadNotificationSettings() {
+    QueryItems items;
+    items.append({u"select"_s, u"office_webhook,notify_sign_in,notify_sign_out,employee_webhooks"_s});
+    const CloudResponse response =
+        co_await restCall(QByteArrayLiteral("GET"), u"notification_settings"_s, std::move(items));
+    const QList<NotificationSettings> saved = json::decodeArray<NotificationSettings>(response.body);
+    co_return saved.isEmpty() ? std::nullopt : std::optional(saved.constFirst());
+}
+
+QCoro::Task<QList<Invite>> CloudClient::loadInvites(bool pendingOnly, int limit) {
+    QueryItems items;
+    items.append({u"select"_s, inviteColumns.toString()});
+    items.append({u"order"_s, u"created_at.desc"_s});
+    items.append({u"limit"_s, QString::number(limit)});
+    if (pendingOnly) {
+        items.append({u"used_at"_s, u"is.null"_s});
+    }
+    const CloudResponse response =
+        co_await restCall(QByteArrayLiteral("GET"), u"invites"_s, std::move(items));
+    co_return json::decodeArray<Invite>(response.body);
+}
+
+QCoro::Task<void> CloudClient::deleteInvite(QUuid id) {
+    QueryItems items;
+    items.append({u"id"_s, u"eq."_s + uuidLower(id)});
+    co_await restCall(QByteArrayLiteral("DELETE"), u"invites"_s, std::move(items));
+}
+
+QCoro::Task<void> CloudClient::markInviteUsed(QUuid id, QDateTime at) {
+    QueryItems items;
+    items.append({u"id"_s, u"eq."_s + uuidLower(id)});
+    HeaderList prefer;
+    prefer.append({preferHeader, QByteArrayLiteral("return=minimal")});
+    QJsonObject body;
+    body.insert(u"used_at"_s, writeTimestamp(at));
+    co_await restCall(QByteArrayLiteral("PATCH"), u"invites"_s, std::move(items), std::move(prefer),
+                      compact(body));
+}
+
+QCoro::Task<void> CloudClient::createInvite(NewInvite invite) {
+    co_await websiteCall(u"api/invites"_s, compact(invite.toJson()));
+}
+
+QCoro::Task<void> CloudClient::resendInvite(QUuid id) {
+    co_await websiteCall(u"api/invites/"_s + uuidLower(id) + u"/resend"_s, QByteArray());
+}
+
+} // namespace tallybrook

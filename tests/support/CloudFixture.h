@@ -1,0 +1,72 @@
+#pragma once
+
+#include "cloud/CloudClient.h"
+#include "support/FakeSessionStore.h"
+#include "support/ScriptedHttpServer.h"
+
+#include <QNetworkAccessManager>
+#include <QTimeZone>
+
+#include <chrono>
+#include <memory>
+
+namespace tallybrook::testing {
+
+inline const QString testPublishableKey = QStringLiteral("sb_publishable_test_key_0000000000000000000000");
+
+// A CloudClient talking to a scripted loopback server, with a fake session store and a clock that stands
+// still at 2025-03-04 09:05 UTC until a test moves it.
+struct CloudFixture {
+    CloudFixture()
+        : server(std::make_unique<ScriptedHttpServer>()), http(std::make_unique<QNetworkAccessManager>()),
+          store(std::make_unique<FakeSessionStore>()), now(QDate(2025, 3, 4), QTime(9, 5), Qt::UTC) {}
+    ~CloudFixture() {
+        // The client first: its destructor aborts what it still has running.
+        client.reset();
+        store.reset();
+        http.reset();
+        server.reset();
+    }
+    Q_DISABLE_COPY_MOVE(CloudFixture)
+
+    [[nodiscard]] CloudConfig
+    config(std::chrono::milliseconds timeout = std::chrono::milliseconds(1500)) const {
+        CloudConfig config;
+        config.backendURL = server->baseUrl();
+        config.websiteURL = appendingPath(server->baseUrl(), QStringLiteral("site"));
+        config.publishableKey = testPublishableKey;
+        config.publicAuthTimeout = timeout;
+        config.authorizedTimeout = timeout;
+        config.signOutTimeout = timeout;
+        return config;
+    }
+
+    CloudClient &makeClient(std::optional<CloudSession> stored = std::nullopt,
+                            std::chrono::milliseconds timeout = std::chrono::milliseconds(1500)) {
+        store->stored = std::move(stored);
+        client = std::make_unique<CloudClient>(*http, *store, config(timeout), [this] { return now; });
+        store->client = client.get();
+        return *client;
+    }
+
+    [[nodiscard]] CloudSession sessionExpiringIn(int seconds, const QUuid &user, const QString &tag) const {
+        return CloudSession{QStringLiteral("access-") + tag, QStringLiteral("refresh-") + tag,
+                            now.addSecs(seconds), user, QStringLiteral("desk@example.com")};
+    }
+
+    [[nodiscard]] int requestsTo(const QByteArray &pathSuffix) const {
+        int count = 0;
+        for (const auto &request : server->requests()) {
+            count += request.path.endsWith(pathSuffix) ? 1 : 0;
+        }
+        return count;
+    }
+
+    std::unique_ptr<ScriptedHttpServer> server;
+    std::unique_ptr<QNetworkAccessManager> http;
+    std::unique_ptr<FakeSessionStore> store;
+    std::unique_ptr<CloudClient> client;
+    QDateTime now;
+};
+
+} // namespace tallybrook::testing
