@@ -1,0 +1,18 @@
+#pragma once
+
+#include <QString>
+
+namespace tbserver {
+
+class ServerContext;
+
+struct DemoAccount {
+    QString email;
+    QString password;
+    bool created = false; // false when it existed already
+};
+
+// Creates, once, a demo account with a sign-in form, employees, a few weeks of visitors and some invites.
+DemoAccount seedDemoAccount(ServerContext &context);
+
+} // namespace tbserver

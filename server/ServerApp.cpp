@@ -1,0 +1,110 @@
+#include "ServerApp.h"
+
+#include "core/Crypto.h"
+#include "core/Schema.h"
+
+#include <QDir>
+#include <QFile>
+#include <QSaveFile>
+
+#include <stdexcept>
+
+#include <sys/stat.h>
+
+namespace tbserver {
+
+namespace {
+
+const QByteArray authPrefix = QByteArrayLiteral("/auth/v1/");
+const QByteArray restPrefix = QByteArrayLiteral("/rest/v1/");
+
+bool makePrivateFolder(const QString &path)
+{
+    if (!QDir().mkpath(path)) {
+        return false;
+    }
+    return QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+}
+
+HttpResponse gatewayRefusal(const QByteArray &message, const QByteArray &hint)
+{
+    QJsonObject body{{QStringLiteral("message"), QString::fromUtf8(message)},
+                     {QStringLiteral("hint"), QString::fromUtf8(hint)}};
+    return HttpResponse::json(401, QJsonDocument(body));
+}
+
+} // namespace
+
+QByteArray loadOrCreateSecret(const QString &folder)
+{
+    const QString path = QDir(folder).filePath(QStringLiteral("jwt-secret"));
+    QFile existing(path);
+    if (existing.open(QIODevice::ReadOnly)) {
+        const QByteArray secret = QByteArray::fromHex(existing.readAll().trimmed());
+        if (secret.size() >= 32) {
+            return secret;
+        }
+        throw std::runtime_error("the token secret in the data folder is damaged");
+    }
+    const QByteArray secret = crypto::randomBytes(32);
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || ::fchmod(file.handle(), S_IRUSR | S_IWUSR) != 0 ||
+        file.write(secret.toHex() + '\n') < 0 || !file.commit()) {
+        throw std::runtime_error("cannot write the token secret into the data folder");
+    }
+    return secret;
+}
+
+ServerApp::ServerApp(ServerConfig config) : m_config(std::move(config))
+{
+    crypto::initialize();
+    if (!makePrivateFolder(m_config.dataDir)) {
+        throw std::runtime_error("cannot create the data folder " + m_config.dataDir.toStdString());
+    }
+    m_db = std::make_unique<Database>(QDir(m_config.dataDir).filePath(QStringLiteral("tallybrook.sqlite3")));
+    migrate(*m_db);
+    m_context = std::make_unique<ServerContext>(m_config, *m_db, loadOrCreateSecret(m_config.dataDir));
+    m_outbox = std::make_unique<Outbox>(QDir(m_config.dataDir).filePath(QStringLiteral("outbox")));
+    m_auth = std::make_unique<AuthService>(*m_context, *m_outbox);
+    m_rest = std::make_unique<RestService>(*m_context, *m_outbox);
+    m_website = std::make_unique<WebsiteService>(*m_context, *m_outbox);
+    ParserLimits limits;
+    limits.maxBodyBytes = 1024 * 1024;
+    m_http = std::make_unique<HttpServer>([this](const HttpRequest &request) { return handle(request); }, limits);
+    m_http->setLogging(m_config.logRequests);
+}
+
+ServerApp::~ServerApp() = default;
+
+bool ServerApp::listen()
+{
+    return m_http->listen(m_config.listenAddress, m_config.port);
+}
+
+HttpResponse ServerApp::handle(const HttpRequest &request)
+{
+    const bool auth = request.path.startsWith(authPrefix);
+    const bool rest = request.path.startsWith(restPrefix);
+    if (auth || rest) {
+        if (!request.hasHeader("apikey")) {
+            return gatewayRefusal("No API key found in request",
+                                  "No `apikey` request header or url param was found.");
+        }
+        if (!crypto::equalConstantTime(request.header("apikey"), m_config.publishableKey)) {
+            return gatewayRefusal("Invalid API key", "Double check your Supabase `anon` or `service_role` API key.");
+        }
+    }
+    try {
+        if (auth) {
+            return m_auth->handle(request, QByteArrayView(request.path).sliced(authPrefix.size()));
+        }
+        if (rest) {
+            return m_rest->handle(request, QByteArrayView(request.path).sliced(restPrefix.size()));
+        }
+        return m_website->handle(request, QByteArrayView(request.path).sliced(1));
+    } catch (const HttpFailure &failure) {
+        return failure.response;
+    }
+}
+
+} // namespace tbserver

@@ -1,0 +1,115 @@
+// tallybrook-server: the hosted Auth, REST and website services the desk talks to, on this machine.
+#include "DemoSeed.h"
+#include "ServerApp.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QSocketNotifier>
+#include <QStandardPaths>
+
+#include <csignal>
+#include <cstdio>
+
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+
+int signalPipe[2] = {-1, -1};
+
+void onSignal(int)
+{
+    const char byte = 1;
+    [[maybe_unused]] const auto ignored = ::write(signalPipe[1], &byte, 1);
+}
+
+// The fixed development key: the desk's default build carries the same one.
+constexpr auto developmentKey = "sb_publishable_tallybrook_local_dev_key_000001";
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("tallybrook-server"));
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral("Local backend for the Tallybrook desk."));
+    parser.addHelpOption();
+    const QCommandLineOption listen(QStringLiteral("listen"), QStringLiteral("Address and port (port 0: any free port)."),
+                                    QStringLiteral("host:port"), QStringLiteral("127.0.0.1:54321"));
+    const QCommandLineOption data(QStringLiteral("data"), QStringLiteral("Data folder."), QStringLiteral("dir"));
+    const QCommandLineOption seed(QStringLiteral("seed-demo"), QStringLiteral("Create the demo account once."));
+    const QCommandLineOption confirm(QStringLiteral("confirm-emails"),
+                                     QStringLiteral("New accounts must confirm their email before signing in."));
+    const QCommandLineOption manifest(QStringLiteral("manifest"), QStringLiteral("Version manifest to serve."),
+                                      QStringLiteral("file"));
+    const QCommandLineOption key(QStringLiteral("publishable-key"), QStringLiteral("The API key clients must send."),
+                                 QStringLiteral("key"), QString::fromLatin1(developmentKey));
+    const QCommandLineOption quiet(QStringLiteral("quiet"), QStringLiteral("No log line per request."));
+    parser.addOptions({listen, data, seed, confirm, manifest, key, quiet});
+    parser.process(app);
+
+    tbserver::ServerConfig config;
+    const QString listenText = parser.value(listen);
+    const qsizetype colon = listenText.lastIndexOf(u':');
+    bool portOk = false;
+    const uint port = listenText.mid(colon + 1).toUInt(&portOk);
+    QString host = listenText.left(colon);
+    if (host.startsWith(u'[') && host.endsWith(u']')) {
+        host = host.mid(1, host.size() - 2);
+    }
+    config.listenAddress = QHostAddress(host);
+    if (colon <= 0 || !portOk || port > 65535 || config.listenAddress.isNull()) {
+        std::fprintf(stderr, "tallybrook-server: --listen wants host:port, for example 127.0.0.1:54321\n");
+        return 2;
+    }
+    config.port = quint16(port);
+    config.dataDir = parser.isSet(data) ? parser.value(data)
+                                        : QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) +
+                                              QStringLiteral("/tallybrook-server");
+    config.publishableKey = parser.value(key).toUtf8();
+    config.seedDemo = parser.isSet(seed);
+    config.confirmEmails = parser.isSet(confirm);
+    config.manifestFile = parser.value(manifest);
+    config.logRequests = !parser.isSet(quiet);
+
+    std::unique_ptr<tbserver::ServerApp> server;
+    try {
+        server = std::make_unique<tbserver::ServerApp>(config);
+    } catch (const std::exception &error) {
+        std::fprintf(stderr, "tallybrook-server: %s\n", error.what());
+        return 1;
+    }
+    if (!server->listen()) {
+        std::fprintf(stderr, "tallybrook-server: cannot listen on %s: %s\n", qPrintable(listenText),
+                     qPrintable(server->errorString()));
+        return 1;
+    }
+    const QString hostText = config.listenAddress.protocol() == QAbstractSocket::IPv6Protocol
+                                 ? u'[' + config.listenAddress.toString() + u']'
+                                 : config.listenAddress.toString();
+    const QByteArray base = QStringLiteral("http://%1:%2").arg(hostText).arg(server->port()).toUtf8();
+    server->context().setPublicBaseUrl(base);
+
+    if (config.seedDemo) {
+        const tbserver::DemoAccount demo = tbserver::seedDemoAccount(server->context());
+        std::printf("demo account: %s  password: %s%s\n", qPrintable(demo.email), qPrintable(demo.password),
+                    demo.created ? "  (created)" : "");
+    }
+    std::printf("publishable key: %s\n", config.publishableKey.constData());
+    std::printf("data: %s\n", qPrintable(config.dataDir));
+    std::printf("listening on %s\n", base.constData());
+    std::fflush(stdout);
+
+    if (::socketpair(AF_UNIX, SOCK_STREAM, 0, signalPipe) == 0) {
+        auto *notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, &app);
+        QObject::connect(notifier, &QSocketNotifier::activated, &app, [] { QCoreApplication::quit(); });
+        std::signal(SIGINT, onSignal);
+        std::signal(SIGTERM, onSignal);
+    }
+    const int status = QCoreApplication::exec();
+    server.reset();
+    std::printf("stopped\n");
+    return status;
+}

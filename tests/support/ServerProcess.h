@@ -1,0 +1,49 @@
+#pragma once
+
+#include <QByteArray>
+#include <QProcess>
+#include <QStringList>
+#include <QTemporaryDir>
+#include <QUrl>
+
+#include <memory>
+
+namespace tallybrook::testing {
+
+// The real tallybrook-server, started on a free loopback port with a temporary data folder, for end-to-end
+// tests. Stopped (SIGTERM, then killed if it lingers) when this object goes away.
+class ServerProcess final {
+public:
+    // `extraArguments` such as --confirm-emails. The data folder is kept across restart().
+    explicit ServerProcess(QStringList extraArguments = {});
+    ~ServerProcess();
+    Q_DISABLE_COPY_MOVE(ServerProcess)
+
+    // Starts and waits for "listening on ..."; false (with a message in errorText()) when it did not come up.
+    bool start();
+    void stop();
+    // Kills the process at once, as a crash would.
+    void kill();
+    bool restart();
+
+    [[nodiscard]] QUrl baseUrl() const { return m_baseUrl; }
+    [[nodiscard]] QString dataDir() const;
+    [[nodiscard]] QByteArray publishableKey() const { return m_publishableKey; }
+    [[nodiscard]] QByteArray output() const { return m_output; }
+    [[nodiscard]] QString errorText() const { return m_error; }
+
+    // The built server next to the tests (set by CMake).
+    [[nodiscard]] static QString executable();
+
+private:
+    QStringList m_arguments;
+    QTemporaryDir m_dir;
+    std::unique_ptr<QProcess> m_process;
+    QUrl m_baseUrl;
+    QByteArray m_publishableKey;
+    QByteArray m_output;
+    QString m_error;
+    quint16 m_port = 0;
+};
+
+} // namespace tallybrook::testing
