@@ -95,25 +95,29 @@ public:
     QCoro::Task<void> deleteAccount();
     QCoro::Task<CloudSession> refreshSession(CloudSession session);
 
+    // Operations that take a RequestScope can be cancelled with it: their requests are aborted and they fail.
+
     // The visitor log. Every read is newest first (ties broken by id, so paging never skips or repeats a row)
     // and scoped by the server to the signed-in account.
-    QCoro::Task<QList<VisitorRow>> fetchVisitors(QueryItems items);
+    QCoro::Task<QList<VisitorRow>> fetchVisitors(QueryItems items, std::shared_ptr<RequestScope> scope = {});
     // At most `onSiteLimit` visitors without a sign-out time.
-    QCoro::Task<QList<VisitorRow>> onSiteVisitors();
+    QCoro::Task<QList<VisitorRow>> onSiteVisitors(std::shared_ptr<RequestScope> scope = {});
     QCoro::Task<QList<VisitorRow>> visitorPage(VisitorQuery query, int limit, int offset);
     // Every matching row, in pages of `exportPageSize`; one failing page fails the whole call.
     QCoro::Task<QList<VisitorRow>> allVisitors(VisitorQuery query);
     // An exact count from the Content-Range header; never downloads the rows.
     QCoro::Task<int> countVisitors(QueryItems items, std::shared_ptr<RequestScope> scope = {});
     // Today's, on-site and this week's counts, the three asked at once. Weeks start on Sunday.
-    QCoro::Task<DeskCounts> deskCounts(QDateTime now, QTimeZone zone = QTimeZone::systemTimeZone());
+    QCoro::Task<DeskCounts> deskCounts(QDateTime now, QTimeZone zone = QTimeZone::systemTimeZone(),
+                                       std::shared_ptr<RequestScope> scope = {});
     QCoro::Task<VisitorRow> insertVisitor(NewVisitor visitor);
     // Keeps an earlier sign-out time (from a kiosk, say); a visitor signed out already is not an error.
     QCoro::Task<void> signOutVisitor(QUuid id, QDateTime at);
 
     // The account's setup and invites.
-    QCoro::Task<std::optional<KioskSettings>> loadKioskSettings();
-    QCoro::Task<std::optional<NotificationSettings>> loadNotificationSettings();
+    QCoro::Task<std::optional<KioskSettings>> loadKioskSettings(std::shared_ptr<RequestScope> scope = {});
+    QCoro::Task<std::optional<NotificationSettings>>
+    loadNotificationSettings(std::shared_ptr<RequestScope> scope = {});
     QCoro::Task<QList<Invite>> loadInvites(bool pendingOnly, int limit);
     QCoro::Task<void> deleteInvite(QUuid id);
     QCoro::Task<void> markInviteUsed(QUuid id, QDateTime at);

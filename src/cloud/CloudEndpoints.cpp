@@ -43,21 +43,23 @@ QCoro::Task<void> CloudClient::websiteCall(QString path, QByteArray body) {
     co_await performWebsite(std::move(request));
 }
 
-QCoro::Task<QList<VisitorRow>> CloudClient::fetchVisitors(QueryItems items) {
+QCoro::Task<QList<VisitorRow>> CloudClient::fetchVisitors(QueryItems items,
+                                                          std::shared_ptr<RequestScope> scope) {
     QueryItems query;
     query.append({u"select"_s, visitorColumns.toString()});
     query.append({u"order"_s, QString::fromUtf16(visitorOrder)});
     query.append(items);
     const CloudResponse response =
-        co_await restCall(QByteArrayLiteral("GET"), u"visitors"_s, std::move(query));
+        co_await restCall(QByteArrayLiteral("GET"), u"visitors"_s, std::move(query), HeaderList(),
+                          QByteArray(), std::move(scope));
     co_return json::decodeArray<VisitorRow>(response.body);
 }
 
-QCoro::Task<QList<VisitorRow>> CloudClient::onSiteVisitors() {
+QCoro::Task<QList<VisitorRow>> CloudClient::onSiteVisitors(std::shared_ptr<RequestScope> scope) {
     QueryItems items;
     items.append({u"signed_out_at"_s, u"is.null"_s});
     items.append({u"limit"_s, QString::number(onSiteLimit)});
-    co_return co_await fetchVisitors(std::move(items));
+    co_return co_await fetchVisitors(std::move(items), std::move(scope));
 }
 
 QCoro::Task<QList<VisitorRow>> CloudClient::visitorPage(VisitorQuery query, int limit, int offset) {
@@ -110,7 +112,8 @@ int CloudClient::totalFromContentRange(const QByteArray &contentRange) {
     return int(std::min<qlonglong>(value, std::numeric_limits<int>::max()));
 }
 
-QCoro::Task<DeskCounts> CloudClient::deskCounts(QDateTime now, QTimeZone zone) {
+QCoro::Task<DeskCounts> CloudClient::deskCounts(QDateTime now, QTimeZone zone,
+                                                std::shared_ptr<RequestScope> outer) {
     const QDate day = now.toTimeZone(zone).date();
     // Qt numbers Monday 1 to Sunday 7: going back dayOfWeek % 7 days lands on Sunday.
     const QDateTime dayStart = day.startOfDay(zone);
@@ -124,7 +127,7 @@ QCoro::Task<DeskCounts> CloudClient::deskCounts(QDateTime now, QTimeZone zone) {
     weekItems.append({u"signed_in_at"_s, u"gte."_s + writeTimestamp(weekStart)});
 
     // All three are on their way before any answer is awaited; the first failure cancels the others.
-    const auto scope = std::make_shared<RequestScope>();
+    const auto scope = outer ? outer->child() : std::make_shared<RequestScope>();
     QCoro::Task<int> today = countVisitors(std::move(todayItems), scope);
     QCoro::Task<int> onSite = countVisitors(std::move(onSiteItems), scope);
     QCoro::Task<int> thisWeek = countVisitors(std::move(weekItems), scope);
@@ -167,20 +170,24 @@ QCoro::Task<void> CloudClient::signOutVisitor(QUuid id, QDateTime at) {
                       compact(body));
 }
 
-QCoro::Task<std::optional<KioskSettings>> CloudClient::loadKioskSettings() {
+QCoro::Task<std::optional<KioskSettings>>
+CloudClient::loadKioskSettings(std::shared_ptr<RequestScope> scope) {
     QueryItems items;
     items.append({u"select"_s, u"fields,employees,place_name"_s});
     const CloudResponse response =
-        co_await restCall(QByteArrayLiteral("GET"), u"kiosk_settings"_s, std::move(items));
+        co_await restCall(QByteArrayLiteral("GET"), u"kiosk_settings"_s, std::move(items), HeaderList(),
+                          QByteArray(), std::move(scope));
     const QList<KioskSettings> saved = json::decodeArray<KioskSettings>(response.body);
     co_return saved.isEmpty() ? std::nullopt : std::optional(saved.constFirst());
 }
 
-QCoro::Task<std::optional<NotificationSettings>> CloudClient::loadNotificationSettings() {
+QCoro::Task<std::optional<NotificationSettings>>
+CloudClient::loadNotificationSettings(std::shared_ptr<RequestScope> scope) {
     QueryItems items;
     items.append({u"select"_s, u"office_webhook,notify_sign_in,notify_sign_out,employee_webhooks"_s});
     const CloudResponse response =
-        co_await restCall(QByteArrayLiteral("GET"), u"notification_settings"_s, std::move(items));
+        co_await restCall(QByteArrayLiteral("GET"), u"notification_settings"_s, std::move(items),
+                          HeaderList(), QByteArray(), std::move(scope));
     const QList<NotificationSettings> saved = json::decodeArray<NotificationSettings>(response.body);
     co_return saved.isEmpty() ? std::nullopt : std::optional(saved.constFirst());
 }

@@ -33,8 +33,21 @@ void RequestScope::track(QNetworkReply *reply) {
     m_replies.append(reply);
 }
 
+std::shared_ptr<RequestScope> RequestScope::child() {
+    auto scope = std::make_shared<RequestScope>();
+    scope->m_aborted = m_aborted;
+    m_children.removeIf([](const std::weak_ptr<RequestScope> &child) { return child.expired(); });
+    m_children.append(scope);
+    return scope;
+}
+
 void RequestScope::abort() {
     m_aborted = true;
+    for (const auto &weak : std::exchange(m_children, {})) {
+        if (const auto scope = weak.lock()) {
+            scope->abort();
+        }
+    }
     for (const auto &reply : std::exchange(m_replies, {})) {
         if (reply && !reply->isFinished()) {
             reply->setProperty(abortedMark, true);

@@ -19,6 +19,9 @@ namespace tallybrook {
 class RequestScope final {
 public:
     void track(QNetworkReply *reply);
+    // A scope of its own that this one aborts too; used by an operation that must cancel its own parts
+    // without cancelling its caller's other requests.
+    [[nodiscard]] std::shared_ptr<RequestScope> child();
     void abort();
     [[nodiscard]] bool isAborted() const { return m_aborted; }
 
@@ -28,6 +31,7 @@ public:
 private:
     bool m_aborted = false;
     QList<QPointer<QNetworkReply>> m_replies;
+    QList<std::weak_ptr<RequestScope>> m_children;
 };
 
 using HeaderList = QList<std::pair<QByteArray, QByteArray>>;
