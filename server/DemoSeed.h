@@ -13,6 +13,7 @@ struct DemoAccount {
 };
 
 // Creates, once, a demo account with a sign-in form, employees, a few weeks of visitors and some invites.
+// All of it is written in one transaction; a second call finds the account and leaves everything as it is.
 DemoAccount seedDemoAccount(ServerContext &context);
 
 } // namespace tbserver

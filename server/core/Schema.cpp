@@ -106,6 +106,50 @@ CREATE TABLE notification_settings (
     updated_at TEXT
 );
 )sql",
+    // 2: visitors get an INTEGER PRIMARY KEY ("seq") for the search index to follow: the implicit rowid of a
+    // table with a text primary key may be renumbered by VACUUM, which would silently detach the index. The
+    // on-site index also orders by id, as the desk's list does.
+    R"sql(
+CREATE TABLE visitors_v2 (
+    seq INTEGER PRIMARY KEY,
+    id TEXT NOT NULL UNIQUE,
+    owner_id TEXT NOT NULL REFERENCES users(id) ON DELETE CASCADE,
+    device_record_id TEXT,
+    visitor_name TEXT NOT NULL,
+    host_name TEXT,
+    answers TEXT NOT NULL DEFAULT '[]',
+    signed_in_at TEXT NOT NULL,
+    signed_out_at TEXT,
+    list_name TEXT,
+    device_name TEXT,
+    search_text TEXT NOT NULL DEFAULT '',
+    created_at TEXT NOT NULL
+);
+INSERT INTO visitors_v2 (id, owner_id, device_record_id, visitor_name, host_name, answers, signed_in_at,
+                         signed_out_at, list_name, device_name, search_text, created_at)
+    SELECT id, owner_id, device_record_id, visitor_name, host_name, answers, signed_in_at, signed_out_at, list_name,
+           device_name, search_text, created_at
+    FROM visitors ORDER BY signed_in_at, id;
+DROP TABLE visitors_search;
+DROP TABLE visitors;
+ALTER TABLE visitors_v2 RENAME TO visitors;
+CREATE INDEX visitors_owner_signed_in ON visitors(owner_id, signed_in_at DESC, id DESC);
+CREATE INDEX visitors_owner_on_site ON visitors(owner_id, signed_in_at DESC, id DESC) WHERE signed_out_at IS NULL;
+CREATE VIRTUAL TABLE visitors_search USING fts5(
+    search_text, content='visitors', content_rowid='seq', tokenize='trigram');
+INSERT INTO visitors_search(visitors_search) VALUES ('rebuild');
+CREATE TRIGGER visitors_search_insert AFTER INSERT ON visitors BEGIN
+    INSERT INTO visitors_search(rowid, search_text) VALUES (new.seq, new.search_text);
+END;
+CREATE TRIGGER visitors_search_delete AFTER DELETE ON visitors BEGIN
+    INSERT INTO visitors_search(visitors_search, rowid, search_text) VALUES ('delete', old.seq, old.search_text);
+END;
+CREATE TRIGGER visitors_search_update AFTER UPDATE OF search_text ON visitors BEGIN
+    INSERT INTO visitors_search(visitors_search, rowid, search_text) VALUES ('delete', old.seq, old.search_text);
+    INSERT INTO visitors_search(rowid, search_text) VALUES (new.seq, new.search_text);
+END;
+CREATE INDEX invites_owner_used ON invites(owner_id, used_at);
+)sql",
 };
 
 } // namespace

@@ -2,11 +2,19 @@
 
 #include "core/ServerContext.h"
 #include "http/HttpMessage.h"
+#include "rest/RestQuery.h"
+#include "rest/RestTables.h"
+
+#include <QJsonObject>
 
 namespace tbserver {
 
 class Outbox;
 
+// The hosted REST service for the account tables (visitors, invites, kiosk_settings, notification_settings) and
+// rpc/delete_account: the subset of its query language the desk uses, answered with its status codes, headers and
+// error bodies. Every statement is scoped to the bearer token's account; a request without a token reads nothing
+// and writes nothing.
 class RestService final {
 public:
     RestService(ServerContext &context, Outbox &outbox);
@@ -15,9 +23,36 @@ public:
     // `subpath` is the part after the service's prefix, without a leading "/".
     [[nodiscard]] HttpResponse handle(const HttpRequest &request, QByteArrayView subpath);
 
+    // At most this many search-index hits make a search run from the index; more, and the account's rows are
+    // walked newest first instead (a common text fills a page quickly that way).
+    static constexpr qsizetype searchIndexLimit = 3000;
+    // Tests set 0 to check that walking the rows gives the same answers as the index.
+    void setSearchIndexLimit(qsizetype limit) { m_searchIndexLimit = limit; }
+
+    struct Caller {
+        bool anonymous = true;
+        QByteArray userId; // canonical lower-case uuid
+    };
+
 private:
+    struct Preferences;
+
+    [[nodiscard]] Caller authenticate(const HttpRequest &request) const;
+    [[nodiscard]] HttpResponse read(const HttpRequest &request, const RestTable &table, const Caller &caller);
+    [[nodiscard]] HttpResponse insert(const HttpRequest &request, const RestTable &table, const Caller &caller);
+    [[nodiscard]] HttpResponse update(const HttpRequest &request, const RestTable &table, const Caller &caller);
+    [[nodiscard]] HttpResponse remove(const HttpRequest &request, const RestTable &table, const Caller &caller);
+    [[nodiscard]] HttpResponse rpc(const HttpRequest &request, QByteArrayView name, const Caller &caller);
+
+    // The rowids (as a JSON array) of the caller's rows that the filters match, in the requested order and range.
+    [[nodiscard]] QByteArray matchingRows(const RestTable &table, const rest::RestQuery &query, const Caller &caller);
+    // {count, JSON array} of the selected columns of those rows, in the order of the array.
+    [[nodiscard]] std::pair<qsizetype, QByteArray> representation(const RestTable &table, const rest::RestQuery &query,
+                                                                  const QByteArray &rowids);
+
     ServerContext &m_context;
     Outbox &m_outbox;
+    qsizetype m_searchIndexLimit = searchIndexLimit;
 };
 
 } // namespace tbserver

@@ -1,12 +1,18 @@
 #pragma once
 
+#include "auth/TokenStore.h"
+#include "auth/UserStore.h"
 #include "core/ServerContext.h"
 #include "http/HttpMessage.h"
+#include "website/InviteApi.h"
 
 namespace tbserver {
 
 class Outbox;
 
+// The maker's website as the desk uses it: the invite API (api/invites), the version manifest
+// (api/mac/version), the guest's invite page (i/<token>), the help pages and the page behind the links in
+// account emails (auth/callback, which also lets the owner of a reset link choose a new password).
 class WebsiteService final {
 public:
     WebsiteService(ServerContext &context, Outbox &outbox);
@@ -15,9 +21,22 @@ public:
     // `subpath` is the part after the service's prefix, without a leading "/".
     [[nodiscard]] HttpResponse handle(const HttpRequest &request, QByteArrayView subpath);
 
+    // The manifest served when the server was started without --manifest: nothing newer on either channel.
+    [[nodiscard]] static QByteArray defaultManifest();
+
 private:
+    HttpResponse api(const HttpRequest &request, QByteArrayView path);
+    HttpResponse page(const HttpRequest &request, QByteArrayView path);
+    HttpResponse versionManifest() const;
+    HttpResponse authCallback(const HttpRequest &request);
+    HttpResponse resetPassword(const HttpRequest &request);
+    // The account of the bearer token whose session still exists; throws a 401 WebsiteError otherwise.
+    [[nodiscard]] Principal signedInOwner(const HttpRequest &request) const;
+
     ServerContext &m_context;
-    Outbox &m_outbox;
+    InviteApi m_invites;
+    UserStore m_users;
+    TokenStore m_tokens;
 };
 
 } // namespace tbserver

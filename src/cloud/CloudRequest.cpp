@@ -49,7 +49,8 @@ void RequestScope::abort() {
         }
     }
     for (const auto &reply : std::exchange(m_replies, {})) {
-        if (reply && !reply->isFinished()) {
+        // A reply that already failed is finishing on its own; aborting it again makes Qt complain.
+        if (reply && !reply->isFinished() && reply->error() == QNetworkReply::NoError) {
             reply->setProperty(abortedMark, true);
             reply->abort();
         }

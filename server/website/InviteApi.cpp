@@ -1,0 +1,248 @@
+#include "website/InviteApi.h"
+
+#include "core/Crypto.h"
+#include "core/Outbox.h"
+
+#include <QDate>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QRegularExpression>
+#include <QSet>
+#include <QTime>
+#include <QUrl>
+
+namespace tbserver {
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+HttpResponse idAnswer(int status, const QString &id) {
+    return HttpResponse::json(status, QJsonDocument(QJsonObject{{u"id"_s, id}}));
+}
+
+// An optional text member: absent or null is nothing, a non-text value is refused with `problem`.
+std::optional<QString> optionalText(const QJsonObject &body, const QString &key, const QString &problem) {
+    const QJsonValue value = body.value(key);
+    if (value.isUndefined() || value.isNull()) {
+        return std::nullopt;
+    }
+    if (!value.isString()) {
+        throw WebsiteError{422, problem};
+    }
+    return value.toString();
+}
+
+bool isValidGuestEmail(const QString &email) {
+    // The same rule the desk checks before it sends an invite.
+    static const QRegularExpression format(u"^[^\\s@]+@[^\\s@]+\\.[^\\s@]+$"_s);
+    return format.match(email).hasMatch();
+}
+
+bool isWellFormedDate(const QString &text) {
+    static const QRegularExpression format(u"^[0-9]{4}-[0-9]{2}-[0-9]{2}$"_s);
+    return format.match(text).hasMatch() && QDate::fromString(text, u"yyyy-MM-dd"_s).isValid();
+}
+
+bool isWellFormedTime(const QString &text) {
+    static const QRegularExpression format(u"^[0-9]{2}:[0-9]{2}$"_s);
+    return format.match(text).hasMatch() && QTime::fromString(text, u"HH:mm"_s).isValid();
+}
+
+} // namespace
+
+InviteApi::InviteApi(ServerContext &context, Outbox &outbox) : m_context(context), m_outbox(outbox) {}
+
+InviteApi::Setup InviteApi::setupOf(const QString &ownerId) const {
+    Setup setup;
+    Statement row =
+        m_context.db().prepare("SELECT fields, place_name FROM kiosk_settings WHERE owner_id = ?1");
+    row.bind(1, ownerId);
+    if (row.step()) {
+        setup.fields = QJsonDocument::fromJson(row.text(0)).array();
+        setup.placeName = row.isNull(1) ? QString() : row.string(1).trimmed();
+    }
+    return setup;
+}
+
+QString InviteApi::inviteLink(const QString &token) const {
+    // One path segment, whatever the token holds.
+    return QString::fromUtf8(m_context.config().publicBaseUrl + "/i/" + QUrl::toPercentEncoding(token));
+}
+
+HttpResponse InviteApi::create(const Principal &owner, const QByteArray &body) {
+    QJsonParseError parseError{};
+    const QJsonDocument document = QJsonDocument::fromJson(body, &parseError);
+    if (parseError.error != QJsonParseError::NoError || !document.isObject()) {
+        throw WebsiteError{400, u"The invite could not be read: the request body is not a JSON object."_s};
+    }
+    const QJsonObject invite = document.object();
+
+    const QJsonValue answersValue = invite.value(u"answers");
+    if (!answersValue.isArray()) {
+        throw WebsiteError{422, u"The invite has no answers: send them as a list of slot and value pairs."_s};
+    }
+    const QJsonArray given = answersValue.toArray();
+    if (given.size() > maximumAnswers) {
+        throw WebsiteError{422, u"The invite has too many answers."_s};
+    }
+    const Setup setup = setupOf(owner.userId);
+    QHash<int, QString> labels;
+    for (const QJsonValue &field : setup.fields) {
+        labels.insert(field[u"slot"].toInt(), field[u"label"].toString());
+    }
+
+    QJsonArray answers;
+    QSet<int> seen;
+    QString visitorName;
+    for (const QJsonValue &entry : given) {
+        const QJsonValue slotValue = entry[u"slot"];
+        const QJsonValue textValue = entry[u"value"];
+        const double slotNumber = slotValue.toDouble(-1);
+        if (!entry.isObject() || !slotValue.isDouble() || slotNumber != double(qint64(slotNumber)) ||
+            slotNumber < 0 || slotNumber > 10'000 || !textValue.isString()) {
+            throw WebsiteError{422, u"Each answer needs a whole slot number and a text value."_s};
+        }
+        const int slot = int(slotNumber);
+        const QString value = textValue.toString().trimmed();
+        if (value.size() > maximumAnswerLength) {
+            throw WebsiteError{422,
+                               u"An answer is too long (at most %1 characters)."_s.arg(maximumAnswerLength)};
+        }
+        // The first answer for a slot wins, as at the desk.
+        if (seen.contains(slot) || value.isEmpty()) {
+            continue;
+        }
+        seen.insert(slot);
+        QJsonObject answer{{u"slot"_s, slot}, {u"value"_s, value}};
+        if (const QString label = labels.value(slot).trimmed(); !label.isEmpty()) {
+            answer.insert(u"label"_s, label);
+        }
+        answers.append(answer);
+        if (slot == 0) {
+            visitorName = value;
+        }
+    }
+    if (visitorName.isEmpty()) {
+        throw WebsiteError{422, u"The guest's name is missing: fill in the first question of the form."_s};
+    }
+
+    const QString email = optionalText(invite, u"email"_s, u"The guest's email address is not valid."_s)
+                              .value_or(QString())
+                              .trimmed();
+    if (email.isEmpty()) {
+        throw WebsiteError{422, u"The guest's email address is missing."_s};
+    }
+    if (email.size() > 254 || !isValidGuestEmail(email)) {
+        throw WebsiteError{422, u"The guest's email address is not valid."_s};
+    }
+    const QString dateProblem =
+        u"The visit date must be a day written as yyyy-MM-dd, for example 2025-03-04."_s;
+    const std::optional<QString> visitDate = optionalText(invite, u"visit_date"_s, dateProblem);
+    if (visitDate && !isWellFormedDate(*visitDate)) {
+        throw WebsiteError{422, dateProblem};
+    }
+    const QString timeProblem = u"The visit time must be written as HH:mm, for example 14:30."_s;
+    const std::optional<QString> visitTime = optionalText(invite, u"visit_time"_s, timeProblem);
+    if (visitTime && !isWellFormedTime(*visitTime)) {
+        throw WebsiteError{422, timeProblem};
+    }
+    const QString note =
+        optionalText(invite, u"note"_s, u"The note must be text."_s).value_or(QString()).trimmed();
+    if (note.size() > maximumNoteLength) {
+        throw WebsiteError{422, u"The note is too long (at most %1 characters)."_s.arg(maximumNoteLength)};
+    }
+
+    StoredInvite stored{QString::fromLatin1(crypto::randomToken()),
+                        visitorName,
+                        email,
+                        visitDate.value_or(QString()),
+                        visitTime.value_or(QString()),
+                        note};
+    const QString id = crypto::uuidV4();
+    Statement insert =
+        m_context.db().prepare("INSERT INTO invites (id, owner_id, token, visitor_name, visitor_email, "
+                               "answers, visit_date, visit_time, "
+                               "note, created_at) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10)");
+    insert.bind(1, id).bind(2, owner.userId).bind(3, stored.token).bind(4, visitorName).bind(5, email);
+    insert.bindText(6, QJsonDocument(answers).toJson(QJsonDocument::Compact));
+    insert.bind(7, visitDate ? QVariant(*visitDate) : QVariant());
+    insert.bind(8, visitTime ? QVariant(*visitTime) : QVariant());
+    insert.bind(9, note.isEmpty() ? QVariant() : QVariant(note));
+    insert.bindText(10, m_context.timestampNow());
+    // The invite only stays when its email was written.
+    m_context.db().transaction([&] {
+        insert.run();
+        sendInvitation(owner.userId, stored);
+    });
+    return idAnswer(201, id);
+}
+
+HttpResponse InviteApi::resend(const Principal &owner, const QString &inviteId) {
+    Statement row = m_context.db().prepare(
+        "SELECT token, visitor_name, visitor_email, visit_date, visit_time, note, used_at FROM invites "
+        "WHERE id = ?1 AND owner_id = ?2");
+    row.bind(1, inviteId.toLower()).bind(2, owner.userId);
+    if (!row.step()) {
+        throw WebsiteError{404, u"Invite not found."_s};
+    }
+    if (!row.isNull(6)) {
+        throw WebsiteError{422, u"This invite has already been used, so it is not sent again."_s};
+    }
+    const StoredInvite stored{row.string(0), row.string(1), row.string(2),
+                              row.string(3), row.string(4), row.string(5)};
+    sendInvitation(owner.userId, stored);
+    return idAnswer(200, inviteId.toLower());
+}
+
+void InviteApi::sendInvitation(const QString &ownerId, const StoredInvite &invite) const {
+    const Setup setup = setupOf(ownerId);
+    QString host;
+    Statement user = m_context.db().prepare("SELECT user_metadata FROM users WHERE id = ?1");
+    user.bind(1, ownerId);
+    if (user.step()) {
+        host = QJsonDocument::fromJson(user.text(0)).object().value(u"name").toString().trimmed();
+    }
+    const QString when = pages::visitDescription(invite.visitDate, invite.visitTime);
+    QString text = u"Hello %1,\n\n"_s.arg(invite.visitorName);
+    const QString where = setup.placeName.isEmpty() ? QString() : u" at "_s + setup.placeName;
+    if (!host.isEmpty()) {
+        text += u"%1 has invited you to visit%2.\n"_s.arg(host, where);
+    } else {
+        text += u"You are invited to visit%1.\n"_s.arg(where);
+    }
+    text += u"When: %1\n"_s.arg(when);
+    if (!invite.note.isEmpty()) {
+        text += u"\n%1\n"_s.arg(invite.note);
+    }
+    text += u"\nYour invitation: %1\n\n"
+            u"When you arrive, tell the front desk your name: your answers are ready and signing in takes a "
+            u"moment.\n"_s.arg(inviteLink(invite.token));
+    const QString subject =
+        setup.placeName.isEmpty() ? u"You're invited"_s : u"You're invited to %1"_s.arg(setup.placeName);
+    if (m_outbox.write(invite.visitorEmail, subject, text).isEmpty()) {
+        throw WebsiteError{500, u"The invitation email could not be written. Please try again."_s};
+    }
+}
+
+std::optional<GuestInvite> InviteApi::guestInvite(const QString &token) const {
+    if (token.isEmpty()) {
+        return std::nullopt;
+    }
+    Statement row = m_context.db().prepare(
+        "SELECT visitor_name, visit_date, visit_time, note, used_at, owner_id FROM invites WHERE token = ?1");
+    row.bind(1, token);
+    if (!row.step()) {
+        return std::nullopt;
+    }
+    GuestInvite invite;
+    invite.visitorName = row.string(0);
+    invite.visitDate = row.string(1);
+    invite.visitTime = row.string(2);
+    invite.note = row.string(3);
+    invite.usedAt = row.isNull(4) ? QByteArray() : row.text(4);
+    invite.placeName = setupOf(row.string(5)).placeName;
+    return invite;
+}
+
+} // namespace tbserver

@@ -1,0 +1,506 @@
+#include "model/AppModel.h"
+
+#include "notify/Notifier.h"
+#include "notify/Webhook.h"
+#include "records/DeskError.h"
+#include "records/Uuid.h"
+
+#include <QCollator>
+#include <QHostInfo>
+#include <QJsonDocument>
+#include <QPointer>
+#include <QTimer>
+#include <QUuid>
+#include <qcorotimer.h>
+
+#include <algorithm>
+
+namespace tallybrook {
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+QString messageOf(const std::exception_ptr &failure) {
+    try {
+        std::rethrow_exception(failure);
+    } catch (const DeskError &error) {
+        return error.message();
+    } catch (const std::exception &error) {
+        return QString::fromUtf8(error.what());
+    } catch (...) {
+        return u"Something went wrong."_s;
+    }
+}
+
+KioskField nameField() {
+    return KioskField{0, u"Name"_s, fieldTypeText(FieldType::PlainText), true, false};
+}
+
+} // namespace
+
+AppModel::AppModel(CloudClient &cloud, BadgePrinter &printer, Notifier &notifier, Options options,
+                   QObject *parent)
+    : QObject(parent), m_cloud(cloud), m_printer(printer), m_notifier(notifier),
+      m_options(std::move(options)) {}
+
+AppModel::~AppModel() {
+    m_scope->abort();
+}
+
+KioskSettings AppModel::defaultForm() {
+    KioskSettings form;
+    form.fields = {nameField(), KioskField{1, u"Email"_s, fieldTypeText(FieldType::Email), false, false},
+                   KioskField{2, u"Phone"_s, fieldTypeText(FieldType::Phone), false, false}};
+    return form;
+}
+
+NotificationSettings AppModel::defaultNotifications() {
+    return NotificationSettings{QString(), true, false, {}};
+}
+
+QDateTime AppModel::now() const {
+    return m_options.clock ? m_options.clock() : QDateTime::currentDateTimeUtc();
+}
+
+QString AppModel::deviceName() const {
+    const QString name = m_options.deviceName ? m_options.deviceName().trimmed() : QString();
+    return name.isEmpty() ? u"Desk"_s : name;
+}
+
+// Setters: each notifies only when the value changes.
+void AppModel::setSigningIn(bool value) {
+    if (m_isSigningIn != value) {
+        m_isSigningIn = value;
+        Q_EMIT isSigningInChanged();
+    }
+}
+
+void AppModel::setInviting(bool value) {
+    if (m_isInviting != value) {
+        m_isInviting = value;
+        Q_EMIT isInvitingChanged();
+    }
+}
+
+void AppModel::setShowingOnboarding(bool value) {
+    if (m_isShowingOnboarding != value) {
+        m_isShowingOnboarding = value;
+        Q_EMIT isShowingOnboardingChanged();
+    }
+}
+
+void AppModel::setSettings(const KioskSettings &settings) {
+    if (m_settings != settings) {
+        m_settings = settings;
+        Q_EMIT settingsChanged();
+    }
+}
+
+void AppModel::setNotifications(const NotificationSettings &notifications) {
+    if (m_notifications != notifications) {
+        m_notifications = notifications;
+        Q_EMIT notificationsChanged();
+    }
+}
+
+void AppModel::setHasSavedForm(bool value) {
+    if (m_hasSavedForm != value) {
+        m_hasSavedForm = value;
+        Q_EMIT hasSavedFormChanged();
+    }
+}
+
+void AppModel::setOnSite(const QList<VisitorRow> &rows) {
+    if (m_onSite != rows) {
+        m_onSite = rows;
+        Q_EMIT onSiteChanged();
+    }
+}
+
+void AppModel::setCounts(const DeskCounts &counts) {
+    if (m_counts != counts) {
+        m_counts = counts;
+        Q_EMIT countsChanged();
+    }
+}
+
+void AppModel::setLastRefresh(const std::optional<QDateTime> &at) {
+    if (m_lastRefresh != at) {
+        m_lastRefresh = at;
+        Q_EMIT lastRefreshChanged();
+    }
+}
+
+void AppModel::setError(const std::optional<QString> &message) {
+    if (m_error != message) {
+        m_error = message;
+        Q_EMIT errorChanged();
+    }
+}
+
+void AppModel::raiseVisitorRevision() {
+    ++m_visitorRevision;
+    Q_EMIT visitorRevisionChanged();
+}
+
+void AppModel::start() {
+    if (m_isPolling) {
+        return;
+    }
+    m_isPolling = true;
+    poll(m_generation);
+}
+
+void AppModel::reset() {
+    ++m_generation;
+    m_isPolling = false;
+    // Whatever the previous account still has on the wire is cut off; its results would be dropped anyway.
+    m_scope->abort();
+    m_scope = std::make_shared<RequestScope>();
+    setSettings(defaultForm());
+    setNotifications(defaultNotifications());
+    setHasSavedForm(false);
+    setOnSite({});
+    setCounts({});
+    setLastRefresh(std::nullopt);
+    setError(std::nullopt);
+}
+
+void AppModel::applicationBecameActive() {
+    if (m_isPolling) {
+        refresh();
+    }
+}
+
+QCoro::Task<void> AppModel::poll(quint64 generation) {
+    const QPointer<AppModel> self(this);
+    co_await loadSetup();
+    while (self && m_generation == generation) {
+        co_await refresh();
+        if (!self || m_generation != generation) {
+            break;
+        }
+        // QTimer waits on the monotonic clock; the wait starts when the refresh has ended.
+        co_await QCoro::sleepFor(m_options.pollInterval);
+    }
+}
+
+QCoro::Task<void> AppModel::loadSetup() {
+    if (!m_cloud.isSignedIn()) {
+        co_return;
+    }
+    const QPointer<AppModel> self(this);
+    const quint64 generation = m_generation;
+    const auto scope = m_scope;
+    try {
+        const std::optional<KioskSettings> form = co_await m_cloud.loadKioskSettings(scope);
+        if (!self || m_generation != generation) {
+            co_return;
+        }
+        setHasSavedForm(form.has_value());
+        setSettings(form.value_or(defaultForm()));
+        const std::optional<NotificationSettings> alerts = co_await m_cloud.loadNotificationSettings(scope);
+        if (!self || m_generation != generation) {
+            co_return;
+        }
+        setNotifications(alerts.value_or(defaultNotifications()));
+    } catch (...) {
+        if (self && m_generation == generation) {
+            setError(messageOf(std::current_exception()));
+        }
+    }
+}
+
+QCoro::Task<void> AppModel::refresh() {
+    if (!m_cloud.isSignedIn()) {
+        co_return;
+    }
+    const QPointer<AppModel> self(this);
+    const quint64 generation = m_generation;
+    const auto scope = m_scope;
+
+    // Both loads are on their way before either is awaited.
+    QCoro::Task<QList<VisitorRow>> onSiteLoad = m_cloud.onSiteVisitors(scope);
+    QCoro::Task<DeskCounts> countsLoad = m_cloud.deskCounts(now(), m_options.timeZone, scope);
+    std::optional<QList<VisitorRow>> rows;
+    std::optional<DeskCounts> counts;
+    std::exception_ptr failure;
+    try {
+        rows = co_await std::move(onSiteLoad);
+    } catch (...) {
+        failure = std::current_exception();
+    }
+    try {
+        counts = co_await std::move(countsLoad);
+    } catch (...) {
+        if (!failure) {
+            failure = std::current_exception();
+        }
+    }
+    if (!self || m_generation != generation) {
+        co_return; // cancelled: a newer account's state is not ours to touch
+    }
+    if (failure) {
+        setError(messageOf(failure));
+        co_return;
+    }
+    setOnSite(*rows);
+    setCounts(*counts);
+    setLastRefresh(now());
+    setError(std::nullopt);
+}
+
+QCoro::Task<BadgePrintOutcome> AppModel::signIn(VisitorDraft draft, std::optional<Invite> invite) {
+    if (!m_cloud.isSignedIn()) {
+        throw CloudError::signedOut();
+    }
+    const QPointer<AppModel> self(this);
+    const quint64 generation = m_generation;
+
+    QList<KioskField> fields = m_settings.fields;
+    std::stable_sort(fields.begin(), fields.end(),
+                     [](const KioskField &a, const KioskField &b) { return a.slot < b.slot; });
+
+    std::optional<QString> host;
+    for (const KioskField &field : std::as_const(fields)) {
+        if (!field.employeeList) {
+            continue;
+        }
+        const QString typed = draft.answers.value(field.slot).trimmed();
+        if (typed.isEmpty()) {
+            continue;
+        }
+        for (const QString &employee : m_settings.employees) {
+            if (sameIgnoringCaseAndDiacritics(employee.trimmed(), typed)) {
+                host = employee; // as the list holds it
+                break;
+            }
+        }
+        if (host) {
+            break;
+        }
+    }
+
+    NewVisitor visitor;
+    visitor.ownerID = m_cloud.session()->userID;
+    visitor.deviceRecordID = uuidUpper(QUuid::createUuid());
+    visitor.visitorName = draft.answers.value(0).trimmed();
+    visitor.hostName = host;
+    for (const KioskField &field : std::as_const(fields)) {
+        const QString answer = draft.answers.value(field.slot).trimmed();
+        if (field.slot != 0 && !answer.isEmpty()) {
+            visitor.answers.append(VisitorAnswer{field.label, answer});
+        }
+    }
+    visitor.signedInAt = now();
+    visitor.deviceName = deviceName();
+
+    const VisitorRow row = co_await m_cloud.insertVisitor(visitor);
+    if (!self || m_generation != generation) {
+        co_return BadgePrintOutcome::Skipped;
+    }
+    if (invite) {
+        try {
+            co_await m_cloud.markInviteUsed(invite->id, now());
+        } catch (...) {
+            // The guest is signed in all the same; the invite just stays open.
+        }
+        if (!self || m_generation != generation) {
+            co_return BadgePrintOutcome::Skipped;
+        }
+    }
+    notifyHost(VisitorAlert::Event::SignIn, row);
+    co_await refresh();
+    if (!self) {
+        co_return BadgePrintOutcome::Skipped;
+    }
+    raiseVisitorRevision();
+    if (!m_printer.autoPrint()) {
+        co_return BadgePrintOutcome::Skipped;
+    }
+    co_return m_printer.print(row.visitorName, row.signedInAt);
+}
+
+void AppModel::notifyHost(VisitorAlert::Event event, const VisitorRow &row) {
+    const bool wanted =
+        event == VisitorAlert::Event::SignIn ? m_notifications.notifySignIn : m_notifications.notifySignOut;
+    if (!wanted) {
+        return;
+    }
+    std::optional<QUrl> address;
+    if (row.hostName) {
+        const auto personal = m_notifications.employeeWebhooks.constFind(*row.hostName);
+        if (personal != m_notifications.employeeWebhooks.constEnd()) {
+            address = validatedWebhookURL(*personal);
+        }
+    }
+    if (!address) {
+        address = validatedWebhookURL(m_notifications.officeWebhook);
+    }
+    if (!address) {
+        return;
+    }
+    VisitorAlert alert;
+    alert.event = event;
+    alert.visitorName = row.visitorName;
+    alert.answers = row.answers;
+    alert.hostName = row.hostName;
+    alert.date = event == VisitorAlert::Event::SignIn ? row.signedInAt : row.signedOutAt.value_or(now());
+    // Delivery runs on its own; its outcome is recorded in the preferences, never shown at the desk.
+    if (m_options.deliverAlert) {
+        m_options.deliverAlert(alert, *address);
+    } else {
+        static_cast<void>(m_notifier.post(alert, *address));
+    }
+}
+
+QCoro::Task<void> AppModel::signOut(VisitorRow row) {
+    const QPointer<AppModel> self(this);
+    const QDateTime at = now();
+    co_await m_cloud.signOutVisitor(row.id, at);
+    if (!self) {
+        co_return;
+    }
+    row.signedOutAt = at;
+    notifyHost(VisitorAlert::Event::SignOut, row);
+    co_await refresh();
+    if (self) {
+        raiseVisitorRevision();
+    }
+}
+
+QCoro::Task<int> AppModel::signOutEveryone() {
+    const QPointer<AppModel> self(this);
+    const QList<VisitorRow> snapshot = m_onSite;
+    int failures = 0;
+    // One after another: the desk's connection and the host's chat never get a burst.
+    for (const VisitorRow &row : snapshot) {
+        if (!self) {
+            break;
+        }
+        try {
+            co_await signOut(row);
+        } catch (...) {
+            ++failures;
+        }
+    }
+    co_return failures;
+}
+
+QCoro::Task<void> AppModel::upsert(QString table, QJsonObject record) {
+    // Without a session this fails as every authorised request does.
+    QueryItems items;
+    items.append({u"on_conflict"_s, u"owner_id"_s});
+    const QUrl url = m_cloud.restRequestURL(table, items);
+    CloudRequest request = co_await m_cloud.authorizedRequest(url);
+    record.insert(u"owner_id"_s, uuidLower(m_cloud.session() ? m_cloud.session()->userID : QUuid()));
+    request.method = QByteArrayLiteral("POST");
+    request.headers.append(
+        {QByteArrayLiteral("Prefer"), QByteArrayLiteral("resolution=merge-duplicates,return=minimal")});
+    request.body = QJsonDocument(record).toJson(QJsonDocument::Compact);
+    co_await m_cloud.perform(std::move(request));
+}
+
+KioskSettings AppModel::normalisedForm(QList<KioskField> fields, const QStringList &employees,
+                                       const std::optional<QString> &placeName) {
+    std::stable_sort(fields.begin(), fields.end(),
+                     [](const KioskField &a, const KioskField &b) { return a.slot < b.slot; });
+    bool hasName = false;
+    for (KioskField &field : fields) {
+        field.label = field.label.trimmed();
+        if (field.label.isEmpty()) {
+            field.label = field.slot == 0 ? u"Name"_s : u"Field "_s + QString::number(field.slot + 1);
+        }
+        if (field.slot == 0) {
+            field.required = true;
+            hasName = true;
+        }
+    }
+    if (!hasName) {
+        fields.prepend(nameField());
+    }
+
+    QStringList cleaned;
+    QStringList seen;
+    for (const QString &name : employees) {
+        const QString trimmed = name.trimmed();
+        if (trimmed.isEmpty() || seen.contains(trimmed.toLower())) {
+            continue;
+        }
+        seen.append(trimmed.toLower());
+        cleaned.append(trimmed);
+    }
+    // The C locale's collator ignores numeric mode; fall back to a real language so "B9" sorts before "b10".
+    QCollator collator(QLocale().language() == QLocale::C ? QLocale(QLocale::English, QLocale::UnitedStates)
+                                                          : QLocale());
+    collator.setNumericMode(true);
+    collator.setCaseSensitivity(Qt::CaseInsensitive);
+    std::stable_sort(cleaned.begin(), cleaned.end(),
+                     [&collator](const QString &a, const QString &b) { return collator.compare(a, b) < 0; });
+
+    KioskSettings form;
+    form.fields = fields;
+    form.employees = cleaned;
+    const QString place = placeName.value_or(QString()).trimmed();
+    if (!place.isEmpty()) {
+        form.placeName = place;
+    }
+    return form;
+}
+
+QCoro::Task<void> AppModel::saveForm(QList<KioskField> fields, QStringList employees,
+                                     std::optional<QString> placeName) {
+    const QPointer<AppModel> self(this);
+    const quint64 generation = m_generation;
+    const KioskSettings form = normalisedForm(std::move(fields), employees, placeName);
+    co_await upsert(u"kiosk_settings"_s, form.toJson());
+    if (self && m_generation == generation) {
+        setSettings(form);
+        setHasSavedForm(true);
+    }
+}
+
+QCoro::Task<void> AppModel::saveNotifications(NotificationSettings notifications) {
+    const QPointer<AppModel> self(this);
+    const quint64 generation = m_generation;
+    co_await upsert(u"notification_settings"_s, notifications.toJson());
+    if (self && m_generation == generation) {
+        setNotifications(notifications);
+    }
+}
+
+QCoro::Task<void> AppModel::saveEmployee(std::optional<QString> previousName, std::optional<QString> newName,
+                                         QString webhook) {
+    const QPointer<AppModel> self(this);
+    QStringList employees = m_settings.employees;
+    const QString trimmedName = newName.value_or(QString()).trimmed();
+    if (previousName) {
+        employees.removeAll(*previousName);
+    }
+    if (!trimmedName.isEmpty()) {
+        employees.append(trimmedName);
+    }
+
+    QMap<QString, QString> webhooks = m_notifications.employeeWebhooks;
+    if (previousName) {
+        webhooks.remove(*previousName);
+    }
+    const QString trimmedWebhook = webhook.trimmed();
+    if (!trimmedName.isEmpty() && !trimmedWebhook.isEmpty()) {
+        webhooks.insert(trimmedName, trimmedWebhook);
+    }
+
+    co_await saveForm(m_settings.fields, employees, m_settings.placeName);
+    if (!self) {
+        co_return;
+    }
+    NotificationSettings alerts = m_notifications;
+    alerts.employeeWebhooks = webhooks;
+    if (alerts == m_notifications) {
+        co_return;
+    }
+    co_await saveNotifications(alerts);
+}
+
+} // namespace tallybrook

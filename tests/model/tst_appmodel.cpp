@@ -1,0 +1,671 @@
+#include "badges/FakePrintSystem.h"
+#include "model/AppModel.h"
+#include "notify/Notifier.h"
+#include "records/Uuid.h"
+#include "support/CloudFixture.h"
+#include "support/TaskOutcome.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QSettings>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <QUrlQuery>
+
+using namespace tallybrook;
+using namespace tallybrook::testing;
+using namespace Qt::StringLiterals;
+
+namespace {
+
+const QUuid accountA(u"6f1c2a8e-3b4d-4e5f-9a0b-1c2d3e4f5a6b"_s);
+const QUuid accountB(u"0a1b2c3d-4e5f-4061-8728-394a5b6c7d8e"_s);
+
+QByteArray compact(const QJsonValue &value) {
+    return value.isArray() ? QJsonDocument(value.toArray()).toJson(QJsonDocument::Compact)
+                           : QJsonDocument(value.toObject()).toJson(QJsonDocument::Compact);
+}
+
+QJsonObject visitorRow(const QString &id, const QString &name, const std::optional<QString> &host = {}) {
+    return QJsonObject{{u"id"_s, id},
+                       {u"visitor_name"_s, name},
+                       {u"host_name"_s, host ? QJsonValue(*host) : QJsonValue(QJsonValue::Null)},
+                       {u"answers"_s, QJsonArray{}},
+                       {u"signed_in_at"_s, u"2025-03-04T08:00:00+00:00"_s}};
+}
+
+// One account's data as the backend holds it, answered the way the hosted service would.
+struct FakeBackend {
+    QJsonArray kioskSettings;        // [] or one record
+    QJsonArray notificationSettings; // [] or one record
+    QJsonArray onSite;
+    int today = 0, onSiteCount = 0, week = 0;
+    bool failLoads = false;
+    std::chrono::milliseconds onSiteDelay{0};
+    QSet<QByteArray> failingSignOuts; // ids (lower case) whose sign-out fails
+    bool failInsert = false;
+    bool failInviteUse = false;
+    QList<QJsonObject> inserted;
+    QUuid account;
+    QString tag;
+
+    ScriptedAnswer answer(const RecordedRequest &request) {
+        if (request.path.endsWith("/auth/v1/token")) {
+            return ScriptedAnswer::json(200,
+                                        tokenAnswer(u"access-"_s + tag, u"refresh-"_s + tag, 3600, account));
+        }
+        if (request.path.endsWith("/auth/v1/logout")) {
+            return ScriptedAnswer::json(204, {});
+        }
+        const QByteArray table = request.path.mid(request.path.lastIndexOf('/') + 1);
+        if (failLoads && request.method == "GET") {
+            return ScriptedAnswer::json(503, R"({"message":"Service temporarily unavailable"})");
+        }
+        if (request.method == "GET" && table == "kiosk_settings") {
+            return ScriptedAnswer::json(200, compact(kioskSettings));
+        }
+        if (request.method == "GET" && table == "notification_settings") {
+            return ScriptedAnswer::json(200, compact(notificationSettings));
+        }
+        if (request.method == "GET" && table == "visitors" && request.rawQuery.startsWith("select=id&")) {
+            const int total = request.rawQuery.contains("signed_out_at")    ? onSiteCount
+                              : request.rawQuery.contains("gte.2025-03-02") ? week
+                                                                            : today;
+            return ScriptedAnswer::json(206, "[]", {{"Content-Range", "0-0/" + QByteArray::number(total)}});
+        }
+        if (request.method == "GET" && table == "visitors") {
+            return ScriptedAnswer::json(200, compact(onSite)).delayedBy(onSiteDelay);
+        }
+        if (request.method == "POST" && table == "visitors") {
+            if (failInsert) {
+                return ScriptedAnswer::json(500, R"({"message":"insert refused"})");
+            }
+            QJsonObject body = QJsonDocument::fromJson(request.body).object();
+            inserted.append(body);
+            body.insert(u"id"_s, u"9b2e8c1a-0000-4000-8000-00000000000%1"_s.arg(inserted.size()));
+            body.remove(u"owner_id"_s);
+            return ScriptedAnswer::json(201, compact(QJsonArray{body}));
+        }
+        if (request.method == "PATCH" && table == "visitors") {
+            for (const QByteArray &id : std::as_const(failingSignOuts)) {
+                if (request.rawQuery.contains(id)) {
+                    return ScriptedAnswer::json(500, R"({"message":"sign-out refused"})");
+                }
+            }
+            return ScriptedAnswer::json(204, {}).delayedBy(std::chrono::milliseconds(30));
+        }
+        if (request.method == "PATCH" && table == "invites") {
+            return failInviteUse ? ScriptedAnswer::json(500, "{}") : ScriptedAnswer::json(204, {});
+        }
+        if (request.method == "POST") {
+            return ScriptedAnswer::json(201, {});
+        }
+        return ScriptedAnswer::json(404, "{}");
+    }
+};
+
+QJsonObject savedForm(const QJsonArray &employees = {u"Zo\u00eb Park"_s, u"  \u00c9mile Roux  "_s}) {
+    return QJsonObject{{u"fields"_s, QJsonArray{QJsonObject{{u"slot"_s, 0},
+                                                            {u"label"_s, u"Name"_s},
+                                                            {u"type"_s, u"Plain Text"_s},
+                                                            {u"required"_s, true},
+                                                            {u"employee_list"_s, false}},
+                                                QJsonObject{{u"slot"_s, 3},
+                                                            {u"label"_s, u"Also visiting"_s},
+                                                            {u"type"_s, u"Plain Text"_s},
+                                                            {u"required"_s, false},
+                                                            {u"employee_list"_s, true}},
+                                                QJsonObject{{u"slot"_s, 1},
+                                                            {u"label"_s, u"Host"_s},
+                                                            {u"type"_s, u"Plain Text"_s},
+                                                            {u"required"_s, false},
+                                                            {u"employee_list"_s, true}},
+                                                QJsonObject{{u"slot"_s, 2},
+                                                            {u"label"_s, u"Company"_s},
+                                                            {u"type"_s, u"Plain Text"_s},
+                                                            {u"required"_s, false},
+                                                            {u"employee_list"_s, false}}}},
+                       {u"employees"_s, employees}};
+}
+
+using Answers = QMap<int, QString>;
+using Webhooks = QMap<QString, QString>;
+
+} // namespace
+
+class TestAppModel : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void init();
+    void cleanup();
+
+    void validation_data();
+    void validation();
+    void draftFromInvite();
+
+    void nothingHappensWithoutAUser();
+    void startLoadsSetupOnceThenRefreshes();
+    void resetForgetsAndStartLoadsAgain();
+    void slowLoadOfAnOldAccountNeverLands();
+    void failedRefreshKeepsDataUntilTheNextSuccess();
+    void unchangedCountsDoNotNotify();
+    void weeksStartOnSundayWhateverTheLocale();
+
+    void signInWritesTheRecord();
+    void signInHostMatching_data();
+    void signInHostMatching();
+    void failedInsertDoesNothingElse();
+    void inviteIsMarkedUsedAndItsFailureIgnored();
+    void alertRouting_data();
+    void alertRouting();
+    void signOutEveryoneGoesOneByOne();
+
+    void setupSavesAreExact();
+    void employeeEdits_data();
+    void employeeEdits();
+
+private:
+    void signInAs(const QUuid &account, const QString &tag = u"1"_s);
+
+    std::optional<CloudFixture> m_f;
+    FakeBackend m_backend;
+    QTemporaryDir m_dir;
+    std::unique_ptr<QSettings> m_defaults;
+    std::unique_ptr<FakePrintSystem> m_prints;
+    std::unique_ptr<BadgePrinter> m_printer;
+    std::unique_ptr<Notifier> m_notifier;
+    std::unique_ptr<AppModel> m_model;
+    QList<std::pair<VisitorAlert, QUrl>> m_alerts;
+};
+
+void TestAppModel::init() {
+    m_f.emplace();
+    m_backend = FakeBackend{};
+    m_alerts.clear();
+    m_f->server->setHandler([this](const RecordedRequest &request) { return m_backend.answer(request); });
+    m_f->makeClient(m_f->sessionExpiringIn(3600, accountA, u"a"_s));
+    m_defaults = std::make_unique<QSettings>(m_dir.filePath(u"desk.ini"_s), QSettings::IniFormat);
+    m_defaults->clear();
+    m_prints = std::make_unique<FakePrintSystem>();
+    m_printer = std::make_unique<BadgePrinter>(*m_defaults, *m_prints);
+    m_printer->setAutoPrint(false);
+    m_notifier = std::make_unique<Notifier>(*m_f->http, *m_defaults);
+    AppModelOptions options;
+    options.clock = [this] { return m_f->now; };
+    options.deviceName = [] { return u"Front Desk"_s; };
+    options.timeZone = QTimeZone::utc();
+    options.pollInterval = std::chrono::hours(1);
+    options.deliverAlert = [this](const VisitorAlert &alert, const QUrl &url) {
+        m_alerts.append({alert, url});
+    };
+    m_model = std::make_unique<AppModel>(*m_f->client, *m_printer, *m_notifier, options);
+}
+
+void TestAppModel::cleanup() {
+    m_model.reset();
+    m_notifier.reset();
+    m_printer.reset();
+    m_prints.reset();
+    m_f.reset();
+}
+
+void TestAppModel::signInAs(const QUuid &account, const QString &tag) {
+    m_backend.account = account;
+    m_backend.tag = tag;
+    const auto outcome = awaitTask(m_f->client->signInAccount(u"desk@example.com"_s, u"pw"_s));
+    QVERIFY2(outcome.succeeded(), qPrintable(outcome.errorText()));
+    QCOMPARE(m_f->client->session()->userID, account);
+}
+
+void TestAppModel::validation_data() {
+    QTest::addColumn<QList<KioskField>>("fields");
+    QTest::addColumn<QMap<int, QString>>("answers");
+    QTest::addColumn<QString>("message");
+    const KioskField optionalName{0, u"Full name"_s, u"Plain Text"_s, false, false};
+    const KioskField email{1, u"Work email"_s, u"Email"_s, false, false};
+    const KioskField company{2, u"Company"_s, u"Plain Text"_s, true, false};
+    const QList<KioskField> form{optionalName, email, company};
+    QTest::newRow("name required even when marked optional")
+        << form << QMap<int, QString>{{2, u"Acme"_s}} << u"Please fill in Full name."_s;
+    QTest::newRow("spaces count as empty")
+        << form << QMap<int, QString>{{0, u"Ann"_s}, {2, u" \n "_s}} << u"Please fill in Company."_s;
+    QTest::newRow("at sign without a dot after it")
+        << form << QMap<int, QString>{{0, u"Ann"_s}, {1, u"ann@example"_s}, {2, u"Acme"_s}}
+        << u"Please enter a valid email for Work email."_s;
+    QTest::newRow("a valid email") << form
+                                   << QMap<int, QString>{{0, u"Ann"_s},
+                                                         {1, u" ann@mail.example.com "_s},
+                                                         {2, u"A"_s}}
+                                   << QString();
+    QTest::newRow("empty optional email")
+        << form << QMap<int, QString>{{0, u"Ann"_s}, {2, u"Acme"_s}} << QString();
+    QTest::newRow("required checks come before email checks")
+        << form << QMap<int, QString>{{1, u"bad"_s}} << u"Please fill in Full name."_s;
+    QTest::newRow("space inside the email")
+        << form << QMap<int, QString>{{0, u"A"_s}, {1, u"a b@c.d"_s}, {2, u"A"_s}}
+        << u"Please enter a valid email for Work email."_s;
+}
+
+void TestAppModel::validation() {
+    QFETCH(QList<KioskField>, fields);
+    QFETCH(Answers, answers);
+    QFETCH(QString, message);
+    QCOMPARE(validationMessage(fields, answers).value_or(QString()), message);
+}
+
+void TestAppModel::draftFromInvite() {
+    Invite invite;
+    invite.visitorName = u"Ann Lee"_s;
+    invite.answers = {
+        {0, std::nullopt, QString()}, {2, u"Company"_s, u"Acme"_s}, {2, std::nullopt, u"Other"_s}};
+    const VisitorDraft draft = VisitorDraft::fromInvite(invite);
+    QCOMPARE(draft.answers, (QMap<int, QString>{{0, u"Ann Lee"_s}, {2, u"Acme"_s}}));
+}
+
+void TestAppModel::nothingHappensWithoutAUser() {
+    m_f->client->signOutAccount();
+    QVERIFY(runTask(m_model->refresh()));
+    QVERIFY(runTask(m_model->loadSetup()));
+    QTest::qWait(20);
+    QCOMPARE(m_f->server->requestCount(), 1); // only the sign-out notice
+    const auto outcome = awaitTask(m_model->signIn(VisitorDraft{{{0, u"Ann"_s}}}));
+    QCOMPARE(outcome.errorText(), u"Your session ended. Please sign in again."_s);
+}
+
+void TestAppModel::startLoadsSetupOnceThenRefreshes() {
+    m_backend.kioskSettings = QJsonArray{savedForm()};
+    m_backend.onSite = QJsonArray{visitorRow(u"11111111-1111-4111-8111-111111111111"_s, u"Ann"_s)};
+    m_backend.today = 4;
+    m_backend.onSiteCount = 1;
+    m_backend.week = 9;
+    m_model->start();
+    m_model->start();
+    QTRY_VERIFY(m_model->lastRefresh().has_value());
+    QCOMPARE(m_f->requestsTo("/kiosk_settings"), 1);
+    QCOMPARE(m_f->requestsTo("/notification_settings"), 1);
+    QCOMPARE(m_f->requestsTo("/visitors"), 4); // one list and three counts
+    QVERIFY(m_model->hasSavedForm());
+    QCOMPARE(m_model->settings().employees.size(), 2);
+    QCOMPARE(m_model->notifications(), AppModel::defaultNotifications());
+    QCOMPARE(m_model->onSite().size(), 1);
+    QCOMPARE(m_model->counts(), (DeskCounts{4, 1, 9}));
+
+    // Becoming active refreshes while polling.
+    m_model->applicationBecameActive();
+    QTRY_COMPARE(m_f->requestsTo("/visitors"), 8);
+    QCOMPARE(m_f->requestsTo("/kiosk_settings"), 1);
+}
+
+void TestAppModel::resetForgetsAndStartLoadsAgain() {
+    m_backend.kioskSettings = QJsonArray{savedForm()};
+    m_backend.onSite = QJsonArray{visitorRow(u"11111111-1111-4111-8111-111111111111"_s, u"Ann"_s)};
+    m_model->start();
+    QTRY_VERIFY(m_model->lastRefresh().has_value());
+    m_model->reset();
+    QVERIFY(!m_model->isPolling());
+    QCOMPARE(m_model->settings(), AppModel::defaultForm());
+    QVERIFY(!m_model->hasSavedForm());
+    QVERIFY(m_model->onSite().isEmpty());
+    QVERIFY(!m_model->lastRefresh());
+    m_model->applicationBecameActive(); // not polling: nothing
+    QTest::qWait(20);
+
+    m_f->server->clearRequests();
+    m_model->start();
+    QTRY_VERIFY(m_model->lastRefresh().has_value());
+    const auto requests = m_f->server->requests();
+    QVERIFY(requests.size() >= 3);
+    QVERIFY(requests[0].path.endsWith("/kiosk_settings"));
+    QVERIFY(requests[1].path.endsWith("/notification_settings"));
+    QVERIFY(requests[2].path.endsWith("/visitors"));
+}
+
+void TestAppModel::slowLoadOfAnOldAccountNeverLands() {
+    m_backend.onSite =
+        QJsonArray{visitorRow(u"aaaaaaaa-1111-4111-8111-111111111111"_s, u"Old account's visitor"_s)};
+    m_backend.onSiteDelay = std::chrono::milliseconds(400);
+    QSignalSpy onSiteChanged(m_model.get(), &AppModel::onSiteChanged);
+    m_model->start();
+    QTRY_COMPARE(m_f->requestsTo("/visitors"), 4);
+
+    // The desk signs out while the list is still on its way, and another account signs in.
+    m_f->client->signOutAccount();
+    m_model->reset();
+    m_backend.onSite =
+        QJsonArray{visitorRow(u"bbbbbbbb-1111-4111-8111-111111111111"_s, u"New account's visitor"_s)};
+    m_backend.onSiteDelay = std::chrono::milliseconds(0);
+    signInAs(accountB, u"b"_s);
+    m_model->start();
+    QTRY_VERIFY(m_model->lastRefresh().has_value());
+    QTest::qWait(600); // well past the old answer's arrival
+    QCOMPARE(m_model->onSite().size(), 1);
+    QCOMPARE(m_model->onSite().constFirst().visitorName, u"New account's visitor"_s);
+    QCOMPARE(onSiteChanged.size(), 1); // the old list never appeared, not even briefly
+    QVERIFY(!m_model->error());
+}
+
+void TestAppModel::failedRefreshKeepsDataUntilTheNextSuccess() {
+    m_backend.onSite = QJsonArray{visitorRow(u"11111111-1111-4111-8111-111111111111"_s, u"Ann"_s)};
+    m_backend.today = 3;
+    m_model->start();
+    QTRY_VERIFY(m_model->lastRefresh().has_value());
+    const QDateTime firstRefresh = *m_model->lastRefresh();
+
+    m_backend.failLoads = true;
+    m_f->now = m_f->now.addSecs(15);
+    QVERIFY(runTask(m_model->refresh()));
+    QCOMPARE(m_model->error().value_or(QString()), u"Service temporarily unavailable"_s);
+    QCOMPARE(m_model->onSite().size(), 1);
+    QCOMPARE(m_model->counts().today, 3);
+    QCOMPARE(*m_model->lastRefresh(), firstRefresh);
+
+    m_backend.failLoads = false;
+    QVERIFY(runTask(m_model->refresh()));
+    QVERIFY(!m_model->error());
+    QCOMPARE(*m_model->lastRefresh(), m_f->now);
+}
+
+void TestAppModel::unchangedCountsDoNotNotify() {
+    m_backend.today = 2;
+    QSignalSpy counts(m_model.get(), &AppModel::countsChanged);
+    QVERIFY(runTask(m_model->refresh()));
+    QVERIFY(runTask(m_model->refresh()));
+    QCOMPARE(counts.size(), 1);
+    m_backend.today = 3;
+    QVERIFY(runTask(m_model->refresh()));
+    QCOMPARE(counts.size(), 2);
+}
+
+void TestAppModel::weeksStartOnSundayWhateverTheLocale() {
+    const QLocale previous;
+    QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));         // weeks start on Monday there
+    m_f->now = QDateTime(QDate(2025, 3, 3), QTime(10, 0), QTimeZone::utc()); // a Monday
+    QVERIFY(runTask(m_model->refresh()));
+    QLocale::setDefault(previous);
+    bool sawWeek = false;
+    for (const auto &request : m_f->server->requests()) {
+        sawWeek |= request.rawQuery.contains("signed_in_at=gte.2025-03-02T00:00:00Z");
+    }
+    QVERIFY(sawWeek);
+}
+
+void TestAppModel::signInWritesTheRecord() {
+    QVERIFY(runTask(m_model->loadSetup()));
+    QSignalSpy revision(m_model.get(), &AppModel::visitorRevisionChanged);
+    VisitorDraft draft;
+    draft.answers = {{0, u"  Ann Lee \n"_s}, {1, u"   "_s}};
+    const auto outcome = awaitTask(m_model->signIn(draft));
+    QVERIFY2(outcome.succeeded(), qPrintable(outcome.errorText()));
+    QCOMPARE(*outcome.value, BadgePrintOutcome::Skipped);
+    QVERIFY(m_prints->jobs.isEmpty());
+    QCOMPARE(revision.size(), 1);
+
+    QCOMPARE(m_backend.inserted.size(), 1);
+    QJsonObject record = m_backend.inserted.constFirst();
+    const QString deviceRecordID = record.take(u"device_record_id"_s).toString();
+    QVERIFY(parseUuid(deviceRecordID));
+    QCOMPARE(deviceRecordID, deviceRecordID.toUpper());
+    QCOMPARE(record, (QJsonObject{{u"owner_id"_s, uuidUpper(accountA)},
+                                  {u"visitor_name"_s, u"Ann Lee"_s},
+                                  {u"host_name"_s, QJsonValue::Null},
+                                  {u"answers"_s, QJsonArray{}},
+                                  {u"signed_in_at"_s, u"2025-03-04T09:05:00Z"_s},
+                                  {u"device_name"_s, u"Front Desk"_s}}));
+
+    // With automatic printing, the badge prints with the stored name and time.
+    m_printer->setAutoPrint(true);
+    m_prints->printers = {u"Label"_s};
+    m_prints->defaultPrinter = u"Label"_s;
+    const auto printed = awaitTask(m_model->signIn(draft));
+    QCOMPARE(*printed.value, BadgePrintOutcome::Printed);
+    QCOMPARE(m_prints->jobs.size(), 1);
+    QCOMPARE(m_prints->jobs.constFirst().title, u"Visitor badge - Ann Lee"_s);
+}
+
+void TestAppModel::signInHostMatching_data() {
+    QTest::addColumn<QMap<int, QString>>("answers");
+    QTest::addColumn<QJsonValue>("host");
+    QTest::newRow("case, accents and spaces ignored; entry stored as listed")
+        << QMap<int, QString>{{0, u"Ann"_s}, {1, u"  emile roux "_s}} << QJsonValue(u"  \u00c9mile Roux  "_s);
+    QTest::newRow("the first employee field by slot decides")
+        << QMap<int, QString>{{0, u"Ann"_s}, {1, u"Zoe Park"_s}, {3, u"Emile Roux"_s}}
+        << QJsonValue(u"Zo\u00eb Park"_s);
+    QTest::newRow("an empty first field is skipped")
+        << QMap<int, QString>{{0, u"Ann"_s}, {1, u"  "_s}, {3, u"zo\u00eb park"_s}}
+        << QJsonValue(u"Zo\u00eb Park"_s);
+    QTest::newRow("no match: no host, the answer kept")
+        << QMap<int, QString>{{0, u"Ann"_s}, {1, u"Nobody Here"_s}} << QJsonValue(QJsonValue::Null);
+}
+
+void TestAppModel::signInHostMatching() {
+    QFETCH(Answers, answers);
+    QFETCH(QJsonValue, host);
+    m_backend.kioskSettings = QJsonArray{savedForm()};
+    QVERIFY(runTask(m_model->loadSetup()));
+    const auto outcome = awaitTask(m_model->signIn(VisitorDraft{answers}));
+    QVERIFY2(outcome.succeeded(), qPrintable(outcome.errorText()));
+    const QJsonObject record = m_backend.inserted.constFirst();
+    QCOMPARE(record.value(u"host_name"_s), host);
+    // Answers in slot order, empty ones left out.
+    QJsonArray expected;
+    const QList<std::pair<int, QString>> labels{{1, u"Host"_s}, {2, u"Company"_s}, {3, u"Also visiting"_s}};
+    for (const auto &[slot, label] : labels) {
+        if (!answers.value(slot).trimmed().isEmpty()) {
+            expected.append(QJsonObject{{u"label"_s, label}, {u"value"_s, answers.value(slot).trimmed()}});
+        }
+    }
+    QCOMPARE(record.value(u"answers"_s).toArray(), expected);
+}
+
+void TestAppModel::failedInsertDoesNothingElse() {
+    m_backend.failInsert = true;
+    m_backend.notificationSettings =
+        QJsonArray{QJsonObject{{u"office_webhook"_s, u"https://hooks.slack.com/x"_s},
+                               {u"notify_sign_in"_s, true},
+                               {u"notify_sign_out"_s, true},
+                               {u"employee_webhooks"_s, QJsonObject{}}}};
+    QVERIFY(runTask(m_model->loadSetup()));
+    m_printer->setAutoPrint(true);
+    QSignalSpy revision(m_model.get(), &AppModel::visitorRevisionChanged);
+    Invite invite;
+    invite.id = QUuid::createUuid();
+    const int before = m_f->server->requestCount();
+    const auto outcome = awaitTask(m_model->signIn(VisitorDraft{{{0, u"Ann"_s}}}, invite));
+    QCOMPARE(outcome.errorText(), u"insert refused"_s);
+    QCOMPARE(m_f->server->requestCount(), before + 1);
+    QVERIFY(m_alerts.isEmpty());
+    QVERIFY(m_prints->jobs.isEmpty());
+    QCOMPARE(revision.size(), 0);
+}
+
+void TestAppModel::inviteIsMarkedUsedAndItsFailureIgnored() {
+    Invite invite;
+    invite.id = QUuid(u"ABCDEF01-2345-4678-9ABC-DEF012345678"_s);
+    invite.visitorName = u"Guest"_s;
+    m_backend.failInviteUse = true;
+    const auto outcome = awaitTask(m_model->signIn(VisitorDraft::fromInvite(invite), invite));
+    QVERIFY2(outcome.succeeded(), qPrintable(outcome.errorText()));
+    QCOMPARE(m_f->requestsTo("/invites"), 1);
+    bool marked = false;
+    for (const auto &request : m_f->server->requests()) {
+        marked |=
+            request.method == "PATCH" && request.rawQuery == "id=eq.abcdef01-2345-4678-9abc-def012345678";
+    }
+    QVERIFY(marked);
+    QCOMPARE(m_backend.inserted.constFirst().value(u"visitor_name"_s).toString(), u"Guest"_s);
+    QCOMPARE(m_model->visitorRevision(), 1);
+}
+
+void TestAppModel::alertRouting_data() {
+    QTest::addColumn<QString>("office");
+    QTest::addColumn<QString>("personal");
+    QTest::addColumn<bool>("onSignIn");
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("personal webhook wins")
+        << u"https://hooks.slack.com/office"_s << u" https://discord.com/api/webhooks/1/x "_s << true
+        << u"https://discord.com/api/webhooks/1/x"_s;
+    QTest::newRow("invalid personal falls back to the office")
+        << u"https://hooks.slack.com/office"_s << u"http://insecure.example/hook"_s << true
+        << u"https://hooks.slack.com/office"_s;
+    QTest::newRow("no usable address: nothing sent") << u"not a url"_s << QString() << true << QString();
+    QTest::newRow("sign-in alerts switched off")
+        << u"https://hooks.slack.com/office"_s << QString() << false << QString();
+}
+
+void TestAppModel::alertRouting() {
+    QFETCH(QString, office);
+    QFETCH(QString, personal);
+    QFETCH(bool, onSignIn);
+    QFETCH(QString, expected);
+    QJsonObject webhooks;
+    if (!personal.isEmpty()) {
+        webhooks.insert(u"Zo\u00eb Park"_s, personal);
+    }
+    m_backend.kioskSettings = QJsonArray{savedForm()};
+    m_backend.notificationSettings = QJsonArray{QJsonObject{{u"office_webhook"_s, office},
+                                                            {u"notify_sign_in"_s, onSignIn},
+                                                            {u"notify_sign_out"_s, false},
+                                                            {u"employee_webhooks"_s, webhooks}}};
+    QVERIFY(runTask(m_model->loadSetup()));
+    const auto outcome = awaitTask(m_model->signIn(VisitorDraft{{{0, u"Ann"_s}, {1, u"zoe park"_s}}}));
+    QVERIFY2(outcome.succeeded(), qPrintable(outcome.errorText()));
+    if (expected.isEmpty()) {
+        QVERIFY(m_alerts.isEmpty());
+        return;
+    }
+    QCOMPARE(m_alerts.size(), 1);
+    QCOMPARE(m_alerts[0].second, QUrl(expected));
+    QCOMPARE(m_alerts[0].first.event, VisitorAlert::Event::SignIn);
+    QCOMPARE(m_alerts[0].first.hostName, std::optional(u"Zo\u00eb Park"_s));
+    QCOMPARE(m_alerts[0].first.date, m_f->now);
+
+    // Sign-out alerts are off in this setup.
+    m_alerts.clear();
+    QVERIFY(awaitTask(m_model->signOut(m_model->onSite().value(0, VisitorRow{}))).finished);
+    QVERIFY(m_alerts.isEmpty());
+}
+
+void TestAppModel::signOutEveryoneGoesOneByOne() {
+    m_backend.notificationSettings =
+        QJsonArray{QJsonObject{{u"office_webhook"_s, u"https://hooks.slack.com/o"_s},
+                               {u"notify_sign_in"_s, true},
+                               {u"notify_sign_out"_s, true},
+                               {u"employee_webhooks"_s, QJsonObject{}}}};
+    m_backend.onSite = QJsonArray{visitorRow(u"11111111-1111-4111-8111-111111111111"_s, u"One"_s),
+                                  visitorRow(u"22222222-2222-4222-8222-222222222222"_s, u"Two"_s),
+                                  visitorRow(u"33333333-3333-4333-8333-333333333333"_s, u"Three"_s)};
+    m_backend.failingSignOuts = {"22222222-2222-4222-8222-222222222222"};
+    QVERIFY(runTask(m_model->loadSetup()));
+    QVERIFY(runTask(m_model->refresh()));
+    QCOMPARE(m_model->onSite().size(), 3);
+
+    int inFlight = 0;
+    int mostInFlight = 0;
+    connect(m_f->server.get(), &ScriptedHttpServer::requestReceived, this, [&] {
+        const RecordedRequest last = m_f->server->requests().constLast();
+        if (last.method == "PATCH") {
+            mostInFlight = std::max(mostInFlight, ++inFlight);
+            QTimer::singleShot(40, this, [&] { --inFlight; });
+        }
+    });
+    const auto failures = awaitTask(m_model->signOutEveryone());
+    QCOMPARE(*failures.value, 1);
+    QCOMPARE(mostInFlight, 1);
+    QList<QString> alerted;
+    for (const auto &[alert, url] : std::as_const(m_alerts)) {
+        QCOMPARE(alert.event, VisitorAlert::Event::SignOut);
+        QCOMPARE(alert.date, m_f->now);
+        alerted.append(alert.visitorName);
+    }
+    QCOMPARE(alerted, (QList<QString>{u"One"_s, u"Three"_s}));
+    QCOMPARE(m_model->visitorRevision(), 2);
+}
+
+void TestAppModel::setupSavesAreExact() {
+    const QList<KioskField> fields{{2, u"  "_s, u"Phone"_s, false, false},
+                                   {1, u" Company "_s, u"Signature"_s, true, false}};
+    const auto saved = awaitTask(m_model->saveForm(
+        fields, {u"b10"_s, u" B9 "_s, u"\u00e9mile"_s, u"b9"_s, u"   "_s, u"Anna"_s}, u"  "_s));
+    QVERIFY2(saved.succeeded(), qPrintable(saved.errorText()));
+    const RecordedRequest upsert = m_f->server->requests().constLast();
+    QCOMPARE(upsert.method, QByteArray("POST"));
+    QCOMPARE(upsert.path + '?' + upsert.rawQuery, QByteArray("/rest/v1/kiosk_settings?on_conflict=owner_id"));
+    QCOMPARE(upsert.header("Prefer"), QByteArray("resolution=merge-duplicates,return=minimal"));
+    const QJsonObject body = QJsonDocument::fromJson(upsert.body).object();
+    QCOMPARE(body.value(u"owner_id"_s).toString(), uuidLower(accountA));
+    QVERIFY(!body.contains(u"place_name"_s));
+    QCOMPARE(body.value(u"employees"_s).toArray(),
+             (QJsonArray{u"Anna"_s, u"B9"_s, u"b10"_s, u"\u00e9mile"_s}));
+    const QJsonArray savedFields = body.value(u"fields"_s).toArray();
+    QCOMPARE(savedFields.size(), 3);
+    QCOMPARE(savedFields[0].toObject().value(u"label"_s).toString(), u"Name"_s);
+    QCOMPARE(savedFields[1].toObject().value(u"label"_s).toString(), u"Company"_s);
+    QCOMPARE(savedFields[1].toObject().value(u"type"_s).toString(), u"Signature"_s);
+    QCOMPARE(savedFields[2].toObject().value(u"label"_s).toString(), u"Field 3"_s);
+    QVERIFY(m_model->hasSavedForm());
+    QCOMPARE(m_model->settings().fields.size(), 3);
+
+    // A refused save changes nothing.
+    m_f->server->enqueue(ScriptedAnswer::json(403, R"({"code":"42501","message":"permission denied"})"));
+    const KioskSettings before = m_model->settings();
+    QCOMPARE(awaitTask(m_model->saveForm({}, {u"X"_s}, u"HQ"_s)).errorText(), u"permission denied"_s);
+    QCOMPARE(m_model->settings(), before);
+}
+
+void TestAppModel::employeeEdits_data() {
+    QTest::addColumn<QVariant>("previous");
+    QTest::addColumn<QVariant>("next");
+    QTest::addColumn<QString>("webhook");
+    QTest::addColumn<QStringList>("employees");
+    QTest::addColumn<QMap<QString, QString>>("webhooks");
+    QTest::addColumn<int>("requests");
+    const QString zoeHook = u"https://hooks.slack.com/zoe"_s;
+    QTest::newRow("rename moves the webhook") << QVariant(u"Zo\u00eb Park"_s) << QVariant(u" Zoe Parker "_s)
+                                              << zoeHook << QStringList{u"Emile Roux"_s, u"Zoe Parker"_s}
+                                              << QMap<QString, QString>{{u"Zoe Parker"_s, zoeHook}} << 2;
+    QTest::newRow("remove deletes the webhook")
+        << QVariant(u"Zo\u00eb Park"_s) << QVariant() << QString() << QStringList{u"Emile Roux"_s}
+        << QMap<QString, QString>{} << 2;
+    QTest::newRow("unchanged webhook: the form only")
+        << QVariant(u"Zo\u00eb Park"_s) << QVariant(u"Zo\u00eb Park"_s) << zoeHook
+        << QStringList{u"Emile Roux"_s, u"Zo\u00eb Park"_s}
+        << QMap<QString, QString>{{u"Zo\u00eb Park"_s, zoeHook}} << 1;
+    QTest::newRow("a name of spaces adds nobody")
+        << QVariant() << QVariant(u"   "_s) << u"https://hooks.slack.com/x"_s
+        << QStringList{u"Emile Roux"_s, u"Zo\u00eb Park"_s}
+        << QMap<QString, QString>{{u"Zo\u00eb Park"_s, zoeHook}} << 1;
+    QTest::newRow("empty webhook stores none") << QVariant() << QVariant(u"Ada"_s) << u"  "_s
+                                               << QStringList{u"Ada"_s, u"Emile Roux"_s, u"Zo\u00eb Park"_s}
+                                               << QMap<QString, QString>{{u"Zo\u00eb Park"_s, zoeHook}} << 1;
+}
+
+void TestAppModel::employeeEdits() {
+    QFETCH(QVariant, previous);
+    QFETCH(QVariant, next);
+    QFETCH(QString, webhook);
+    QFETCH(QStringList, employees);
+    QFETCH(Webhooks, webhooks);
+    QFETCH(int, requests);
+    m_backend.kioskSettings = QJsonArray{savedForm({u"Emile Roux"_s, u"Zo\u00eb Park"_s})};
+    m_backend.notificationSettings = QJsonArray{QJsonObject{
+        {u"office_webhook"_s, QString()},
+        {u"notify_sign_in"_s, true},
+        {u"notify_sign_out"_s, false},
+        {u"employee_webhooks"_s, QJsonObject{{u"Zo\u00eb Park"_s, u"https://hooks.slack.com/zoe"_s}}}}};
+    QVERIFY(runTask(m_model->loadSetup()));
+    m_f->server->clearRequests();
+    const auto outcome = awaitTask(
+        m_model->saveEmployee(previous.isValid() ? std::optional(previous.toString()) : std::nullopt,
+                              next.isValid() ? std::optional(next.toString()) : std::nullopt, webhook));
+    QVERIFY2(outcome.succeeded(), qPrintable(outcome.errorText()));
+    QCOMPARE(m_f->server->requestCount(), requests);
+    QCOMPARE(m_model->settings().employees, employees);
+    QCOMPARE(m_model->notifications().employeeWebhooks, webhooks);
+}
+
+QTEST_MAIN(TestAppModel)
+#include "tst_appmodel.moc"
