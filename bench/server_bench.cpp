@@ -337,6 +337,7 @@ QByteArray isoUtc(const QDateTime &at)
 int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);
     QCommandLineParser parser;
     const QCommandLineOption rowsOption(u"rows"_s, u"Visitors in the account."_s, u"n"_s, u"1000000"_s);
     const QCommandLineOption secondsOption(u"seconds"_s, u"Seconds per phase."_s, u"s"_s, u"10"_s);

@@ -95,7 +95,7 @@ int main(int argc, char *argv[])
     if (config.seedDemo) {
         const tbserver::DemoAccount demo = tbserver::seedDemoAccount(server->context());
         std::printf("demo account: %s  password: %s%s\n", qPrintable(demo.email), qPrintable(demo.password),
-                    demo.created ? "  (created)" : "");
+                    demo.created ? "  (created)" : "  (already there)");
     }
     std::printf("publishable key: %s\n", config.publishableKey.constData());
     std::printf("data: %s\n", qPrintable(config.dataDir));

@@ -85,6 +85,8 @@ QByteArray reasonPhrase(int status)
     case 201: return QByteArrayLiteral("Created");
     case 204: return QByteArrayLiteral("No Content");
     case 206: return QByteArrayLiteral("Partial Content");
+    case 302: return QByteArrayLiteral("Found");
+    case 303: return QByteArrayLiteral("See Other");
     case 304: return QByteArrayLiteral("Not Modified");
     case 400: return QByteArrayLiteral("Bad Request");
     case 401: return QByteArrayLiteral("Unauthorized");

@@ -1,6 +1,5 @@
 #include "website/InviteApi.h"
 
-#include "core/Crypto.h"
 #include "core/Outbox.h"
 
 #include <QDate>
@@ -51,7 +50,8 @@ bool isWellFormedTime(const QString &text) {
 
 } // namespace
 
-InviteApi::InviteApi(ServerContext &context, Outbox &outbox) : m_context(context), m_outbox(outbox) {}
+InviteApi::InviteApi(ServerContext &context, Outbox &outbox)
+    : m_context(context), m_outbox(outbox), m_store(context) {}
 
 InviteApi::Setup InviteApi::setupOf(const QString &ownerId) const {
     Setup setup;
@@ -153,49 +153,38 @@ HttpResponse InviteApi::create(const Principal &owner, const QByteArray &body) {
         throw WebsiteError{422, u"The note is too long (at most %1 characters)."_s.arg(maximumNoteLength)};
     }
 
-    StoredInvite stored{QString::fromLatin1(crypto::randomToken()),
-                        visitorName,
-                        email,
-                        visitDate.value_or(QString()),
-                        visitTime.value_or(QString()),
-                        note};
-    const QString id = crypto::uuidV4();
-    Statement insert =
-        m_context.db().prepare("INSERT INTO invites (id, owner_id, token, visitor_name, visitor_email, "
-                               "answers, visit_date, visit_time, "
-                               "note, created_at) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10)");
-    insert.bind(1, id).bind(2, owner.userId).bind(3, stored.token).bind(4, visitorName).bind(5, email);
-    insert.bindText(6, QJsonDocument(answers).toJson(QJsonDocument::Compact));
-    insert.bind(7, visitDate ? QVariant(*visitDate) : QVariant());
-    insert.bind(8, visitTime ? QVariant(*visitTime) : QVariant());
-    insert.bind(9, note.isEmpty() ? QVariant() : QVariant(note));
-    insert.bindText(10, m_context.timestampNow());
+    NewInviteRecord record;
+    record.visitorName = visitorName;
+    record.visitorEmail = email;
+    record.answers = answers;
+    record.visitDate = visitDate;
+    record.visitTime = visitTime;
+    if (!note.isEmpty()) {
+        record.note = note;
+    }
     // The invite only stays when its email was written.
-    m_context.db().transaction([&] {
-        insert.run();
-        sendInvitation(owner.userId, stored);
+    const QString id = m_context.db().transaction([&] {
+        const InviteRecord stored = m_store.create(owner.userId, record);
+        sendInvitation(stored);
+        return stored.id;
     });
     return idAnswer(201, id);
 }
 
 HttpResponse InviteApi::resend(const Principal &owner, const QString &inviteId) {
-    Statement row = m_context.db().prepare(
-        "SELECT token, visitor_name, visitor_email, visit_date, visit_time, note, used_at FROM invites "
-        "WHERE id = ?1 AND owner_id = ?2");
-    row.bind(1, inviteId.toLower()).bind(2, owner.userId);
-    if (!row.step()) {
+    const std::optional<InviteRecord> invite = m_store.find(owner.userId, inviteId);
+    if (!invite) {
         throw WebsiteError{404, u"Invite not found."_s};
     }
-    if (!row.isNull(6)) {
+    if (invite->usedAt) {
         throw WebsiteError{422, u"This invite has already been used, so it is not sent again."_s};
     }
-    const StoredInvite stored{row.string(0), row.string(1), row.string(2),
-                              row.string(3), row.string(4), row.string(5)};
-    sendInvitation(owner.userId, stored);
-    return idAnswer(200, inviteId.toLower());
+    sendInvitation(*invite);
+    return idAnswer(200, invite->id);
 }
 
-void InviteApi::sendInvitation(const QString &ownerId, const StoredInvite &invite) const {
+void InviteApi::sendInvitation(const InviteRecord &invite) const {
+    const QString &ownerId = invite.ownerId;
     const Setup setup = setupOf(ownerId);
     QString host;
     Statement user = m_context.db().prepare("SELECT user_metadata FROM users WHERE id = ?1");
@@ -203,7 +192,8 @@ void InviteApi::sendInvitation(const QString &ownerId, const StoredInvite &invit
     if (user.step()) {
         host = QJsonDocument::fromJson(user.text(0)).object().value(u"name").toString().trimmed();
     }
-    const QString when = pages::visitDescription(invite.visitDate, invite.visitTime);
+    const QString when =
+        pages::visitDescription(invite.visitDate.value_or(QString()), invite.visitTime.value_or(QString()));
     QString text = u"Hello %1,\n\n"_s.arg(invite.visitorName);
     const QString where = setup.placeName.isEmpty() ? QString() : u" at "_s + setup.placeName;
     if (!host.isEmpty()) {
@@ -212,8 +202,8 @@ void InviteApi::sendInvitation(const QString &ownerId, const StoredInvite &invit
         text += u"You are invited to visit%1.\n"_s.arg(where);
     }
     text += u"When: %1\n"_s.arg(when);
-    if (!invite.note.isEmpty()) {
-        text += u"\n%1\n"_s.arg(invite.note);
+    if (invite.note && !invite.note->isEmpty()) {
+        text += u"\n%1\n"_s.arg(*invite.note);
     }
     text += u"\nYour invitation: %1\n\n"
             u"When you arrive, tell the front desk your name: your answers are ready and signing in takes a "
@@ -226,23 +216,18 @@ void InviteApi::sendInvitation(const QString &ownerId, const StoredInvite &invit
 }
 
 std::optional<GuestInvite> InviteApi::guestInvite(const QString &token) const {
-    if (token.isEmpty()) {
+    const std::optional<InviteRecord> invite = m_store.findByToken(token);
+    if (!invite) {
         return std::nullopt;
     }
-    Statement row = m_context.db().prepare(
-        "SELECT visitor_name, visit_date, visit_time, note, used_at, owner_id FROM invites WHERE token = ?1");
-    row.bind(1, token);
-    if (!row.step()) {
-        return std::nullopt;
-    }
-    GuestInvite invite;
-    invite.visitorName = row.string(0);
-    invite.visitDate = row.string(1);
-    invite.visitTime = row.string(2);
-    invite.note = row.string(3);
-    invite.usedAt = row.isNull(4) ? QByteArray() : row.text(4);
-    invite.placeName = setupOf(row.string(5)).placeName;
-    return invite;
+    GuestInvite guest;
+    guest.visitorName = invite->visitorName;
+    guest.visitDate = invite->visitDate.value_or(QString());
+    guest.visitTime = invite->visitTime.value_or(QString());
+    guest.note = invite->note.value_or(QString());
+    guest.usedAt = invite->usedAt.value_or(QString()).toLatin1();
+    guest.placeName = setupOf(invite->ownerId).placeName;
+    return guest;
 }
 
 } // namespace tbserver

@@ -2,6 +2,7 @@
 
 #include "core/ServerContext.h"
 #include "http/HttpMessage.h"
+#include "rest/InviteStore.h"
 #include "website/Pages.h"
 
 #include <QJsonArray>
@@ -46,19 +47,12 @@ private:
         QJsonArray fields;
         QString placeName;
     };
-    struct StoredInvite {
-        QString token;
-        QString visitorName;
-        QString visitorEmail;
-        QString visitDate;
-        QString visitTime;
-        QString note;
-    };
     [[nodiscard]] Setup setupOf(const QString &ownerId) const;
-    void sendInvitation(const QString &ownerId, const StoredInvite &invite) const;
+    void sendInvitation(const InviteRecord &invite) const;
 
     ServerContext &m_context;
     Outbox &m_outbox;
+    InviteStore m_store;
 };
 
 } // namespace tbserver

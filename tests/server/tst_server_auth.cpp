@@ -147,6 +147,9 @@ void TestServerAuth::refusals_data() {
     QTest::newRow("user after sign-out")
         << QByteArray("GET") << QByteArray("/auth/v1/user") << QByteArray() << u"ended"_s << false << 403
         << QByteArray("session_not_found") << u"Session from session_id claim in JWT does not exist"_s;
+    QTest::newRow("user of a deleted account")
+        << QByteArray("GET") << QByteArray("/auth/v1/user") << QByteArray() << u"deleted"_s << false << 403
+        << QByteArray("user_not_found") << u"User from sub claim in JWT does not exist"_s;
     QTest::newRow("same password") << QByteArray("PUT") << QByteArray("/auth/v1/user")
                                    << body({{u"password"_s, password}}) << u"valid"_s << false << 422
                                    << QByteArray("same_password")
@@ -187,6 +190,8 @@ void TestServerAuth::refusals() {
             server.advance(3601);
         } else if (bearer == u"ended") {
             QCOMPARE(server.authorized("POST", "/auth/v1/logout", token).status, 204);
+        } else if (bearer == u"deleted") {
+            server.db().exec("DELETE FROM users");
         }
         authorization = "Bearer " + token.toLatin1();
     }
