@@ -76,6 +76,7 @@ else
   if line=$(grep -m1 '^demo account:' "$server_log"); then
     demo=${line#demo account: }
     demo=${demo%  (created)}
+    demo=${demo%  (already there)}
   fi
   echo "Started tallybrook-server at ${base_url} (log: ${server_log})."
 fi
