@@ -1,0 +1,78 @@
+#include "ui/Style.h"
+
+#include <QApplication>
+#include <QWidget>
+
+namespace tallybrook::ui {
+
+namespace {
+
+qreal scaleOf(TextStyle style) {
+    switch (style) {
+    case TextStyle::LargeTitle:
+        return 26.0 / 13.0;
+    case TextStyle::Title:
+        return 22.0 / 13.0;
+    case TextStyle::Title2:
+        return 17.0 / 13.0;
+    case TextStyle::Title3:
+        return 15.0 / 13.0;
+    case TextStyle::Headline:
+    case TextStyle::Body:
+        return 1.0;
+    case TextStyle::Callout:
+        return 12.0 / 13.0;
+    case TextStyle::Caption:
+        return 10.0 / 13.0;
+    }
+    return 1.0;
+}
+
+} // namespace
+
+QFont font(TextStyle style, QFont::Weight weight) {
+    QFont result = QApplication::font();
+    if (result.pointSizeF() > 0) {
+        result.setPointSizeF(result.pointSizeF() * scaleOf(style));
+    } else {
+        result.setPixelSize(qRound(result.pixelSize() * scaleOf(style)));
+    }
+    if (style == TextStyle::Headline && weight == QFont::Normal) {
+        weight = QFont::DemiBold;
+    }
+    result.setWeight(weight);
+    return result;
+}
+
+void setTextStyle(QWidget *widget, TextStyle style, QFont::Weight weight) {
+    widget->setFont(font(style, weight));
+}
+
+QColor secondaryTextColor(const QPalette &palette) {
+    return palette.color(QPalette::Active, QPalette::PlaceholderText);
+}
+
+QColor errorTextColor(const QPalette &palette) {
+    // The system red, a little darker on light windows so that it reads as text.
+    return palette.color(QPalette::Window).lightness() < 128 ? QColor(0xff, 0x45, 0x3a)
+                                                              : QColor(0xd7, 0x00, 0x15);
+}
+
+QColor accentColor(const QPalette &palette) {
+    return palette.color(QPalette::Active, QPalette::Highlight);
+}
+
+void setTextColor(QWidget *widget, const QColor &color) {
+    QPalette palette = widget->palette();
+    for (const auto group : {QPalette::Active, QPalette::Inactive}) {
+        palette.setColor(group, QPalette::WindowText, color);
+        palette.setColor(group, QPalette::Text, color);
+    }
+    widget->setPalette(palette);
+}
+
+QColor textColor(const QWidget *widget) {
+    return widget->palette().color(QPalette::Active, QPalette::WindowText);
+}
+
+} // namespace tallybrook::ui
