@@ -24,17 +24,18 @@
 #include <QTimeZone>
 
 #include <algorithm>
+#include <arpa/inet.h>
 #include <atomic>
+#include <csignal>
 #include <cstdio>
 #include <functional>
-#include <thread>
-#include <vector>
-
-#include <arpa/inet.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
+#include <thread>
 #include <unistd.h>
+#include <vector>
 
 using namespace tbserver;
 using namespace Qt::StringLiterals;
@@ -45,55 +46,89 @@ const QByteArray benchKey = QByteArrayLiteral("sb_publishable_server_bench_key")
 const QString benchUser = u"5b1d6c1e-0000-4000-8000-00000000be7c"_s;
 
 const char *const firstNames[] = {
-    "Ann", "Anna", "Annette", "Hannah", "Joanne", "Dianne", "Shannon", "Maria", "Marie", "Mark", "Martin", "Marta",
-    "James", "John", "Johan", "Jonas", "Robert", "Roberta", "Michael", "Michelle", "William", "Willem", "David",
-    "Davide", "Richard", "Joseph", "Thomas", "Tomas", "Charles", "Carla", "Daniel", "Daniela", "Matthew", "Mathilde",
-    "Anthony", "Antonia", "Steven", "Stefan", "Paul", "Paula", "Andrew", "Andrea", "Joshua", "Kenneth", "Kevin",
-    "Brian", "George", "Georgia", "Edward", "Edith", "Ronald", "Rosa", "Timothy", "Jason", "Jeffrey", "Ryan", "Jacob",
-    "Gary", "Nicholas", "Nicole", "Eric", "Erica", "Jonathan", "Stephen", "Larry", "Justin", "Scott", "Brandon",
-    "Benjamin", "Samuel", "Samantha", "Gregory", "Frank", "Franziska", "Alexander", "Alexandra", "Patrick",
-    "Patricia", "Raymond", "Jack", "Dennis", "Jerry", "Tyler", "Aaron", "José", "Adam", "Nathan", "Henry", "Zoë",
-    "Douglas", "Zachary", "Peter", "Petra", "Kyle", "Walter", "Ethan", "Jeremy", "Harold", "Keith", "Christian",
-    "Roger", "Noah", "Gerald", "Carl", "Terry", "Sean", "Austin", "Arthur", "Lawrence", "Jesse", "Dylan", "Bryan",
-    "Joe", "Jordan", "Billy", "Bruce", "Albert", "Willie", "Gabriel", "Logan", "Alan", "Juan", "Wayne", "Roy",
-    "Ralph", "Randy", "Eugene", "Vincent", "Russell", "Elijah", "Louis", "Bobby", "Philip", "Johnny", "Mei", "Wei",
-    "Yuki", "Hiroshi", "Aiko", "Priya", "Arjun", "Fatima", "Omar", "Leila", "Søren", "Ingrid", "Björn", "Chloé"};
+    "Ann",     "Anna",      "Annette",   "Hannah",    "Joanne",   "Dianne",   "Shannon",  "Maria",
+    "Marie",   "Mark",      "Martin",    "Marta",     "James",    "John",     "Johan",    "Jonas",
+    "Robert",  "Roberta",   "Michael",   "Michelle",  "William",  "Willem",   "David",    "Davide",
+    "Richard", "Joseph",    "Thomas",    "Tomas",     "Charles",  "Carla",    "Daniel",   "Daniela",
+    "Matthew", "Mathilde",  "Anthony",   "Antonia",   "Steven",   "Stefan",   "Paul",     "Paula",
+    "Andrew",  "Andrea",    "Joshua",    "Kenneth",   "Kevin",    "Brian",    "George",   "Georgia",
+    "Edward",  "Edith",     "Ronald",    "Rosa",      "Timothy",  "Jason",    "Jeffrey",  "Ryan",
+    "Jacob",   "Gary",      "Nicholas",  "Nicole",    "Eric",     "Erica",    "Jonathan", "Stephen",
+    "Larry",   "Justin",    "Scott",     "Brandon",   "Benjamin", "Samuel",   "Samantha", "Gregory",
+    "Frank",   "Franziska", "Alexander", "Alexandra", "Patrick",  "Patricia", "Raymond",  "Jack",
+    "Dennis",  "Jerry",     "Tyler",     "Aaron",     "José",     "Adam",     "Nathan",   "Henry",
+    "Zoë",     "Douglas",   "Zachary",   "Peter",     "Petra",    "Kyle",     "Walter",   "Ethan",
+    "Jeremy",  "Harold",    "Keith",     "Christian", "Roger",    "Noah",     "Gerald",   "Carl",
+    "Terry",   "Sean",      "Austin",    "Arthur",    "Lawrence", "Jesse",    "Dylan",    "Bryan",
+    "Joe",     "Jordan",    "Billy",     "Bruce",     "Albert",   "Willie",   "Gabriel",  "Logan",
+    "Alan",    "Juan",      "Wayne",     "Roy",       "Ralph",    "Randy",    "Eugene",   "Vincent",
+    "Russell", "Elijah",    "Louis",     "Bobby",     "Philip",   "Johnny",   "Mei",      "Wei",
+    "Yuki",    "Hiroshi",   "Aiko",      "Priya",     "Arjun",    "Fatima",   "Omar",     "Leila",
+    "Søren",   "Ingrid",    "Björn",     "Chloé"};
 const char *const lastNames[] = {
-    "Smith", "Johnson", "Williams", "Brown", "Jones", "Garcia", "Miller", "Davis", "Rodriguez", "Martinez",
-    "Hernandez", "Lopez", "Gonzalez", "Wilson", "Anderson", "Thomas", "Taylor", "Moore", "Jackson", "Martin", "Lee",
-    "Perez", "Thompson", "White", "Harris", "Sanchez", "Clark", "Ramirez", "Lewis", "Robinson", "Walker", "Young",
-    "Allen", "King", "Wright", "Scott", "Torres", "Nguyen", "Hill", "Flores", "Green", "Adams", "Nelson", "Baker",
-    "Hall", "Rivera", "Campbell", "Mitchell", "Carter", "Roberts", "Gomez", "Phillips", "Evans", "Turner", "Diaz",
-    "Parker", "Cruz", "Edwards", "Collins", "Reyes", "Stewart", "Morris", "Morales", "Murphy", "Cook", "Rogers",
-    "Gutierrez", "Ortiz", "Morgan", "Cooper", "Peterson", "Bailey", "Reed", "Kelly", "Howard", "Ramos", "Kim", "Cox",
-    "Ward", "Richardson", "Watson", "Brooks", "Chavez", "Wood", "James", "Bennett", "Gray", "Mendoza", "Ruiz",
-    "Hughes", "Price", "Alvarez", "Castillo", "Sanders", "Patel", "Myers", "Long", "Ross", "Foster", "Jiménez",
-    "Müller", "Schmidt", "Schneider", "Fischer", "Weber", "Meyer", "Wagner", "Becker", "Schulz", "Hoffmann", "Tanaka",
-    "Suzuki", "Watanabe", "Yamamoto", "Nakamura", "Dubois", "Lefèvre", "Moreau", "Rossi", "Russo", "Ferrari",
-    "Esposito", "Bianchi", "Romano", "Nowak", "Kowalski", "Wiśniewski", "Novák", "Svoboda", "Andersson", "Nilsson",
-    "O'Brien", "O'Connor", "Murray", "Quinn", "Kaur", "Singh", "Sharma", "Chen", "Wang", "Li", "Zhang", "Liu"};
-const char *const hosts[] = {"Maria Garcia", "Tom Becker", "Priya Patel", "Jonas Weber", "Sarah Collins",
+    "Smith",     "Johnson",   "Williams",  "Brown",    "Jones",    "Garcia",   "Miller",     "Davis",
+    "Rodriguez", "Martinez",  "Hernandez", "Lopez",    "Gonzalez", "Wilson",   "Anderson",   "Thomas",
+    "Taylor",    "Moore",     "Jackson",   "Martin",   "Lee",      "Perez",    "Thompson",   "White",
+    "Harris",    "Sanchez",   "Clark",     "Ramirez",  "Lewis",    "Robinson", "Walker",     "Young",
+    "Allen",     "King",      "Wright",    "Scott",    "Torres",   "Nguyen",   "Hill",       "Flores",
+    "Green",     "Adams",     "Nelson",    "Baker",    "Hall",     "Rivera",   "Campbell",   "Mitchell",
+    "Carter",    "Roberts",   "Gomez",     "Phillips", "Evans",    "Turner",   "Diaz",       "Parker",
+    "Cruz",      "Edwards",   "Collins",   "Reyes",    "Stewart",  "Morris",   "Morales",    "Murphy",
+    "Cook",      "Rogers",    "Gutierrez", "Ortiz",    "Morgan",   "Cooper",   "Peterson",   "Bailey",
+    "Reed",      "Kelly",     "Howard",    "Ramos",    "Kim",      "Cox",      "Ward",       "Richardson",
+    "Watson",    "Brooks",    "Chavez",    "Wood",     "James",    "Bennett",  "Gray",       "Mendoza",
+    "Ruiz",      "Hughes",    "Price",     "Alvarez",  "Castillo", "Sanders",  "Patel",      "Myers",
+    "Long",      "Ross",      "Foster",    "Jiménez",  "Müller",   "Schmidt",  "Schneider",  "Fischer",
+    "Weber",     "Meyer",     "Wagner",    "Becker",   "Schulz",   "Hoffmann", "Tanaka",     "Suzuki",
+    "Watanabe",  "Yamamoto",  "Nakamura",  "Dubois",   "Lefèvre",  "Moreau",   "Rossi",      "Russo",
+    "Ferrari",   "Esposito",  "Bianchi",   "Romano",   "Nowak",    "Kowalski", "Wiśniewski", "Novák",
+    "Svoboda",   "Andersson", "Nilsson",   "O'Brien",  "O'Connor", "Murray",   "Quinn",      "Kaur",
+    "Singh",     "Sharma",    "Chen",      "Wang",     "Li",       "Zhang",    "Liu"};
+const char *const hosts[] = {"Maria Garcia", "Tom Becker",   "Priya Patel",  "Jonas Weber", "Sarah Collins",
                              "Ahmed Hassan", "Lena Fischer", "Chris O'Neil", "Yuki Tanaka", "Olivia Brown",
-                             "Reception", "Facilities", "IT Support", "HR", "Sales Team", "Marketing", "Finance",
-                             "Dr. Keller", "Ms. Novak", "Mr. Rossi"};
-const char *const companies[] = {"Acme", "Globex", "Initech", "Umbrella", "Stark Industries", "Wayne Enterprises",
-                                 "Hooli", "Vandelay Industries", "Soylent", "Cyberdyne", "Tyrell", "Wonka",
-                                 "Aperture", "Black Mesa", "Oscorp", "Massive Dynamic", "Pied Piper", "Dunder Mifflin",
-                                 "Gringotts", "Monsters Inc", "Nakatomi", "Oceanic", "Prestige Worldwide", "Sterling",
-                                 "Bluth Company", "Krusty Krab", "Los Pollos", "Paper Street", "Virtucon", "Zorg"};
-const char *const purposes[] = {"Meeting", "Interview", "Delivery", "Maintenance", "Audit", "Training",
-                                "Personal", "Contractor work"};
+                             "Reception",    "Facilities",   "IT Support",   "HR",          "Sales Team",
+                             "Marketing",    "Finance",      "Dr. Keller",   "Ms. Novak",   "Mr. Rossi"};
+const char *const companies[] = {"Acme",
+                                 "Globex",
+                                 "Initech",
+                                 "Umbrella",
+                                 "Stark Industries",
+                                 "Wayne Enterprises",
+                                 "Hooli",
+                                 "Vandelay Industries",
+                                 "Soylent",
+                                 "Cyberdyne",
+                                 "Tyrell",
+                                 "Wonka",
+                                 "Aperture",
+                                 "Black Mesa",
+                                 "Oscorp",
+                                 "Massive Dynamic",
+                                 "Pied Piper",
+                                 "Dunder Mifflin",
+                                 "Gringotts",
+                                 "Monsters Inc",
+                                 "Nakatomi",
+                                 "Oceanic",
+                                 "Prestige Worldwide",
+                                 "Sterling",
+                                 "Bluth Company",
+                                 "Krusty Krab",
+                                 "Los Pollos",
+                                 "Paper Street",
+                                 "Virtucon",
+                                 "Zorg"};
+const char *const purposes[] = {"Meeting", "Interview", "Delivery", "Maintenance",
+                                "Audit",   "Training",  "Personal", "Contractor work"};
 const char *const devices[] = {"Lobby iPad", "Front desk", "Warehouse iPad"};
 
 template<class T, size_t N>
-const char *pick(const T (&list)[N], QRandomGenerator &random)
-{
+const char *pick(const T (&list)[N], QRandomGenerator &random) {
     return list[random.bounded(quint32(N))];
 }
 
 // Builds the account and its visitors straight into SQLite, in one transaction.
-void buildDatabase(const QString &folder, qint64 rows, qint64 nowSecs)
-{
+void buildDatabase(const QString &folder, qint64 rows, qint64 nowSecs) {
     QDir().mkpath(folder);
     QFile::setPermissions(folder, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
     QFile::remove(folder + u"/tallybrook.sqlite3"_s);
@@ -108,28 +143,32 @@ void buildDatabase(const QString &folder, qint64 rows, qint64 nowSecs)
     const qint64 span = 730LL * 86400 * 1'000'000; // microseconds
     const qint64 start = nowSecs * 1'000'000 - span;
     db.transaction([&] {
-        Statement user = db.prepare("INSERT INTO users (id, email, password_hash, created_at, updated_at) VALUES "
-                                    "(?, 'bench@example.com', 'x', '2023-01-01T00:00:00.000000+00:00', "
-                                    "'2023-01-01T00:00:00.000000+00:00')");
+        Statement user =
+            db.prepare("INSERT INTO users (id, email, password_hash, created_at, updated_at) VALUES "
+                       "(?, 'bench@example.com', 'x', '2023-01-01T00:00:00.000000+00:00', "
+                       "'2023-01-01T00:00:00.000000+00:00')");
         user.bind(1, benchUser);
         user.run();
         for (qint64 i = 0; i < rows; ++i) {
             const qint64 slot = span / rows;
-            const qint64 at = start + i * slot + qint64(random.bounded(quint32(std::max<qint64>(1, slot / 2))));
-            const QString name =
-                QString::fromUtf8(pick(firstNames, random)) + u' ' + QString::fromUtf8(pick(lastNames, random));
-            const std::optional<QString> host = random.bounded(10) == 0
-                                                    ? std::nullopt
-                                                    : std::optional<QString>(QString::fromUtf8(pick(hosts, random)));
-            QJsonArray answers{
-                QJsonObject{{u"label"_s, u"Company"_s}, {u"value"_s, QString::fromUtf8(pick(companies, random))}},
-                QJsonObject{{u"label"_s, u"Purpose"_s}, {u"value"_s, QString::fromUtf8(pick(purposes, random))}}};
+            const qint64 at =
+                start + i * slot + qint64(random.bounded(quint32(std::max<qint64>(1, slot / 2))));
+            const QString name = QString::fromUtf8(pick(firstNames, random)) + u' ' +
+                                 QString::fromUtf8(pick(lastNames, random));
+            const std::optional<QString> host =
+                random.bounded(10) == 0 ? std::nullopt
+                                        : std::optional<QString>(QString::fromUtf8(pick(hosts, random)));
+            QJsonArray answers{QJsonObject{{u"label"_s, u"Company"_s},
+                                           {u"value"_s, QString::fromUtf8(pick(companies, random))}},
+                               QJsonObject{{u"label"_s, u"Purpose"_s},
+                                           {u"value"_s, QString::fromUtf8(pick(purposes, random))}}};
             if (random.bounded(4) == 0) {
-                answers.append(QJsonObject{{u"label"_s, u"Badge"_s},
-                                           {u"value"_s, QString(u"B-"_s + QString::number(random.bounded(10000)))}});
+                answers.append(
+                    QJsonObject{{u"label"_s, u"Badge"_s},
+                                {u"value"_s, QString(u"B-"_s + QString::number(random.bounded(10000)))}});
             }
-            const QByteArray signedIn = ServerContext::timestamp(
-                QDateTime::fromMSecsSinceEpoch(at / 1000, QTimeZone::utc()));
+            const QByteArray signedIn =
+                ServerContext::timestamp(QDateTime::fromMSecsSinceEpoch(at / 1000, QTimeZone::utc()));
             const bool onSite = i >= rows - 20;
             const QByteArray signedOut =
                 onSite ? QByteArray()
@@ -167,8 +206,7 @@ void buildDatabase(const QString &folder, qint64 rows, qint64 nowSecs)
 // One keep-alive connection with a blocking socket.
 class Client {
 public:
-    explicit Client(quint16 port)
-    {
+    explicit Client(quint16 port) {
         m_fd = ::socket(AF_INET, SOCK_STREAM, 0);
         int one = 1;
         ::setsockopt(m_fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
@@ -186,11 +224,11 @@ public:
     Client &operator=(const Client &) = delete;
 
     // Sends one request and reads its whole response; returns the status.
-    int exchange(const QByteArray &request, QByteArray *body = nullptr)
-    {
+    int exchange(const QByteArray &request, QByteArray *body = nullptr) {
         qsizetype sent = 0;
         while (sent < request.size()) {
-            const ssize_t n = ::send(m_fd, request.constData() + sent, size_t(request.size() - sent), MSG_NOSIGNAL);
+            const ssize_t n =
+                ::send(m_fd, request.constData() + sent, size_t(request.size() - sent), MSG_NOSIGNAL);
             if (n <= 0) {
                 return -1;
             }
@@ -206,7 +244,9 @@ public:
                 if (headEnd >= 0) {
                     const qsizetype at = m_buffer.indexOf("Content-Length: ");
                     const qsizetype length =
-                        at < 0 || at > headEnd ? 0 : m_buffer.mid(at + 16, m_buffer.indexOf('\r', at) - at - 16).toLongLong();
+                        at < 0 || at > headEnd
+                            ? 0
+                            : m_buffer.mid(at + 16, m_buffer.indexOf('\r', at) - at - 16).toLongLong();
                     total = headEnd + 4 + length;
                 }
             }
@@ -244,11 +284,11 @@ struct Samples {
 
 // Runs `clients` threads, each cycling through its kinds for `seconds`.
 Samples drive(quint16 port, int clients, double seconds, const std::vector<std::vector<int>> &plan,
-              const std::vector<Kind> &kinds)
-{
+              const std::vector<Kind> &kinds) {
     Samples samples;
     samples.perKind.resize(kinds.size());
-    std::vector<std::vector<std::vector<qint64>>> local(size_t(clients), std::vector<std::vector<qint64>>(kinds.size()));
+    std::vector<std::vector<std::vector<qint64>>> local(size_t(clients),
+                                                        std::vector<std::vector<qint64>>(kinds.size()));
     std::atomic<qint64> failures{0};
     std::vector<std::thread> threads;
     QElapsedTimer wall;
@@ -286,8 +326,7 @@ Samples drive(quint16 port, int clients, double seconds, const std::vector<std::
     return samples;
 }
 
-double percentile(std::vector<qint64> values, double p)
-{
+double percentile(std::vector<qint64> values, double p) {
     if (values.empty()) {
         return 0;
     }
@@ -296,8 +335,7 @@ double percentile(std::vector<qint64> values, double p)
     return double(values[index]) / 1000;
 }
 
-void report(const char *title, const Samples &samples, const std::vector<Kind> &kinds)
-{
+void report(const char *title, const Samples &samples, const std::vector<Kind> &kinds) {
     std::printf("\n%s: %lld requests in %.1f s = %.0f requests/s, %lld failed\n", title, samples.requests,
                 samples.seconds, double(samples.requests) / samples.seconds, samples.failures);
     std::printf("  %-22s %9s %9s %9s %9s\n", "request", "count", "p50 ms", "p99 ms", "max ms");
@@ -312,8 +350,7 @@ void report(const char *title, const Samples &samples, const std::vector<Kind> &
     std::fflush(stdout);
 }
 
-QByteArray memoryOf(qint64 pid)
-{
+QByteArray memoryOf(qint64 pid) {
     QFile status(u"/proc/%1/status"_s.arg(pid));
     if (!status.open(QIODevice::ReadOnly)) {
         return "unknown";
@@ -327,15 +364,13 @@ QByteArray memoryOf(qint64 pid)
     return out;
 }
 
-QByteArray isoUtc(const QDateTime &at)
-{
+QByteArray isoUtc(const QDateTime &at) {
     return at.toUTC().toString(u"yyyy-MM-dd'T'HH:mm:ss'Z'").toLatin1();
 }
 
 } // namespace
 
-int main(int argc, char *argv[])
-{
+int main(int argc, char *argv[]) {
     QCoreApplication app(argc, argv);
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
     QCommandLineParser parser;
@@ -344,7 +379,9 @@ int main(int argc, char *argv[])
     const QCommandLineOption clientsOption(u"clients"_s, u"Concurrent connections."_s, u"n"_s, u"8"_s);
     const QCommandLineOption dataOption(u"data"_s, u"Where the database is kept."_s, u"dir"_s,
                                         QString::fromUtf8(TB_BENCH_DATA_DIR));
-    parser.addOptions({rowsOption, secondsOption, clientsOption, dataOption});
+    const QCommandLineOption termOption(
+        u"term"_s, u"Only time this search, one connection, for the seconds."_s, u"text"_s);
+    parser.addOptions({rowsOption, secondsOption, clientsOption, dataOption, termOption});
     parser.addHelpOption();
     parser.process(app);
     const qint64 rows = parser.value(rowsOption).toLongLong();
@@ -368,6 +405,8 @@ int main(int argc, char *argv[])
 
     QProcess server;
     server.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    // The server goes when this program goes, however it ends.
+    server.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
     server.start(QString::fromUtf8(TB_SERVER_EXECUTABLE),
                  {u"--listen"_s, u"127.0.0.1:0"_s, u"--data"_s, folder, u"--quiet"_s, u"--publishable-key"_s,
                   QString::fromLatin1(benchKey)});
@@ -392,34 +431,40 @@ int main(int argc, char *argv[])
     QFile secretFile(folder + u"/jwt-secret"_s);
     secretFile.open(QIODevice::ReadOnly);
     const Jwt jwt(QByteArray::fromHex(secretFile.readAll().trimmed()));
-    const QByteArray token = jwt.sign(QJsonObject{{u"sub"_s, benchUser},
-                                                  {u"session_id"_s, crypto::uuidV4()},
-                                                  {u"role"_s, u"authenticated"_s},
-                                                  {u"aud"_s, u"authenticated"_s},
-                                                  {u"exp"_s, double(QDateTime::currentSecsSinceEpoch() + 86400)}});
+    const QByteArray token =
+        jwt.sign(QJsonObject{{u"sub"_s, benchUser},
+                             {u"session_id"_s, crypto::uuidV4()},
+                             {u"role"_s, u"authenticated"_s},
+                             {u"aud"_s, u"authenticated"_s},
+                             {u"exp"_s, double(QDateTime::currentSecsSinceEpoch() + 86400)}});
 
     const QDate today = now.date();
     const QByteArray dayStart = isoUtc(today.startOfDay(QTimeZone::utc()));
     const QByteArray weekStart = isoUtc(today.addDays(-(today.dayOfWeek() % 7)).startOfDay(QTimeZone::utc()));
-    const QByteArray columns = "select=id,visitor_name,host_name,answers,signed_in_at,signed_out_at,list_name,device_name";
-    const auto get = [&](const QByteArray &query, bool count) {
+    const QByteArray columns =
+        "select=id,visitor_name,host_name,answers,signed_in_at,signed_out_at,list_name,device_name";
+    const auto get = [&](const QByteArray &query, bool count) -> QByteArray {
         return "GET /rest/v1/visitors?" + query + " HTTP/1.1\r\nHost: 127.0.0.1\r\napikey: " + benchKey +
                "\r\nAuthorization: Bearer " + token + "\r\nContent-Type: application/json\r\n" +
                (count ? "Prefer: count=exact\r\n" : "") + "\r\n";
     };
-    const QByteArray onSite = get(columns + "&order=signed_in_at.desc,id.desc&signed_out_at=is.null&limit=500", false);
+    const QByteArray onSite =
+        get(columns + "&order=signed_in_at.desc,id.desc&signed_out_at=is.null&limit=500", false);
     const QByteArray countToday = get("select=id&limit=1&signed_in_at=gte." + dayStart, true);
     const QByteArray countOnSite = get("select=id&limit=1&signed_out_at=is.null", true);
     const QByteArray countWeek = get("select=id&limit=1&signed_in_at=gte." + weekStart, true);
     // What a receptionist types: common and rare name parts, hosts, companies, a badge, nothing at all.
-    const QList<QByteArray> terms = {"ann", "smith", "garcia", "globex", "tom becker", "son", "mar", "müller",
-                                     "o'brien", "b-123", "interview", "zzqx", "chloé", "yamamoto", "ross", "lee"};
-    const auto searchPage = [&](int client, qint64 iteration) {
-        const QByteArray term = terms[int((iteration + client * 5) % terms.size())];
-        const QByteArray offset = iteration % 4 == 3 ? "50" : "0";
+    const QList<QByteArray> terms = {"ann",   "smith",    "garcia",  "globex", "tom becker", "son",
+                                     "mar",   "müller",   "o'brien", "b-123",  "interview",  "zzqx",
+                                     "chloé", "yamamoto", "ross",    "lee"};
+    const auto searchFor = [&](const QByteArray &term, int offset) -> QByteArray {
         return get(columns + "&order=signed_in_at.desc,id.desc&search_text=ilike." +
-                       QByteArray("%" + term + "%").toPercentEncoding("*") + "&limit=50&offset=" + offset,
+                       QByteArray("%" + term + "%").toPercentEncoding("*") +
+                       "&limit=50&offset=" + QByteArray::number(offset),
                    false);
+    };
+    const auto searchPage = [&](int client, qint64 iteration) -> QByteArray {
+        return searchFor(terms[int((iteration + client * 5) % terms.size())], iteration % 4 == 3 ? 50 : 0);
     };
 
     // Check the answers once.
@@ -432,6 +477,44 @@ int main(int argc, char *argv[])
         }
         const int status = client.exchange(searchPage(0, 0), &body);
         std::printf("  check search %d, %lld bytes\n", status, qint64(body.size()));
+    }
+
+    if (parser.isSet(termOption)) {
+        Client client(port);
+        std::vector<qint64> times;
+        QElapsedTimer clock;
+        clock.start();
+        while (double(clock.elapsed()) / 1000 < seconds) {
+            QElapsedTimer one;
+            one.start();
+            client.exchange(searchFor(parser.value(termOption).toUtf8(), 50));
+            times.push_back(one.nsecsElapsed() / 1000);
+        }
+        std::printf("%s: %zu searches, p50 %.2f ms, p99 %.2f ms\n", qPrintable(parser.value(termOption)),
+                    times.size(), percentile(times, 0.5), percentile(times, 0.99));
+        server.terminate();
+        server.waitForFinished(10000);
+        return 0;
+    }
+
+    // Each search alone on one connection: what a single receptionist waits for.
+    {
+        Client client(port);
+        std::printf("\nsearch terms alone (first page, then the page at offset 50), ms:\n");
+        for (int t = 0; t < terms.size(); ++t) {
+            std::vector<qint64> first;
+            std::vector<qint64> second;
+            for (int round = 0; round < 5; ++round) {
+                for (const int offset : {0, 50}) {
+                    QElapsedTimer one;
+                    one.start();
+                    client.exchange(searchFor(terms[t], offset));
+                    (offset == 0 ? first : second).push_back(one.nsecsElapsed() / 1000);
+                }
+            }
+            std::printf("  %-12s %8.2f %8.2f\n", terms[t].constData(), percentile(first, 0.5),
+                        percentile(second, 0.5));
+        }
     }
 
     const std::vector<Kind> kinds = {
@@ -451,7 +534,8 @@ int main(int argc, char *argv[])
     std::printf("memory: %s\n", memoryOf(pid).constData());
     report("search pages", drive(port, clients, seconds, search, kinds), kinds);
     std::printf("memory: %s\n", memoryOf(pid).constData());
-    report("mixed: all but one client polling, one searching", drive(port, clients, seconds, mixed, kinds), kinds);
+    report("mixed: all but one client polling, one searching", drive(port, clients, seconds, mixed, kinds),
+           kinds);
     std::printf("memory: %s\n", memoryOf(pid).constData());
 
     server.terminate();

@@ -8,6 +8,7 @@ cd "$(dirname "$0")/.."
 benchmarks=(
   bench_csvexport
   bench_pdfexport
+  server_bench
 )
 
 cmake --preset default >/dev/null

@@ -8,7 +8,6 @@
 #include <QSaveFile>
 
 #include <stdexcept>
-
 #include <sys/stat.h>
 
 namespace tbserver {
@@ -18,16 +17,15 @@ namespace {
 const QByteArray authPrefix = QByteArrayLiteral("/auth/v1/");
 const QByteArray restPrefix = QByteArrayLiteral("/rest/v1/");
 
-bool makePrivateFolder(const QString &path)
-{
+bool makePrivateFolder(const QString &path) {
     if (!QDir().mkpath(path)) {
         return false;
     }
-    return QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    return QFile::setPermissions(path,
+                                 QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
 }
 
-HttpResponse gatewayRefusal(const QByteArray &message, const QByteArray &hint)
-{
+HttpResponse gatewayRefusal(const QByteArray &message, const QByteArray &hint) {
     QJsonObject body{{QStringLiteral("message"), QString::fromUtf8(message)},
                      {QStringLiteral("hint"), QString::fromUtf8(hint)}};
     return HttpResponse::json(401, QJsonDocument(body));
@@ -35,8 +33,7 @@ HttpResponse gatewayRefusal(const QByteArray &message, const QByteArray &hint)
 
 } // namespace
 
-QByteArray loadOrCreateSecret(const QString &folder)
-{
+QByteArray loadOrCreateSecret(const QString &folder) {
     const QString path = QDir(folder).filePath(QStringLiteral("jwt-secret"));
     QFile existing(path);
     if (existing.open(QIODevice::ReadOnly)) {
@@ -55,8 +52,7 @@ QByteArray loadOrCreateSecret(const QString &folder)
     return secret;
 }
 
-ServerApp::ServerApp(ServerConfig config) : m_config(std::move(config))
-{
+ServerApp::ServerApp(ServerConfig config) : m_config(std::move(config)) {
     crypto::initialize();
     if (!makePrivateFolder(m_config.dataDir)) {
         throw std::runtime_error("cannot create the data folder " + m_config.dataDir.toStdString());
@@ -70,22 +66,22 @@ ServerApp::ServerApp(ServerConfig config) : m_config(std::move(config))
     m_website = std::make_unique<WebsiteService>(*m_context, *m_outbox);
     ParserLimits limits;
     limits.maxBodyBytes = 1024 * 1024;
-    m_http = std::make_unique<HttpServer>([this](const HttpRequest &request) { return handle(request); }, limits);
+    m_http =
+        std::make_unique<HttpServer>([this](const HttpRequest &request) { return handle(request); }, limits);
     m_http->setLogging(m_config.logRequests);
 }
 
 ServerApp::~ServerApp() = default;
 
-bool ServerApp::listen()
-{
+bool ServerApp::listen() {
     return m_http->listen(m_config.listenAddress, m_config.port);
 }
 
-HttpResponse ServerApp::handle(const HttpRequest &request)
-{
+HttpResponse ServerApp::handle(const HttpRequest &request) {
     const bool auth = request.path.startsWith(authPrefix);
     const bool rest = request.path.startsWith(restPrefix);
-    // The confirmation link in an email is opened by a browser, which has no key; the hosted gateway lets it by.
+    // The confirmation link in an email is opened by a browser, which has no key; the hosted gateway lets it
+    // by.
     const bool emailLink = auth && request.method == "GET" && request.path == "/auth/v1/verify";
     if ((auth || rest) && !emailLink) {
         if (!request.hasHeader("apikey")) {
@@ -93,7 +89,8 @@ HttpResponse ServerApp::handle(const HttpRequest &request)
                                   "No `apikey` request header or url param was found.");
         }
         if (!crypto::equalConstantTime(request.header("apikey"), m_config.publishableKey)) {
-            return gatewayRefusal("Invalid API key", "Double check your Supabase `anon` or `service_role` API key.");
+            return gatewayRefusal("Invalid API key",
+                                  "Double check your Supabase `anon` or `service_role` API key.");
         }
     }
     try {

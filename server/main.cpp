@@ -9,7 +9,6 @@
 
 #include <csignal>
 #include <cstdio>
-
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -17,8 +16,7 @@ namespace {
 
 int signalPipe[2] = {-1, -1};
 
-void onSignal(int)
-{
+void onSignal(int) {
     const char byte = 1;
     [[maybe_unused]] const auto ignored = ::write(signalPipe[1], &byte, 1);
 }
@@ -28,24 +26,28 @@ constexpr auto developmentKey = "sb_publishable_tallybrook_local_dev_key_000001"
 
 } // namespace
 
-int main(int argc, char *argv[])
-{
+int main(int argc, char *argv[]) {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("tallybrook-server"));
 
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral("Local backend for the Tallybrook desk."));
     parser.addHelpOption();
-    const QCommandLineOption listen(QStringLiteral("listen"), QStringLiteral("Address and port (port 0: any free port)."),
+    const QCommandLineOption listen(QStringLiteral("listen"),
+                                    QStringLiteral("Address and port (port 0: any free port)."),
                                     QStringLiteral("host:port"), QStringLiteral("127.0.0.1:54321"));
-    const QCommandLineOption data(QStringLiteral("data"), QStringLiteral("Data folder."), QStringLiteral("dir"));
-    const QCommandLineOption seed(QStringLiteral("seed-demo"), QStringLiteral("Create the demo account once."));
-    const QCommandLineOption confirm(QStringLiteral("confirm-emails"),
-                                     QStringLiteral("New accounts must confirm their email before signing in."));
-    const QCommandLineOption manifest(QStringLiteral("manifest"), QStringLiteral("Version manifest to serve."),
-                                      QStringLiteral("file"));
-    const QCommandLineOption key(QStringLiteral("publishable-key"), QStringLiteral("The API key clients must send."),
-                                 QStringLiteral("key"), QString::fromLatin1(developmentKey));
+    const QCommandLineOption data(QStringLiteral("data"), QStringLiteral("Data folder."),
+                                  QStringLiteral("dir"));
+    const QCommandLineOption seed(QStringLiteral("seed-demo"),
+                                  QStringLiteral("Create the demo account once."));
+    const QCommandLineOption confirm(
+        QStringLiteral("confirm-emails"),
+        QStringLiteral("New accounts must confirm their email before signing in."));
+    const QCommandLineOption manifest(QStringLiteral("manifest"),
+                                      QStringLiteral("Version manifest to serve."), QStringLiteral("file"));
+    const QCommandLineOption key(QStringLiteral("publishable-key"),
+                                 QStringLiteral("The API key clients must send."), QStringLiteral("key"),
+                                 QString::fromLatin1(developmentKey));
     const QCommandLineOption quiet(QStringLiteral("quiet"), QStringLiteral("No log line per request."));
     parser.addOptions({listen, data, seed, confirm, manifest, key, quiet});
     parser.process(app);
@@ -65,9 +67,10 @@ int main(int argc, char *argv[])
         return 2;
     }
     config.port = quint16(port);
-    config.dataDir = parser.isSet(data) ? parser.value(data)
-                                        : QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) +
-                                              QStringLiteral("/tallybrook-server");
+    config.dataDir = parser.isSet(data)
+                         ? parser.value(data)
+                         : QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) +
+                               QStringLiteral("/tallybrook-server");
     config.publishableKey = parser.value(key).toUtf8();
     config.seedDemo = parser.isSet(seed);
     config.confirmEmails = parser.isSet(confirm);

@@ -6,19 +6,16 @@ namespace tbserver {
 
 Statement::Statement(Database &db, sqlite3_stmt *statement) : m_db(&db), m_statement(statement) {}
 
-Statement::Statement(Statement &&other) noexcept : m_db(other.m_db), m_statement(std::exchange(other.m_statement, nullptr))
-{
-}
+Statement::Statement(Statement &&other) noexcept
+    : m_db(other.m_db), m_statement(std::exchange(other.m_statement, nullptr)) {}
 
-Statement::~Statement()
-{
+Statement::~Statement() {
     if (m_statement) {
         m_db->release(m_statement);
     }
 }
 
-Statement &Statement::bind(int index, const QVariant &value)
-{
+Statement &Statement::bind(int index, const QVariant &value) {
     if (value.isNull()) {
         return bindNull(index);
     }
@@ -44,17 +41,16 @@ Statement &Statement::bind(int index, const QVariant &value)
     }
 }
 
-Statement &Statement::bindText(int index, const QByteArray &utf8)
-{
-    const int rc = sqlite3_bind_text(m_statement, index, utf8.constData(), int(utf8.size()), SQLITE_TRANSIENT);
+Statement &Statement::bindText(int index, const QByteArray &utf8) {
+    const int rc =
+        sqlite3_bind_text(m_statement, index, utf8.constData(), int(utf8.size()), SQLITE_TRANSIENT);
     if (rc != SQLITE_OK) {
         m_db->fail(rc);
     }
     return *this;
 }
 
-Statement &Statement::bindNull(int index)
-{
+Statement &Statement::bindNull(int index) {
     const int rc = sqlite3_bind_null(m_statement, index);
     if (rc != SQLITE_OK) {
         m_db->fail(rc);
@@ -62,8 +58,7 @@ Statement &Statement::bindNull(int index)
     return *this;
 }
 
-Statement &Statement::bindInt(int index, qint64 value)
-{
+Statement &Statement::bindInt(int index, qint64 value) {
     const int rc = sqlite3_bind_int64(m_statement, index, value);
     if (rc != SQLITE_OK) {
         m_db->fail(rc);
@@ -71,8 +66,7 @@ Statement &Statement::bindInt(int index, qint64 value)
     return *this;
 }
 
-bool Statement::step()
-{
+bool Statement::step() {
     const int rc = sqlite3_step(m_statement);
     if (rc == SQLITE_ROW) {
         return true;
@@ -83,41 +77,34 @@ bool Statement::step()
     m_db->fail(rc);
 }
 
-int Statement::run()
-{
+int Statement::run() {
     while (step()) {
     }
     return int(m_db->changes());
 }
 
-bool Statement::isNull(int column) const
-{
+bool Statement::isNull(int column) const {
     return sqlite3_column_type(m_statement, column) == SQLITE_NULL;
 }
 
-QByteArray Statement::text(int column) const
-{
+QByteArray Statement::text(int column) const {
     const auto *data = reinterpret_cast<const char *>(sqlite3_column_text(m_statement, column));
     return data ? QByteArray(data, sqlite3_column_bytes(m_statement, column)) : QByteArray();
 }
 
-QString Statement::string(int column) const
-{
+QString Statement::string(int column) const {
     return QString::fromUtf8(text(column));
 }
 
-qint64 Statement::integer(int column) const
-{
+qint64 Statement::integer(int column) const {
     return sqlite3_column_int64(m_statement, column);
 }
 
-int Statement::columnCount() const
-{
+int Statement::columnCount() const {
     return sqlite3_column_count(m_statement);
 }
 
-Database::Database(const QString &path)
-{
+Database::Database(const QString &path) {
     const int rc = sqlite3_open_v2(path.toUtf8().constData(), &m_db,
                                    SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
     if (rc != SQLITE_OK) {
@@ -133,16 +120,14 @@ Database::Database(const QString &path)
     exec("PRAGMA foreign_keys=ON");
 }
 
-Database::~Database()
-{
+Database::~Database() {
     for (sqlite3_stmt *statement : std::as_const(m_cache)) {
         sqlite3_finalize(statement);
     }
     sqlite3_close(m_db);
 }
 
-void Database::exec(const QByteArray &sql)
-{
+void Database::exec(const QByteArray &sql) {
     char *message = nullptr;
     const int rc = sqlite3_exec(m_db, sql.constData(), nullptr, nullptr, &message);
     if (rc != SQLITE_OK) {
@@ -152,8 +137,7 @@ void Database::exec(const QByteArray &sql)
     }
 }
 
-Statement Database::prepare(const QByteArray &sql)
-{
+Statement Database::prepare(const QByteArray &sql) {
     sqlite3_stmt *statement = m_cache.take(sql);
     if (!statement) {
         const int rc = sqlite3_prepare_v3(m_db, sql.constData(), int(sql.size()), SQLITE_PREPARE_PERSISTENT,
@@ -165,8 +149,7 @@ Statement Database::prepare(const QByteArray &sql)
     return Statement(*this, statement);
 }
 
-void Database::release(sqlite3_stmt *statement)
-{
+void Database::release(sqlite3_stmt *statement) {
     sqlite3_reset(statement);
     sqlite3_clear_bindings(statement);
     const QByteArray sql(sqlite3_sql(statement));
@@ -178,30 +161,25 @@ void Database::release(sqlite3_stmt *statement)
     m_cache.insert(sql, statement);
 }
 
-int Database::userVersion()
-{
+int Database::userVersion() {
     Statement statement = prepare("PRAGMA user_version");
     statement.step();
     return int(statement.integer(0));
 }
 
-void Database::setUserVersion(int version)
-{
+void Database::setUserVersion(int version) {
     exec("PRAGMA user_version=" + QByteArray::number(version));
 }
 
-qint64 Database::changes() const
-{
+qint64 Database::changes() const {
     return sqlite3_changes64(m_db);
 }
 
-QString Database::errorMessage() const
-{
+QString Database::errorMessage() const {
     return QString::fromUtf8(sqlite3_errmsg(m_db));
 }
 
-void Database::fail(int code) const
-{
+void Database::fail(int code) const {
     throw DatabaseError(code, sqlite3_errmsg(m_db));
 }
 

@@ -78,8 +78,7 @@ public:
 
     // Runs `work` inside BEGIN IMMEDIATE ... COMMIT, rolling back if it throws.
     template<class Work>
-    auto transaction(Work &&work)
-    {
+    auto transaction(Work &&work) {
         exec("BEGIN IMMEDIATE");
         try {
             if constexpr (std::is_void_v<decltype(work())>) {

@@ -6,16 +6,14 @@
 
 namespace tbserver {
 
-QByteArray Jwt::sign(const QJsonObject &claims) const
-{
+QByteArray Jwt::sign(const QJsonObject &claims) const {
     const QByteArray header = crypto::base64Url(R"({"alg":"HS256","typ":"JWT"})");
     const QByteArray payload = crypto::base64Url(QJsonDocument(claims).toJson(QJsonDocument::Compact));
     const QByteArray signingInput = header + '.' + payload;
     return signingInput + '.' + crypto::base64Url(crypto::hmacSha256(m_secret, signingInput));
 }
 
-Jwt::Verified Jwt::verify(const QByteArray &token, qint64 nowSeconds) const
-{
+Jwt::Verified Jwt::verify(const QByteArray &token, qint64 nowSeconds) const {
     Verified result;
     const QList<QByteArray> parts = token.split('.');
     if (parts.size() != 3) {

@@ -12,8 +12,7 @@ namespace tbserver {
 namespace {
 
 // Header values never carry a line break into the message's header block.
-QByteArray headerValue(const QString &text)
-{
+QByteArray headerValue(const QString &text) {
     QString clean = text;
     clean.replace(u'\r', u' ').replace(u'\n', u' ');
     const QByteArray utf8 = clean.toUtf8();
@@ -23,20 +22,20 @@ QByteArray headerValue(const QString &text)
 
 } // namespace
 
-QString Outbox::write(const QString &to, const QString &subject, const QString &textBody) const
-{
+QString Outbox::write(const QString &to, const QString &subject, const QString &textBody) const {
     if (!QDir().mkpath(m_folder)) {
         return {};
     }
     const QDateTime now = QDateTime::currentDateTimeUtc();
-    const QString name = now.toString(u"yyyyMMdd-HHmmss-zzz") + u'-' + QString::fromLatin1(crypto::randomToken(6)) +
-                         u".eml";
+    const QString name =
+        now.toString(u"yyyyMMdd-HHmmss-zzz") + u'-' + QString::fromLatin1(crypto::randomToken(6)) + u".eml";
     const QString path = QDir(m_folder).filePath(name);
     QByteArray message;
     message += "From: Tallybrook <no-reply@tallybrook.local>\r\n";
     message += "To: " + headerValue(to) + "\r\n";
     message += "Subject: " + headerValue(subject) + "\r\n";
-    message += "Date: " + QLocale::c().toString(now, u"ddd, dd MMM yyyy HH:mm:ss '+0000'").toLatin1() + "\r\n";
+    message +=
+        "Date: " + QLocale::c().toString(now, u"ddd, dd MMM yyyy HH:mm:ss '+0000'").toLatin1() + "\r\n";
     message += "MIME-Version: 1.0\r\n";
     message += "Content-Type: text/plain; charset=utf-8\r\n";
     message += "Content-Transfer-Encoding: 8bit\r\n\r\n";

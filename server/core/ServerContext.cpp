@@ -5,17 +5,13 @@
 namespace tbserver {
 
 ServerContext::ServerContext(ServerConfig config, Database &db, QByteArray jwtSecret)
-    : m_config(std::move(config)), m_db(db), m_jwt(std::move(jwtSecret))
-{
-}
+    : m_config(std::move(config)), m_db(db), m_jwt(std::move(jwtSecret)) {}
 
-qint64 ServerContext::nowSeconds() const
-{
+qint64 ServerContext::nowSeconds() const {
     return m_clock ? m_clock() : QDateTime::currentSecsSinceEpoch();
 }
 
-ServerContext::BearerCheck ServerContext::bearer(const HttpRequest &request) const
-{
+ServerContext::BearerCheck ServerContext::bearer(const HttpRequest &request) const {
     BearerCheck check;
     const QByteArray authorization = request.header("Authorization");
     if (authorization.isEmpty()) {
@@ -47,8 +43,7 @@ ServerContext::BearerCheck ServerContext::bearer(const HttpRequest &request) con
     return check;
 }
 
-QByteArray ServerContext::timestampNow() const
-{
+QByteArray ServerContext::timestampNow() const {
     // The clock has whole seconds only when a test moves it; otherwise keep the real microseconds.
     if (m_clock) {
         return timestamp(QDateTime::fromSecsSinceEpoch(m_clock(), QTimeZone::utc()));
@@ -56,8 +51,7 @@ QByteArray ServerContext::timestampNow() const
     return timestamp(QDateTime::currentDateTimeUtc());
 }
 
-QByteArray ServerContext::timestamp(const QDateTime &at)
-{
+QByteArray ServerContext::timestamp(const QDateTime &at) {
     const QDateTime utc = at.toUTC();
     return (utc.toString(u"yyyy-MM-dd'T'HH:mm:ss.zzz") + u"000+00:00").toLatin1();
 }

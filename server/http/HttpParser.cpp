@@ -4,8 +4,7 @@ namespace tbserver {
 
 namespace {
 
-ParseResult failed(int status)
-{
+ParseResult failed(int status) {
     ParseResult result;
     result.state = ParseResult::State::Failed;
     result.failureStatus = status;
@@ -13,8 +12,7 @@ ParseResult failed(int status)
     return result;
 }
 
-bool isToken(const QByteArray &text)
-{
+bool isToken(const QByteArray &text) {
     if (text.isEmpty()) {
         return false;
     }
@@ -30,8 +28,7 @@ bool isToken(const QByteArray &text)
 
 } // namespace
 
-ParseResult parseRequest(const QByteArray &buffer, const ParserLimits &limits)
-{
+ParseResult parseRequest(const QByteArray &buffer, const ParserLimits &limits) {
     const qsizetype headEnd = buffer.indexOf("\r\n\r\n");
     if (headEnd < 0) {
         return buffer.size() > limits.maxHeaderBytes ? failed(431) : ParseResult{};
@@ -69,6 +66,16 @@ ParseResult parseRequest(const QByteArray &buffer, const ParserLimits &limits)
     result.keepAlive = http10 ? connection.contains("keep-alive") : !connection.contains("close");
     if (request.hasHeader("Transfer-Encoding")) {
         return failed(501); // the desk never sends chunked bodies
+    }
+    // Two lengths that disagree would let a proxy and this server read different requests from one stream.
+    QByteArray declaredLength;
+    for (const auto &[name, value] : request.headers) {
+        if (name.compare("Content-Length", Qt::CaseInsensitive) == 0) {
+            if (!declaredLength.isNull() && declaredLength != value) {
+                return failed(400);
+            }
+            declaredLength = value;
+        }
     }
     qsizetype length = 0;
     if (request.hasHeader("Content-Length")) {

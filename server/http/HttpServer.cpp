@@ -16,15 +16,15 @@ namespace {
 constexpr int idleMilliseconds = 120'000;
 constexpr const char *bufferProperty = "tbserver.buffer";
 
-QByteArray httpDate()
-{
-    return QLocale::c().toString(QDateTime::currentDateTimeUtc(), u"ddd, dd MMM yyyy HH:mm:ss 'GMT'").toLatin1();
+QByteArray httpDate() {
+    return QLocale::c()
+        .toString(QDateTime::currentDateTimeUtc(), u"ddd, dd MMM yyyy HH:mm:ss 'GMT'")
+        .toLatin1();
 }
 
 } // namespace
 
-QByteArray serializeResponse(const HttpResponse &response, bool headRequest, bool keepAlive)
-{
+QByteArray serializeResponse(const HttpResponse &response, bool headRequest, bool keepAlive) {
     const bool bodyless = headRequest || response.status == 204 || response.status == 304;
     QByteArray out;
     out.reserve(256 + (bodyless ? 0 : response.body.size()));
@@ -49,20 +49,17 @@ QByteArray serializeResponse(const HttpResponse &response, bool headRequest, boo
 }
 
 HttpServer::HttpServer(Handler handler, ParserLimits limits, QObject *parent)
-    : QObject(parent), m_handler(std::move(handler)), m_limits(limits)
-{
+    : QObject(parent), m_handler(std::move(handler)), m_limits(limits) {
     connect(&m_server, &QTcpServer::newConnection, this, &HttpServer::accept);
 }
 
 HttpServer::~HttpServer() = default;
 
-bool HttpServer::listen(const QHostAddress &address, quint16 port)
-{
+bool HttpServer::listen(const QHostAddress &address, quint16 port) {
     return m_server.listen(address, port);
 }
 
-void HttpServer::accept()
-{
+void HttpServer::accept() {
     while (QTcpSocket *socket = m_server.nextPendingConnection()) {
         socket->setParent(this);
         auto *idle = new QTimer(socket);
@@ -78,8 +75,7 @@ void HttpServer::accept()
     }
 }
 
-void HttpServer::serve(QTcpSocket *socket)
-{
+void HttpServer::serve(QTcpSocket *socket) {
     QByteArray buffer = socket->property(bufferProperty).toByteArray() + socket->readAll();
     while (socket->state() == QAbstractSocket::ConnectedState) {
         const ParseResult parsed = parseRequest(buffer, m_limits);
@@ -87,8 +83,8 @@ void HttpServer::serve(QTcpSocket *socket)
             break;
         }
         if (parsed.state == ParseResult::State::Failed) {
-            HttpResponse failure =
-                HttpResponse::jsonText(parsed.failureStatus, R"({"message":")" + reasonPhrase(parsed.failureStatus) + "\"}");
+            HttpResponse failure = HttpResponse::jsonText(
+                parsed.failureStatus, R"({"message":")" + reasonPhrase(parsed.failureStatus) + "\"}");
             write(socket, nullptr, failure, false);
             buffer.clear();
             break;
@@ -120,8 +116,8 @@ void HttpServer::serve(QTcpSocket *socket)
     socket->setProperty(bufferProperty, buffer);
 }
 
-void HttpServer::write(QTcpSocket *socket, const HttpRequest *request, const HttpResponse &response, bool keepAlive)
-{
+void HttpServer::write(QTcpSocket *socket, const HttpRequest *request, const HttpResponse &response,
+                       bool keepAlive) {
     socket->write(serializeResponse(response, request && request->method == "HEAD", keepAlive));
     if (!keepAlive) {
         socket->disconnectFromHost();

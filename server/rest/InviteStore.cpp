@@ -11,28 +11,25 @@ namespace tbserver {
 
 namespace {
 
-constexpr auto columns = "id, owner_id, token, visitor_name, visitor_email, answers, visit_date, visit_time, note, "
-                         "created_at, used_at";
+constexpr auto columns =
+    "id, owner_id, token, visitor_name, visitor_email, answers, visit_date, visit_time, note, "
+    "created_at, used_at";
 
-std::optional<QString> optionalText(const Statement &statement, int column)
-{
+std::optional<QString> optionalText(const Statement &statement, int column) {
     return statement.isNull(column) ? std::nullopt : std::optional<QString>(statement.string(column));
 }
 
-QJsonValue orNull(const std::optional<QString> &value)
-{
+QJsonValue orNull(const std::optional<QString> &value) {
     return value ? QJsonValue(*value) : QJsonValue(QJsonValue::Null);
 }
 
-QByteArray canonicalId(const QString &id)
-{
+QByteArray canonicalId(const QString &id) {
     return pg::uuid(id.toUtf8()).value_or(QByteArray());
 }
 
 } // namespace
 
-QJsonObject InviteRecord::toJson() const
-{
+QJsonObject InviteRecord::toJson() const {
     return QJsonObject{{QStringLiteral("id"), id},
                        {QStringLiteral("token"), token},
                        {QStringLiteral("visitor_name"), visitorName},
@@ -45,8 +42,7 @@ QJsonObject InviteRecord::toJson() const
                        {QStringLiteral("used_at"), orNull(usedAt)}};
 }
 
-InviteRecord InviteStore::create(const QString &ownerId, const NewInviteRecord &invite)
-{
+InviteRecord InviteStore::create(const QString &ownerId, const NewInviteRecord &invite) {
     InviteRecord record;
     record.id = crypto::uuidV4();
     record.ownerId = QString::fromLatin1(canonicalId(ownerId));
@@ -83,8 +79,7 @@ InviteRecord InviteStore::create(const QString &ownerId, const NewInviteRecord &
     return record;
 }
 
-std::optional<InviteRecord> InviteStore::find(const QString &ownerId, const QString &id) const
-{
+std::optional<InviteRecord> InviteStore::find(const QString &ownerId, const QString &id) const {
     const QByteArray owner = canonicalId(ownerId);
     const QByteArray invite = canonicalId(id);
     if (owner.isEmpty() || invite.isEmpty()) {
@@ -93,17 +88,17 @@ std::optional<InviteRecord> InviteStore::find(const QString &ownerId, const QStr
     return findWhere("id = ? AND owner_id = ?", {invite, owner});
 }
 
-std::optional<InviteRecord> InviteStore::findByToken(const QString &token) const
-{
+std::optional<InviteRecord> InviteStore::findByToken(const QString &token) const {
     if (token.isEmpty()) {
         return std::nullopt;
     }
     return findWhere("token = ?", {token.toUtf8()});
 }
 
-std::optional<InviteRecord> InviteStore::findWhere(const QByteArray &condition, const QList<QByteArray> &values) const
-{
-    Statement statement = m_context.db().prepare(QByteArray("SELECT ") + columns + " FROM invites WHERE " + condition);
+std::optional<InviteRecord> InviteStore::findWhere(const QByteArray &condition,
+                                                   const QList<QByteArray> &values) const {
+    Statement statement =
+        m_context.db().prepare(QByteArray("SELECT ") + columns + " FROM invites WHERE " + condition);
     for (qsizetype i = 0; i < values.size(); ++i) {
         statement.bindText(int(i + 1), values[i]);
     }

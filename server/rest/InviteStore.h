@@ -14,7 +14,7 @@ namespace tbserver {
 struct NewInviteRecord {
     QString visitorName;
     QString visitorEmail;
-    QJsonArray answers; // [{"slot": n, "label": "...", "value": "..."}]
+    QJsonArray answers;               // [{"slot": n, "label": "...", "value": "..."}]
     std::optional<QString> visitDate; // "yyyy-MM-dd"
     std::optional<QString> visitTime; // "HH:mm"
     std::optional<QString> note;
@@ -34,8 +34,8 @@ struct InviteRecord {
     QString createdAt; // "2025-03-04T09:05:12.123000+00:00"
     std::optional<QString> usedAt;
 
-    // The REST row: id, token, visitor_name, visitor_email, answers, visit_date, visit_time, note, created_at,
-    // used_at (absent optionals as null).
+    // The REST row: id, token, visitor_name, visitor_email, answers, visit_date, visit_time, note,
+    // created_at, used_at (absent optionals as null).
     [[nodiscard]] QJsonObject toJson() const;
 };
 
@@ -45,8 +45,8 @@ class InviteStore final {
 public:
     explicit InviteStore(ServerContext &context) : m_context(context) {}
 
-    // Stores a new invite of `ownerId` (a user id from a checked token) with a fresh id, token and created_at.
-    // Throws DatabaseError if the owner does not exist (foreign key) or the database fails.
+    // Stores a new invite of `ownerId` (a user id from a checked token) with a fresh id, token and
+    // created_at. Throws DatabaseError if the owner does not exist (foreign key) or the database fails.
     InviteRecord create(const QString &ownerId, const NewInviteRecord &invite);
     // The owner's invite with this id, for resending; nothing for another account's invite.
     [[nodiscard]] std::optional<InviteRecord> find(const QString &ownerId, const QString &id) const;

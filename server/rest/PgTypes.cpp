@@ -4,6 +4,7 @@
 #include <QString>
 
 #include <cstdio>
+#include <cstring>
 
 namespace tbserver::pg {
 
@@ -13,13 +14,11 @@ constexpr qint64 microsPerSecond = 1'000'000;
 constexpr qint64 microsPerDay = 86'400 * microsPerSecond;
 constexpr qint64 unixEpochJulianDay = 2'440'588;
 
-bool isDigit(char c)
-{
+bool isDigit(char c) {
     return c >= '0' && c <= '9';
 }
 
-int hexValue(char c)
-{
+int hexValue(char c) {
     if (c >= '0' && c <= '9') {
         return c - '0';
     }
@@ -33,8 +32,7 @@ int hexValue(char c)
 }
 
 // Bytes of the UTF-8 sequence that starts with `lead` (1 for anything that is not a lead byte).
-int sequenceLength(unsigned char lead)
-{
+int sequenceLength(unsigned char lead) {
     if (lead < 0xC0) {
         return 1;
     }
@@ -47,19 +45,16 @@ int sequenceLength(unsigned char lead)
     return 4;
 }
 
-bool isContinuation(char c)
-{
+bool isContinuation(char c) {
     return (static_cast<unsigned char>(c) & 0xC0) == 0x80;
 }
 
-qsizetype nextCharacter(QByteArrayView text, qsizetype pos)
-{
+qsizetype nextCharacter(QByteArrayView text, qsizetype pos) {
     const qsizetype next = pos + sequenceLength(static_cast<unsigned char>(text[pos]));
     return next > text.size() ? text.size() : next;
 }
 
-int characterCount(QByteArrayView text)
-{
+int characterCount(QByteArrayView text) {
     int count = 0;
     for (const char c : text) {
         if (!isContinuation(c)) {
@@ -70,8 +65,7 @@ int characterCount(QByteArrayView text)
 }
 
 // Reads 1 to `maximum` digits at `pos`.
-bool readNumber(QByteArrayView text, qsizetype &pos, int minimum, int maximum, int &value)
-{
+bool readNumber(QByteArrayView text, qsizetype &pos, int minimum, int maximum, int &value) {
     value = 0;
     int count = 0;
     while (pos < text.size() && isDigit(text[pos]) && count < maximum) {
@@ -82,11 +76,11 @@ bool readNumber(QByteArrayView text, qsizetype &pos, int minimum, int maximum, i
     return count >= minimum;
 }
 
-QByteArrayView trimmed(QByteArrayView text)
-{
+QByteArrayView trimmed(QByteArrayView text) {
     qsizetype begin = 0;
     qsizetype end = text.size();
-    while (begin < end && (text[begin] == ' ' || text[begin] == '\t' || text[begin] == '\n' || text[begin] == '\r')) {
+    while (begin < end &&
+           (text[begin] == ' ' || text[begin] == '\t' || text[begin] == '\n' || text[begin] == '\r')) {
         ++begin;
     }
     while (end > begin && (text[end - 1] == ' ' || text[end - 1] == '\t' || text[end - 1] == '\n' ||
@@ -98,8 +92,7 @@ QByteArrayView trimmed(QByteArrayView text)
 
 } // namespace
 
-std::optional<QByteArray> uuid(QByteArrayView text)
-{
+std::optional<QByteArray> uuid(QByteArrayView text) {
     if (text.startsWith('{')) {
         if (!text.endsWith('}') || text.size() < 2) {
             return std::nullopt;
@@ -140,8 +133,7 @@ std::optional<QByteArray> uuid(QByteArrayView text)
     return canonical;
 }
 
-QByteArray timestampFromMicros(qint64 micros)
-{
+QByteArray timestampFromMicros(qint64 micros) {
     qint64 days = micros / microsPerDay;
     qint64 rest = micros % microsPerDay;
     if (rest < 0) {
@@ -151,14 +143,13 @@ QByteArray timestampFromMicros(qint64 micros)
     const QDate date = QDate::fromJulianDay(days + unixEpochJulianDay);
     const qint64 seconds = rest / microsPerSecond;
     char buffer[64];
-    std::snprintf(buffer, sizeof buffer, "%04d-%02d-%02dT%02d:%02d:%02d.%06d+00:00", date.year(), date.month(),
-                  date.day(), int(seconds / 3600), int(seconds / 60 % 60), int(seconds % 60),
+    std::snprintf(buffer, sizeof buffer, "%04d-%02d-%02dT%02d:%02d:%02d.%06d+00:00", date.year(),
+                  date.month(), date.day(), int(seconds / 3600), int(seconds / 60 % 60), int(seconds % 60),
                   int(rest % microsPerSecond));
     return QByteArray(buffer);
 }
 
-Timestamp timestamp(QByteArrayView input)
-{
+Timestamp timestamp(QByteArrayView input) {
     Timestamp result;
     const QByteArrayView text = trimmed(input);
     qsizetype pos = 0;
@@ -256,7 +247,8 @@ Timestamp timestamp(QByteArrayView input)
         return result;
     }
     const qint64 micros = (date.toJulianDay() - unixEpochJulianDay) * microsPerDay +
-                          qint64(hour * 3600 + minute * 60 + second - offsetSeconds) * microsPerSecond + fraction;
+                          qint64(hour * 3600 + minute * 60 + second - offsetSeconds) * microsPerSecond +
+                          fraction;
     qint64 utcDays = micros / microsPerDay;
     if (micros % microsPerDay < 0) {
         --utcDays;
@@ -270,8 +262,7 @@ Timestamp timestamp(QByteArrayView input)
     return result;
 }
 
-std::optional<bool> boolean(QByteArrayView input)
-{
+std::optional<bool> boolean(QByteArrayView input) {
     const QByteArray text = trimmed(input).toByteArray().toLower();
     if (text.isEmpty()) {
         return std::nullopt;
@@ -288,8 +279,7 @@ std::optional<bool> boolean(QByteArrayView input)
     return std::nullopt;
 }
 
-bool isCleanUtf8(QByteArrayView text)
-{
+bool isCleanUtf8(QByteArrayView text) {
     const auto *bytes = reinterpret_cast<const unsigned char *>(text.data());
     const qsizetype size = text.size();
     qsizetype i = 0;
@@ -334,8 +324,7 @@ bool isCleanUtf8(QByteArrayView text)
     return true;
 }
 
-QByteArray lowerUtf8(QByteArrayView utf8)
-{
+QByteArray lowerUtf8(QByteArrayView utf8) {
     bool ascii = true;
     for (const char c : utf8) {
         if (static_cast<unsigned char>(c) >= 0x80) {
@@ -355,8 +344,7 @@ QByteArray lowerUtf8(QByteArrayView utf8)
     return lowered;
 }
 
-std::optional<LikePattern> LikePattern::compile(QByteArrayView utf8, bool caseInsensitive)
-{
+std::optional<LikePattern> LikePattern::compile(QByteArrayView utf8, bool caseInsensitive) {
     LikePattern pattern;
     pattern.m_caseInsensitive = caseInsensitive;
     const QByteArray text = caseInsensitive ? lowerUtf8(utf8) : utf8.toByteArray();
@@ -397,8 +385,7 @@ namespace {
 
 // Where `segment` ends when it matches `text` from `pos`, or -1.
 template<class Segment>
-qsizetype matchAt(const Segment &segment, QByteArrayView text, qsizetype pos)
-{
+qsizetype matchAt(const Segment &segment, QByteArrayView text, qsizetype pos) {
     for (const auto &element : segment) {
         if (element.anyOne) {
             if (pos >= text.size()) {
@@ -417,8 +404,7 @@ qsizetype matchAt(const Segment &segment, QByteArrayView text, qsizetype pos)
 }
 
 template<class Segment>
-int segmentCharacters(const Segment &segment)
-{
+int segmentCharacters(const Segment &segment) {
     int count = 0;
     for (const auto &element : segment) {
         count += element.anyOne ? 1 : characterCount(element.literal);
@@ -428,16 +414,31 @@ int segmentCharacters(const Segment &segment)
 
 } // namespace
 
-bool LikePattern::matches(QByteArrayView utf8) const
-{
-    if (m_caseInsensitive) {
-        return matchAnchored(lowerUtf8(utf8));
+bool LikePattern::matches(QByteArrayView utf8, bool alreadyLowerCase) const {
+    if (!m_caseInsensitive || alreadyLowerCase) {
+        return matchAnchored(utf8);
     }
-    return matchAnchored(utf8);
+    // Most values are ASCII, and the search text is already lower-case: match those without a copy.
+    bool upper = false;
+    for (const char c : utf8) {
+        if (static_cast<unsigned char>(c) >= 0x80) {
+            return matchAnchored(lowerUtf8(utf8));
+        }
+        upper = upper || (c >= 'A' && c <= 'Z');
+    }
+    if (!upper) {
+        return matchAnchored(utf8);
+    }
+    thread_local QByteArray lowered;
+    lowered.resize(utf8.size());
+    for (qsizetype i = 0; i < utf8.size(); ++i) {
+        const char c = utf8[i];
+        lowered[i] = c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c;
+    }
+    return matchAnchored(lowered);
 }
 
-bool LikePattern::matchAnchored(QByteArrayView text) const
-{
+bool LikePattern::matchAnchored(QByteArrayView text) const {
     const qsizetype count = m_segments.size();
     if (count == 1) {
         return matchAt(m_segments.first(), text, 0) == text.size();
@@ -456,11 +457,13 @@ bool LikePattern::matchAnchored(QByteArrayView text) const
         qsizetype start = pos;
         while (start <= text.size()) {
             if (!segment.first().anyOne) {
-                const qsizetype candidate = text.indexOf(QByteArrayView(segment.first().literal), start);
-                if (candidate < 0) {
+                const QByteArray &literal = segment.first().literal;
+                const void *hit = ::memmem(text.data() + start, size_t(text.size() - start),
+                                           literal.constData(), size_t(literal.size()));
+                if (!hit) {
                     return false;
                 }
-                start = candidate;
+                start = static_cast<const char *>(hit) - text.data();
             }
             found = matchAt(segment, text, start);
             if (found >= 0 || start >= text.size()) {
@@ -488,8 +491,7 @@ bool LikePattern::matchAnchored(QByteArrayView text) const
     return start >= pos && matchAt(last, text, start) == text.size();
 }
 
-QList<QByteArray> LikePattern::literalRuns(int minimumCharacters) const
-{
+QList<QByteArray> LikePattern::literalRuns(int minimumCharacters) const {
     QList<QByteArray> runs;
     for (const Segment &segment : m_segments) {
         for (const Element &element : segment) {

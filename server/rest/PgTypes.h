@@ -10,8 +10,8 @@ namespace tbserver::pg {
 
 // The text forms the hosted database accepts and writes, for the column types the REST tables use.
 
-// Accepts what PostgreSQL's uuid input accepts (upper or lower case, optional braces, hyphens after any group of
-// four digits) and returns the canonical lower-case 36-character form.
+// Accepts what PostgreSQL's uuid input accepts (upper or lower case, optional braces, hyphens after any group
+// of four digits) and returns the canonical lower-case 36-character form.
 [[nodiscard]] std::optional<QByteArray> uuid(QByteArrayView text);
 
 enum class TimestampProblem { None, Syntax, OutOfRange };
@@ -31,14 +31,16 @@ struct Timestamp {
 // Valid UTF-8 without NUL characters (PostgreSQL text cannot hold either).
 [[nodiscard]] bool isCleanUtf8(QByteArrayView text);
 
-// A LIKE pattern with PostgreSQL's rules: "%" any run, "_" one character, backslash escapes the next character.
+// A LIKE pattern with PostgreSQL's rules: "%" any run, "_" one character, backslash escapes the next
+// character.
 class LikePattern final {
 public:
-    // Empty when the pattern ends in a lone escape character. `caseInsensitive` lowers the pattern (ILIKE); the
-    // value is then lowered at match time.
+    // Empty when the pattern ends in a lone escape character. `caseInsensitive` lowers the pattern (ILIKE);
+    // the value is then lowered at match time.
     [[nodiscard]] static std::optional<LikePattern> compile(QByteArrayView utf8, bool caseInsensitive);
 
-    [[nodiscard]] bool matches(QByteArrayView utf8) const;
+    // `alreadyLowerCase`: the value is known to be lower-case (the search text), so ILIKE need not lower it.
+    [[nodiscard]] bool matches(QByteArrayView utf8, bool alreadyLowerCase = false) const;
     [[nodiscard]] bool caseInsensitive() const { return m_caseInsensitive; }
     // The runs of literal text (between wildcards) of at least `minimumCharacters` characters: every match
     // contains each of them.

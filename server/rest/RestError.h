@@ -12,8 +12,8 @@ namespace tbserver::rest {
                                          const QString &details = {}, const QString &hint = {});
 
 // Throws HttpFailure with that answer.
-[[noreturn]] void fail(int status, const QByteArray &code, const QString &message, const QString &details = {},
-                       const QString &hint = {});
+[[noreturn]] void fail(int status, const QByteArray &code, const QString &message,
+                       const QString &details = {}, const QString &hint = {});
 
 // 400 42703 "column <table>.<name> does not exist".
 [[noreturn]] void unknownColumn(const QByteArray &table, QByteArrayView name);
@@ -21,8 +21,7 @@ namespace tbserver::rest {
 [[noreturn]] void parseFailure(const QByteArray &what, QByteArrayView text, const QString &details);
 
 // Plain UTF-8 to QString, for messages.
-[[nodiscard]] inline QString text(QByteArrayView utf8)
-{
+[[nodiscard]] inline QString text(QByteArrayView utf8) {
     return QString::fromUtf8(utf8);
 }
 

@@ -8,13 +8,11 @@ namespace tbserver::rest {
 
 namespace {
 
-bool isNameCharacter(char c)
-{
+bool isNameCharacter(char c) {
     return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_';
 }
 
-bool isName(QByteArrayView text)
-{
+bool isName(QByteArrayView text) {
     if (text.isEmpty()) {
         return false;
     }
@@ -26,8 +24,7 @@ bool isName(QByteArrayView text)
     return true;
 }
 
-QByteArrayView trimSpaces(QByteArrayView text)
-{
+QByteArrayView trimSpaces(QByteArrayView text) {
     while (!text.isEmpty() && text.front() == ' ') {
         text = text.sliced(1);
     }
@@ -39,8 +36,7 @@ QByteArrayView trimSpaces(QByteArrayView text)
 
 // A decimal integer as PostgREST reads limit and offset: digits with an optional minus; anything else is no
 // number at all. Values past the 64-bit range saturate.
-std::optional<qint64> readInteger(QByteArrayView text)
-{
+std::optional<qint64> readInteger(QByteArrayView text) {
     const bool negative = text.startsWith('-');
     const QByteArrayView digits = negative ? text.sliced(1) : text;
     if (digits.isEmpty()) {
@@ -60,13 +56,11 @@ std::optional<qint64> readInteger(QByteArrayView text)
     return negative ? -value : value;
 }
 
-[[noreturn]] void rangeFailure(const QString &details)
-{
+[[noreturn]] void rangeFailure(const QString &details) {
     fail(416, "PGRST103", QStringLiteral("Requested range not satisfiable"), details);
 }
 
-QList<SelectItem> parseSelect(const RestTable &table, QByteArrayView value)
-{
+QList<SelectItem> parseSelect(const RestTable &table, QByteArrayView value) {
     QList<SelectItem> items;
     if (value.isEmpty()) {
         return items; // rows without columns: {}
@@ -81,8 +75,9 @@ QList<SelectItem> parseSelect(const RestTable &table, QByteArrayView value)
         fail(400, "PGRST200",
              QStringLiteral("Could not find a relationship between '%1' and '%2' in the schema cache")
                  .arg(text(table.name), text(relation)),
-             QStringLiteral("Searched for a foreign key relationship between '%1' and '%2' in the schema 'public', "
-                            "but no matches were found.")
+             QStringLiteral(
+                 "Searched for a foreign key relationship between '%1' and '%2' in the schema 'public', "
+                 "but no matches were found.")
                  .arg(text(table.name), text(relation)));
     }
     for (QByteArrayView piece : QByteArray(value.data(), value.size()).split(',')) {
@@ -96,7 +91,8 @@ QList<SelectItem> parseSelect(const RestTable &table, QByteArrayView value)
             continue;
         }
         if (piece.contains("::") || piece.contains("->")) {
-            parseFailure("select parameter", value, QStringLiteral("casts and JSON paths are not supported here"));
+            parseFailure("select parameter", value,
+                         QStringLiteral("casts and JSON paths are not supported here"));
         }
         QByteArrayView alias;
         QByteArrayView name = piece;
@@ -105,13 +101,15 @@ QList<SelectItem> parseSelect(const RestTable &table, QByteArrayView value)
             alias = piece.first(colon);
             name = piece.sliced(colon + 1);
             if (!isName(alias)) {
-                parseFailure("select parameter", value, QStringLiteral("unexpected \":\" expecting field name"));
+                parseFailure("select parameter", value,
+                             QStringLiteral("unexpected \":\" expecting field name"));
             }
         }
         if (!isName(name)) {
             parseFailure("select parameter", value,
-                         name.isEmpty() ? QStringLiteral("unexpected end of input expecting field name")
-                                        : QStringLiteral("unexpected \"%1\" expecting field name").arg(text(name)));
+                         name.isEmpty()
+                             ? QStringLiteral("unexpected end of input expecting field name")
+                             : QStringLiteral("unexpected \"%1\" expecting field name").arg(text(name)));
         }
         const RestColumn *column = table.column(name);
         if (!column || !column->readable) {
@@ -122,13 +120,13 @@ QList<SelectItem> parseSelect(const RestTable &table, QByteArrayView value)
     return items;
 }
 
-QList<OrderItem> parseOrder(const RestTable &table, QByteArrayView value)
-{
+QList<OrderItem> parseOrder(const RestTable &table, QByteArrayView value) {
     QList<OrderItem> items;
     for (const QByteArray &piece : QByteArray(value.data(), value.size()).split(',')) {
         const QList<QByteArray> parts = trimSpaces(piece).toByteArray().split('.');
         if (parts.size() > 3 || !isName(parts.first())) {
-            parseFailure("order", value, QStringLiteral("unexpected \"%1\" expecting field name").arg(text(piece)));
+            parseFailure("order", value,
+                         QStringLiteral("unexpected \"%1\" expecting field name").arg(text(piece)));
         }
         OrderItem item;
         bool directionSeen = false;
@@ -140,10 +138,11 @@ QList<OrderItem> parseOrder(const RestTable &table, QByteArrayView value)
             } else if (item.nulls == NullsOrder::Default && (word == "nullsfirst" || word == "nullslast")) {
                 item.nulls = word == "nullsfirst" ? NullsOrder::First : NullsOrder::Last;
             } else {
-                parseFailure("order", value,
-                             QStringLiteral("unexpected \"%1\" expecting \"asc\", \"desc\", \"nullsfirst\" or "
-                                            "\"nullslast\"")
-                                 .arg(text(word)));
+                parseFailure(
+                    "order", value,
+                    QStringLiteral("unexpected \"%1\" expecting \"asc\", \"desc\", \"nullsfirst\" or "
+                                   "\"nullslast\"")
+                        .arg(text(word)));
             }
         }
         item.column = table.column(parts.first());
@@ -155,8 +154,7 @@ QList<OrderItem> parseOrder(const RestTable &table, QByteArrayView value)
     return items;
 }
 
-QList<const RestColumn *> parseOnConflict(const RestTable &table, QByteArrayView value)
-{
+QList<const RestColumn *> parseOnConflict(const RestTable &table, QByteArrayView value) {
     QList<const RestColumn *> columns;
     for (const QByteArray &piece : QByteArray(value.data(), value.size()).split(',')) {
         const QByteArrayView name = trimSpaces(piece);
@@ -168,15 +166,14 @@ QList<const RestColumn *> parseOnConflict(const RestTable &table, QByteArrayView
     }
     if (columns.size() != 1 || !columns.first()->unique) {
         fail(400, "42P10",
-             QStringLiteral("there is no unique or exclusion constraint matching the ON CONFLICT specification"));
+             QStringLiteral("there is no unique or exclusion constraint matching the ON CONFLICT columns"));
     }
     return columns;
 }
 
 // Items of "in.(a,b,"c,d")": commas separate, double quotes keep commas and parentheses, backslash escapes
 // inside quotes.
-std::optional<QList<QByteArray>> splitInList(QByteArrayView operand)
-{
+std::optional<QList<QByteArray>> splitInList(QByteArrayView operand) {
     if (!operand.startsWith('(') || !operand.endsWith(')') || operand.size() < 2) {
         return std::nullopt;
     }
@@ -218,16 +215,17 @@ std::optional<QList<QByteArray>> splitInList(QByteArrayView operand)
     return items;
 }
 
-[[noreturn]] void noOperator(const RestColumn &column, const char *symbol)
-{
+[[noreturn]] void noOperator(const RestColumn &column, const char *symbol) {
     // The hosted service answers an undefined operator or function with 404.
-    fail(404, "42883", QStringLiteral("operator does not exist: %1 %2 unknown").arg(text(column.typeName()), text(symbol)),
-         {}, QStringLiteral("No operator matches the given name and argument types. You might need to add explicit "
-                            "type casts."));
+    fail(404, "42883",
+         QStringLiteral("operator does not exist: %1 %2 unknown").arg(text(column.typeName()), text(symbol)),
+         {},
+         QStringLiteral(
+             "No operator matches the given name and argument types. You might need to add explicit "
+             "type casts."));
 }
 
-Filter parseFilter(const RestTable &table, const RestColumn &column, QByteArrayView value)
-{
+Filter parseFilter(const RestTable &table, const RestColumn &column, QByteArrayView value) {
     Filter filter;
     filter.column = &column;
     QByteArrayView rest = value;
@@ -237,15 +235,16 @@ Filter parseFilter(const RestTable &table, const RestColumn &column, QByteArrayV
     }
     const qsizetype dot = rest.indexOf('.');
     if (dot <= 0) {
-        parseFailure("filter", value, QStringLiteral("unexpected \"%1\" expecting operator (eq, gt, ...)")
-                                          .arg(text(rest.isEmpty() ? QByteArrayView("end of input") : rest.first(1))));
+        parseFailure("filter", value,
+                     QStringLiteral("unexpected \"%1\" expecting operator (eq, gt, ...)")
+                         .arg(text(rest.isEmpty() ? QByteArrayView("end of input") : rest.first(1))));
     }
     const QByteArrayView op = rest.first(dot);
     const QByteArrayView operand = rest.sliced(dot + 1);
     static const std::pair<const char *, FilterOp> operators[] = {
-        {"eq", FilterOp::Eq},   {"neq", FilterOp::Neq},   {"gt", FilterOp::Gt},     {"gte", FilterOp::Gte},
-        {"lt", FilterOp::Lt},   {"lte", FilterOp::Lte},   {"like", FilterOp::Like}, {"ilike", FilterOp::ILike},
-        {"is", FilterOp::Is},   {"in", FilterOp::In},
+        {"eq", FilterOp::Eq}, {"neq", FilterOp::Neq}, {"gt", FilterOp::Gt},     {"gte", FilterOp::Gte},
+        {"lt", FilterOp::Lt}, {"lte", FilterOp::Lte}, {"like", FilterOp::Like}, {"ilike", FilterOp::ILike},
+        {"is", FilterOp::Is}, {"in", FilterOp::In},
     };
     bool known = false;
     for (const auto &[name, kind] : operators) {
@@ -256,8 +255,9 @@ Filter parseFilter(const RestTable &table, const RestColumn &column, QByteArrayV
     }
     if (!known) {
         parseFailure("filter", value,
-                     QStringLiteral("unexpected \"%1\" expecting operator (eq, neq, gt, gte, lt, lte, like, ilike, is, "
-                                    "in)")
+                     QStringLiteral(
+                         "unexpected \"%1\" expecting operator (eq, neq, gt, gte, lt, lte, like, ilike, is, "
+                         "in)")
                          .arg(text(op)));
     }
     switch (filter.op) {
@@ -328,8 +328,7 @@ Filter parseFilter(const RestTable &table, const RestColumn &column, QByteArrayV
 
 } // namespace
 
-QList<QueryPair> decodeQuery(QByteArrayView rawQuery)
-{
+QList<QueryPair> decodeQuery(QByteArrayView rawQuery) {
     QList<QueryPair> pairs;
     for (QByteArray piece : QByteArray(rawQuery.data(), rawQuery.size()).split('&')) {
         if (piece.isEmpty()) {
@@ -345,8 +344,7 @@ QList<QueryPair> decodeQuery(QByteArrayView rawQuery)
     return pairs;
 }
 
-QVariant castFilterValue(const RestTable &table, const RestColumn &column, QByteArrayView value)
-{
+QVariant castFilterValue(const RestTable &table, const RestColumn &column, QByteArrayView value) {
     Q_UNUSED(table);
     if (!pg::isCleanUtf8(value)) {
         fail(400, "22021", QStringLiteral("invalid byte sequence for encoding \"UTF8\""));
@@ -363,7 +361,8 @@ QVariant castFilterValue(const RestTable &table, const RestColumn &column, QByte
         const pg::Timestamp stamp = pg::timestamp(value);
         if (stamp.problem == pg::TimestampProblem::Syntax) {
             fail(400, "22007",
-                 QStringLiteral("invalid input syntax for type timestamp with time zone: \"%1\"").arg(text(value)));
+                 QStringLiteral("invalid input syntax for type timestamp with time zone: \"%1\"")
+                     .arg(text(value)));
         }
         if (stamp.problem == pg::TimestampProblem::OutOfRange) {
             fail(400, "22008", QStringLiteral("date/time field value out of range: \"%1\"").arg(text(value)));
@@ -373,18 +372,19 @@ QVariant castFilterValue(const RestTable &table, const RestColumn &column, QByte
     case ColumnType::Boolean: {
         const std::optional<bool> flag = pg::boolean(value);
         if (!flag) {
-            fail(400, "22P02", QStringLiteral("invalid input syntax for type boolean: \"%1\"").arg(text(value)));
+            fail(400, "22P02",
+                 QStringLiteral("invalid input syntax for type boolean: \"%1\"").arg(text(value)));
         }
         return qint64(*flag ? 1 : 0);
     }
     case ColumnType::Json:
-    case ColumnType::Text: break;
+    case ColumnType::Text:
+        break;
     }
     return value.toByteArray();
 }
 
-RestQuery parseRestQuery(const RestTable &table, QByteArrayView rawQuery)
-{
+RestQuery parseRestQuery(const RestTable &table, QByteArrayView rawQuery) {
     RestQuery query;
     std::optional<QByteArray> select;
     for (const QueryPair &pair : decodeQuery(rawQuery)) {
@@ -414,7 +414,8 @@ RestQuery parseRestQuery(const RestTable &table, QByteArrayView rawQuery)
         } else if (pair.key == "columns") {
             // Only meaningful with bodies whose keys differ; every body here is checked key by key instead.
         } else if (pair.key == "or" || pair.key == "and" || pair.key == "not.or" || pair.key == "not.and") {
-            parseFailure("logic tree", pair.value, QStringLiteral("logic trees are not supported by this server"));
+            parseFailure("logic tree", pair.value,
+                         QStringLiteral("logic trees are not supported by this server"));
         } else {
             const RestColumn *column = table.column(pair.key);
             if (!column) {

@@ -26,11 +26,11 @@ struct Filter {
     const RestColumn *column = nullptr;
     bool negated = false;
     FilterOp op = FilterOp::Eq;
-    QVariant value;               // comparison operators: the value cast to the column's type
-    QList<QVariant> values;       // in
-    IsValue is = IsValue::Null;   // is
+    QVariant value;             // comparison operators: the value cast to the column's type
+    QList<QVariant> values;     // in
+    IsValue is = IsValue::Null; // is
     std::shared_ptr<const pg::LikePattern> pattern; // like / ilike
-    QByteArray patternText;       // like / ilike: as sent, "*" already turned into "%"
+    QByteArray patternText;                         // like / ilike: as sent, "*" already turned into "%"
 };
 
 struct SelectItem {

@@ -10,9 +10,8 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
-#include <sqlite3.h>
-
 #include <cstdio>
+#include <sqlite3.h>
 
 namespace tbserver {
 
@@ -33,8 +32,7 @@ struct RestService::Preferences {
     Resolution resolution = Resolution::None;
     QList<QByteArray> applied;
 
-    [[nodiscard]] static Preferences read(const HttpRequest &request)
-    {
+    [[nodiscard]] static Preferences read(const HttpRequest &request) {
         Preferences preferences;
         for (const auto &[name, value] : request.headers) {
             if (name.compare("Prefer", Qt::CaseInsensitive) != 0) {
@@ -63,8 +61,7 @@ struct RestService::Preferences {
         return preferences;
     }
 
-    void apply(HttpResponse &response) const
-    {
+    void apply(HttpResponse &response) const {
         if (!applied.isEmpty()) {
             response.setHeader(QByteArrayLiteral("Preference-Applied"), applied.join(", "));
         }
@@ -73,40 +70,41 @@ struct RestService::Preferences {
 
 namespace {
 
-// ---- SQL text -------------------------------------------------------------------------------------------------
-// Identifiers come only from RestTables; every value is a bound parameter, listed in the order its "?" appears.
+// ---- SQL text
+// -------------------------------------------------------------------------------------------------
+// Identifiers come only from RestTables; every value is a bound parameter, listed in the order its "?"
+// appears.
 
 struct Sql {
     QByteArray text;
     QList<QVariant> binds;
 
-    Sql &operator<<(const QByteArray &part)
-    {
+    Sql &operator<<(const QByteArray &part) {
         text += part;
         return *this;
     }
-    void append(const Sql &other)
-    {
+    void append(const Sql &other) {
         text += other.text;
         binds += other.binds;
     }
 };
 
 // A JSON value of one column as the hosted service writes it: booleans as true/false, JSON embedded.
-QByteArray jsonValueSql(const RestTable &table, const RestColumn &column)
-{
+QByteArray jsonValueSql(const RestTable &table, const RestColumn &column) {
     const QByteArray name = column.qualified(table.name);
     switch (column.type) {
     case ColumnType::Boolean:
-        return "CASE WHEN " + name + " IS NULL THEN NULL WHEN " + name + " THEN json('true') ELSE json('false') END";
-    case ColumnType::Json: return "json(" + name + ')';
-    default: return name;
+        return "CASE WHEN " + name + " IS NULL THEN NULL WHEN " + name +
+               " THEN json('true') ELSE json('false') END";
+    case ColumnType::Json:
+        return "json(" + name + ')';
+    default:
+        return name;
     }
 }
 
 // json_object(?, col, ...) with the keys bound (aliases come from the request).
-Sql jsonObjectSql(const RestTable &table, const QList<SelectItem> &select)
-{
+Sql jsonObjectSql(const RestTable &table, const QList<SelectItem> &select) {
     Sql sql;
     sql << "json_object(";
     for (qsizetype i = 0; i < select.size(); ++i) {
@@ -120,22 +118,27 @@ Sql jsonObjectSql(const RestTable &table, const QList<SelectItem> &select)
     return sql;
 }
 
-QByteArray comparison(FilterOp op)
-{
+QByteArray comparison(FilterOp op) {
     switch (op) {
-    case FilterOp::Eq: return QByteArrayLiteral(" = ?");
-    case FilterOp::Neq: return QByteArrayLiteral(" <> ?");
-    case FilterOp::Gt: return QByteArrayLiteral(" > ?");
-    case FilterOp::Gte: return QByteArrayLiteral(" >= ?");
-    case FilterOp::Lt: return QByteArrayLiteral(" < ?");
-    case FilterOp::Lte: return QByteArrayLiteral(" <= ?");
-    default: return {};
+    case FilterOp::Eq:
+        return QByteArrayLiteral(" = ?");
+    case FilterOp::Neq:
+        return QByteArrayLiteral(" <> ?");
+    case FilterOp::Gt:
+        return QByteArrayLiteral(" > ?");
+    case FilterOp::Gte:
+        return QByteArrayLiteral(" >= ?");
+    case FilterOp::Lt:
+        return QByteArrayLiteral(" < ?");
+    case FilterOp::Lte:
+        return QByteArrayLiteral(" <= ?");
+    default:
+        return {};
     }
 }
 
 // " WHERE <owner scope> AND <filters>". The anonymous role sees no row.
-Sql whereSql(const RestTable &table, const RestService::Caller &caller, const QList<Filter> &filters)
-{
+Sql whereSql(const RestTable &table, const RestService::Caller &caller, const QList<Filter> &filters) {
     Sql sql;
     if (caller.anonymous) {
         sql << " WHERE 0";
@@ -149,7 +152,11 @@ Sql whereSql(const RestTable &table, const RestService::Caller &caller, const QL
         switch (filter.op) {
         case FilterOp::Like:
         case FilterOp::ILike:
-            term = "tb_like(" + name + ", ?, " + (filter.op == FilterOp::ILike ? "1" : "0") + ')';
+            term = "tb_like(" + name + ", ?, " +
+                   (filter.op == FilterOp::Like      ? "0"
+                    : filter.column->storedLowerCase ? "2"
+                                                     : "1") +
+                   ')';
             sql.binds.append(filter.patternText);
             break;
         case FilterOp::Is:
@@ -182,8 +189,7 @@ Sql whereSql(const RestTable &table, const RestService::Caller &caller, const QL
 
 // PostgreSQL puts NULLs last going up and first going down; SQLite the other way round, so nullable columns
 // say it.
-QByteArray orderSql(const RestTable &table, const QList<OrderItem> &order)
-{
+QByteArray orderSql(const RestTable &table, const QList<OrderItem> &order) {
     if (order.isEmpty()) {
         return {};
     }
@@ -195,15 +201,15 @@ QByteArray orderSql(const RestTable &table, const QList<OrderItem> &order)
         }
         sql += item.column->qualified(table.name) + (item.descending ? " DESC" : " ASC");
         if (item.column->nullable) {
-            const bool nullsFirst = item.nulls == NullsOrder::Default ? item.descending : item.nulls == NullsOrder::First;
+            const bool nullsFirst =
+                item.nulls == NullsOrder::Default ? item.descending : item.nulls == NullsOrder::First;
             sql += nullsFirst ? " NULLS FIRST" : " NULLS LAST";
         }
     }
     return sql;
 }
 
-Sql limitSql(const RestQuery &query)
-{
+Sql limitSql(const RestQuery &query) {
     Sql sql;
     sql << " LIMIT ? OFFSET ?";
     sql.binds.append(query.limit.value_or(-1));
@@ -211,8 +217,7 @@ Sql limitSql(const RestQuery &query)
     return sql;
 }
 
-Statement prepared(Database &db, const Sql &sql)
-{
+Statement prepared(Database &db, const Sql &sql) {
     Statement statement = db.prepare(sql.text);
     for (qsizetype i = 0; i < sql.binds.size(); ++i) {
         statement.bind(int(i + 1), sql.binds[i]);
@@ -220,12 +225,12 @@ Statement prepared(Database &db, const Sql &sql)
     return statement;
 }
 
-// ---- errors the database raises -------------------------------------------------------------------------------
+// ---- errors the database raises
+// -------------------------------------------------------------------------------
 
-// Runs a write and turns constraint failures into the hosted service's answers. Must be called before anything
-// else touches the connection, so the extended error code is still this statement's.
-int runWrite(Database &db, Statement &statement, const RestTable &table, QList<qint64> *rowids = nullptr)
-{
+// Runs a write and turns constraint failures into the hosted service's answers. Must be called before
+// anything else touches the connection, so the extended error code is still this statement's.
+int runWrite(Database &db, Statement &statement, const RestTable &table, QList<qint64> *rowids = nullptr) {
     try {
         while (statement.step()) {
             if (rowids) {
@@ -243,11 +248,13 @@ int runWrite(Database &db, Statement &statement, const RestTable &table, QList<q
             const QString constraint = column && column->primaryKey
                                            ? QString(tableName + QStringLiteral("_pkey"))
                                            : QString(tableName + u'_' + columnName + QStringLiteral("_key"));
-            fail(409, "23505", QStringLiteral("duplicate key value violates unique constraint \"%1\"").arg(constraint));
+            fail(409, "23505",
+                 QStringLiteral("duplicate key value violates unique constraint \"%1\"").arg(constraint));
         }
         if (code == SQLITE_CONSTRAINT_FOREIGNKEY) {
             fail(409, "23503",
-                 QStringLiteral("insert or update on table \"%1\" violates foreign key constraint \"%1_owner_id_fkey\"")
+                 QStringLiteral(
+                     "insert or update on table \"%1\" violates foreign key constraint \"%1_owner_id_fkey\"")
                      .arg(tableName),
                  QStringLiteral("Key is not present in table \"users\"."));
         }
@@ -261,27 +268,34 @@ int runWrite(Database &db, Statement &statement, const RestTable &table, QList<q
     }
 }
 
-// ---- request bodies -------------------------------------------------------------------------------------------
+// ---- request bodies
+// -------------------------------------------------------------------------------------------
 
-QString jsonTypeName(const QJsonValue &value)
-{
+QString jsonTypeName(const QJsonValue &value) {
     switch (value.type()) {
-    case QJsonValue::Bool: return QStringLiteral("boolean");
-    case QJsonValue::Double: return QStringLiteral("number");
-    case QJsonValue::String: return QStringLiteral("string");
-    case QJsonValue::Array: return QStringLiteral("array");
-    case QJsonValue::Object: return QStringLiteral("object");
-    default: return QStringLiteral("null");
+    case QJsonValue::Bool:
+        return QStringLiteral("boolean");
+    case QJsonValue::Double:
+        return QStringLiteral("number");
+    case QJsonValue::String:
+        return QStringLiteral("string");
+    case QJsonValue::Array:
+        return QStringLiteral("array");
+    case QJsonValue::Object:
+        return QStringLiteral("object");
+    default:
+        return QStringLiteral("null");
     }
 }
 
-bool containsNul(const QJsonValue &value)
-{
+bool containsNul(const QJsonValue &value) {
     switch (value.type()) {
-    case QJsonValue::String: return value.toString().contains(QChar(0));
+    case QJsonValue::String:
+        return value.toString().contains(QChar(0));
     case QJsonValue::Array: {
         const QJsonArray array = value.toArray();
-        return std::any_of(array.begin(), array.end(), [](const QJsonValue &item) { return containsNul(item); });
+        return std::any_of(array.begin(), array.end(),
+                           [](const QJsonValue &item) { return containsNul(item); });
     }
     case QJsonValue::Object: {
         const QJsonObject object = value.toObject();
@@ -292,12 +306,12 @@ bool containsNul(const QJsonValue &value)
         }
         return false;
     }
-    default: return false;
+    default:
+        return false;
     }
 }
 
-[[noreturn]] void wrongType(const RestColumn &column, const QJsonValue &value)
-{
+[[noreturn]] void wrongType(const RestColumn &column, const QJsonValue &value) {
     fail(400, "42804",
          QStringLiteral("column \"%1\" is of type %2 but expression is of type %3")
              .arg(text(column.name), text(column.typeName()), jsonTypeName(value)),
@@ -305,8 +319,7 @@ bool containsNul(const QJsonValue &value)
 }
 
 // A body value for `column`, cast as the hosted database would (errors as it would raise them).
-QVariant columnValue(const RestTable &table, const RestColumn &column, const QJsonValue &value)
-{
+QVariant columnValue(const RestTable &table, const RestColumn &column, const QJsonValue &value) {
     if (value.isNull() || value.isUndefined()) {
         return {};
     }
@@ -346,8 +359,7 @@ QVariant columnValue(const RestTable &table, const RestColumn &column, const QJs
     return {};
 }
 
-QJsonDocument parseBody(const QByteArray &body)
-{
+QJsonDocument parseBody(const QByteArray &body) {
     QJsonParseError error{};
     const QJsonDocument document = QJsonDocument::fromJson(body, &error);
     if (body.trimmed().isEmpty() || error.error != QJsonParseError::NoError) {
@@ -356,8 +368,7 @@ QJsonDocument parseBody(const QByteArray &body)
     return document;
 }
 
-void checkKeys(const RestTable &table, const QJsonObject &object)
-{
+void checkKeys(const RestTable &table, const QJsonObject &object) {
     for (auto it = object.begin(); it != object.end(); ++it) {
         const RestColumn *column = table.column(it.key().toUtf8());
         if (!column || !column->writable) {
@@ -368,14 +379,12 @@ void checkKeys(const RestTable &table, const QJsonObject &object)
     }
 }
 
-[[noreturn]] void rowSecurityViolation(const RestTable &table)
-{
+[[noreturn]] void rowSecurityViolation(const RestTable &table) {
     fail(403, "42501",
          QStringLiteral("new row violates row-level security policy for table \"%1\"").arg(text(table.name)));
 }
 
-void checkNotNull(const RestTable &table, const RestColumn &column, const QVariant &value)
-{
+void checkNotNull(const RestTable &table, const RestColumn &column, const QVariant &value) {
     if (!column.nullable && value.isNull()) {
         fail(400, "23502",
              QStringLiteral("null value in column \"%1\" of relation \"%2\" violates not-null constraint")
@@ -383,15 +392,13 @@ void checkNotNull(const RestTable &table, const RestColumn &column, const QVaria
     }
 }
 
-[[noreturn]] void anonymousWrite(const QString &what)
-{
+[[noreturn]] void anonymousWrite(const QString &what) {
     HttpResponse response = errorResponse(401, "42501", QStringLiteral("permission denied for %1").arg(what));
     response.setHeader(QByteArrayLiteral("WWW-Authenticate"), QByteArrayLiteral("Bearer"));
     throw HttpFailure{response};
 }
 
-QByteArray rowidArray(const QList<qint64> &rowids)
-{
+QByteArray rowidArray(const QList<qint64> &rowids) {
     QByteArray json = "[";
     for (qsizetype i = 0; i < rowids.size(); ++i) {
         if (i > 0) {
@@ -403,8 +410,7 @@ QByteArray rowidArray(const QList<qint64> &rowids)
 }
 
 // "0-14/*", "*/*", "0-0/57", "*/0" as the hosted service writes them.
-QByteArray contentRange(qint64 first, qint64 count, std::optional<qint64> total)
-{
+QByteArray contentRange(qint64 first, qint64 count, std::optional<qint64> total) {
     const qint64 last = first + count - 1;
     const bool totalNotZero = !total || *total != 0;
     const QByteArray range = totalNotZero && first <= last
@@ -413,9 +419,29 @@ QByteArray contentRange(qint64 first, qint64 count, std::optional<qint64> total)
     return range + '/' + (total ? QByteArray::number(*total) : QByteArrayLiteral("*"));
 }
 
+// The table in a FROM clause, naming the partial index of on-site rows when the filters select just those
+// rows (and no unique column pins the row down more cheaply).
+QByteArray tableSource(const RestTable &table, const RestService::Caller &caller,
+                       const QList<Filter> &filters) {
+    if (caller.anonymous || !table.nullRowsIndex) {
+        return table.quoted();
+    }
+    bool nullRows = false;
+    for (const Filter &filter : filters) {
+        if (filter.negated) {
+            continue;
+        }
+        if (filter.op == FilterOp::Eq && filter.column->unique) {
+            return table.quoted();
+        }
+        nullRows = nullRows || (filter.op == FilterOp::Is && filter.is == IsValue::Null &&
+                                filter.column->name == table.nullRowsIndex->column);
+    }
+    return nullRows ? table.quoted() + " INDEXED BY \"" + table.nullRowsIndex->index + '"' : table.quoted();
+}
+
 // The phrase query for the search index: every literal run of 3+ characters must appear.
-QByteArray searchIndexQuery(const RestTable &table, const QList<Filter> &filters)
-{
+QByteArray searchIndexQuery(const RestTable &table, const QList<Filter> &filters) {
     if (!table.hasSearchIndex) {
         return {};
     }
@@ -434,8 +460,7 @@ QByteArray searchIndexQuery(const RestTable &table, const QList<Filter> &filters
 
 } // namespace
 
-RestService::RestService(ServerContext &context, Outbox &outbox) : m_context(context), m_outbox(outbox)
-{
+RestService::RestService(ServerContext &context, Outbox &outbox) : m_context(context), m_outbox(outbox) {
     Database &db = m_context.db();
     registerSqlFunctions(db);
     // The log outgrows memory: keep a bounded page cache and let the operating system cache the file.
@@ -443,8 +468,7 @@ RestService::RestService(ServerContext &context, Outbox &outbox) : m_context(con
     db.exec("PRAGMA temp_store=MEMORY");
 }
 
-HttpResponse RestService::handle(const HttpRequest &request, QByteArrayView subpath)
-{
+HttpResponse RestService::handle(const HttpRequest &request, QByteArrayView subpath) {
     try {
         const Caller caller = authenticate(request);
         const QByteArray path = QByteArray::fromPercentEncoding(subpath.toByteArray());
@@ -474,7 +498,8 @@ HttpResponse RestService::handle(const HttpRequest &request, QByteArrayView subp
         }
         if (method == "OPTIONS") {
             HttpResponse response = HttpResponse::empty(200);
-            response.setHeader(QByteArrayLiteral("Allow"), QByteArrayLiteral("OPTIONS,GET,HEAD,POST,PATCH,DELETE"));
+            response.setHeader(QByteArrayLiteral("Allow"),
+                               QByteArrayLiteral("OPTIONS,GET,HEAD,POST,PATCH,DELETE"));
             return response;
         }
         fail(405, "PGRST117", QStringLiteral("Unsupported HTTP method: %1").arg(text(method)));
@@ -486,8 +511,7 @@ HttpResponse RestService::handle(const HttpRequest &request, QByteArrayView subp
     }
 }
 
-RestService::Caller RestService::authenticate(const HttpRequest &request) const
-{
+RestService::Caller RestService::authenticate(const HttpRequest &request) const {
     Caller caller;
     const ServerContext::BearerCheck check = m_context.bearer(request);
     if (check.missing) {
@@ -519,16 +543,15 @@ RestService::Caller RestService::authenticate(const HttpRequest &request) const
     return caller;
 }
 
-HttpResponse RestService::read(const HttpRequest &request, const RestTable &table, const Caller &caller)
-{
+HttpResponse RestService::read(const HttpRequest &request, const RestTable &table, const Caller &caller) {
     const RestQuery query = parseRestQuery(table, request.rawQuery);
     const Preferences preferences = Preferences::read(request);
     Database &db = m_context.db();
 
-    // A search with text the trigram index knows: ask it first. Few hits: read just those rows. Many: the text
-    // is common, and walking the account's rows in the requested order fills the page sooner.
+    // A search with text the trigram index knows: ask it first. Few hits: read just those rows. Many: the
+    // text is common, and walking the account's rows in the requested order fills the page sooner.
     Sql from;
-    from << " " << table.quoted();
+    from << " " << tableSource(table, caller, query.filters);
     const QByteArray match = caller.anonymous ? QByteArray() : searchIndexQuery(table, query.filters);
     if (!match.isEmpty()) {
         Statement probe = db.prepare("SELECT json_group_array(rowid), count(*) FROM (SELECT rowid FROM "
@@ -544,13 +567,18 @@ HttpResponse RestService::read(const HttpRequest &request, const RestTable &tabl
     }
     const Sql where = whereSql(table, caller, query.filters);
 
-    Sql page;
+    // The page is chosen on row ids alone (sorting whole JSON objects would build one for every candidate
+    // row), then only its rows are turned into JSON, in the same order.
+    const QByteArray order = orderSql(table, query.order);
     const Sql object = jsonObjectSql(table, query.select);
+    Sql page;
     page << "SELECT count(*), coalesce(json_group_array(json(\"j\")), '[]') FROM (SELECT " << object.text
-         << " AS \"j\" FROM" << from.text << where.text << orderSql(table, query.order);
+         << " AS \"j\" FROM (SELECT " << table.quoted() << ".rowid AS \"r\" FROM" << from.text << where.text
+         << order;
     page.binds = object.binds + from.binds + where.binds;
     page.append(limitSql(query));
-    page << ")";
+    page << ") AS \"page\" CROSS JOIN " << table.quoted() << " ON " << table.quoted()
+         << ".rowid = \"page\".\"r\"" << order << ")";
 
     qint64 count = 0;
     QByteArray body;
@@ -574,9 +602,11 @@ HttpResponse RestService::read(const HttpRequest &request, const RestTable &tabl
     int status = 200;
     if (total) {
         if (first > *total) {
-            HttpResponse response = errorResponse(
-                416, "PGRST103", QStringLiteral("Requested range not satisfiable"),
-                QStringLiteral("An offset of %1 was requested, but there are only %2 rows.").arg(first).arg(*total));
+            HttpResponse response =
+                errorResponse(416, "PGRST103", QStringLiteral("Requested range not satisfiable"),
+                              QStringLiteral("An offset of %1 was requested, but there are only %2 rows.")
+                                  .arg(first)
+                                  .arg(*total));
             response.setHeader(contentRangeHeader, "*/" + QByteArray::number(*total));
             return response;
         }
@@ -590,12 +620,11 @@ HttpResponse RestService::read(const HttpRequest &request, const RestTable &tabl
     return response;
 }
 
-QByteArray RestService::matchingRows(const RestTable &table, const RestQuery &query, const Caller &caller)
-{
+QByteArray RestService::matchingRows(const RestTable &table, const RestQuery &query, const Caller &caller) {
     const Sql where = whereSql(table, caller, query.filters);
     Sql sql;
     sql << "SELECT json_group_array(\"r\") FROM (SELECT " << table.quoted() << ".rowid AS \"r\" FROM "
-        << table.quoted() << where.text << orderSql(table, query.order);
+        << tableSource(table, caller, query.filters) << where.text << orderSql(table, query.order);
     sql.binds = where.binds;
     sql.append(limitSql(query));
     sql << ")";
@@ -605,8 +634,7 @@ QByteArray RestService::matchingRows(const RestTable &table, const RestQuery &qu
 }
 
 std::pair<qsizetype, QByteArray> RestService::representation(const RestTable &table, const RestQuery &query,
-                                                             const QByteArray &rowids)
-{
+                                                             const QByteArray &rowids) {
     const Sql object = jsonObjectSql(table, query.select);
     Sql sql;
     sql << "SELECT count(*), coalesce(json_group_array(json(\"j\")), '[]') FROM (SELECT " << object.text
@@ -619,8 +647,7 @@ std::pair<qsizetype, QByteArray> RestService::representation(const RestTable &ta
     return {qsizetype(statement.integer(0)), statement.text(1)};
 }
 
-HttpResponse RestService::insert(const HttpRequest &request, const RestTable &table, const Caller &caller)
-{
+HttpResponse RestService::insert(const HttpRequest &request, const RestTable &table, const Caller &caller) {
     const RestQuery query = parseRestQuery(table, request.rawQuery);
     const Preferences preferences = Preferences::read(request);
     if (caller.anonymous) {
@@ -670,16 +697,26 @@ HttpResponse RestService::insert(const HttpRequest &request, const RestTable &ta
                     payload.append(&column);
                 } else {
                     switch (column.defaultKind) {
-                    case ColumnDefault::None: break;
-                    case ColumnDefault::NewUuid: value = crypto::uuidV4().toUtf8(); break;
-                    case ColumnDefault::Now: value = now; break;
-                    case ColumnDefault::NewToken: value = crypto::randomToken(); break;
+                    case ColumnDefault::None:
+                        break;
+                    case ColumnDefault::NewUuid:
+                        value = crypto::uuidV4().toUtf8();
+                        break;
+                    case ColumnDefault::Now:
+                        value = now;
+                        break;
+                    case ColumnDefault::NewToken:
+                        value = crypto::randomToken();
+                        break;
                     case ColumnDefault::Literal:
                         value = column.type == ColumnType::Boolean ? QVariant(column.literal.toLongLong())
                                                                    : QVariant(column.literal);
                         break;
-                    case ColumnDefault::OwnerId: value = caller.userId; break;
-                    case ColumnDefault::SearchText: continue; // below, once the other columns are known
+                    case ColumnDefault::OwnerId:
+                        value = caller.userId;
+                        break;
+                    case ColumnDefault::SearchText:
+                        continue; // below, once the other columns are known
                     }
                 }
                 if (column.touchedOnWrite) {
@@ -706,8 +743,9 @@ HttpResponse RestService::insert(const HttpRequest &request, const RestTable &ta
 
             bool existed = false;
             if (preferences.resolution != Resolution::None && conflict) {
-                Statement lookup = db.prepare("SELECT " + ownerColumn->qualified(table.name) + " FROM " +
-                                              table.quoted() + " WHERE " + conflict->qualified(table.name) + " = ?");
+                Statement lookup =
+                    db.prepare("SELECT " + ownerColumn->qualified(table.name) + " FROM " + table.quoted() +
+                               " WHERE " + conflict->qualified(table.name) + " = ?");
                 lookup.bind(1, values.value(columns.indexOf(conflict)));
                 if (lookup.step()) {
                     if (lookup.text(0) != caller.userId) {
@@ -735,14 +773,15 @@ HttpResponse RestService::insert(const HttpRequest &request, const RestTable &ta
                 QByteArray assignments;
                 for (const RestColumn *column : std::as_const(payload)) {
                     if (column != conflict && column != ownerColumn) {
-                        assignments += (assignments.isEmpty() ? "\"" : ", \"") + column->name + "\" = excluded.\"" +
-                                       column->name + '"';
+                        assignments += (assignments.isEmpty() ? "\"" : ", \"") + column->name +
+                                       "\" = excluded.\"" + column->name + '"';
                     }
                 }
                 if (assignments.isEmpty()) {
                     sql << "NOTHING";
                 } else {
-                    sql << "UPDATE SET " << assignments << " WHERE " << ownerColumn->qualified(table.name) << " = ?";
+                    sql << "UPDATE SET " << assignments << " WHERE " << ownerColumn->qualified(table.name)
+                        << " = ?";
                     sql.binds.append(caller.userId);
                 }
             }
@@ -760,9 +799,9 @@ HttpResponse RestService::insert(const HttpRequest &request, const RestTable &ta
                 }
             }
             if (existed && !written.isEmpty() && !table.searchSources.isEmpty()) {
-                Statement refresh = db.prepare(
-                    "UPDATE \"visitors\" SET \"search_text\" = tb_search_text(\"visitor_name\", \"host_name\", "
-                    "\"answers\") WHERE rowid = ?");
+                Statement refresh = db.prepare("UPDATE \"visitors\" SET \"search_text\" = "
+                                               "tb_search_text(\"visitor_name\", \"host_name\", "
+                                               "\"answers\") WHERE rowid = ?");
                 refresh.bindInt(1, written.first());
                 refresh.run();
             }
@@ -774,7 +813,8 @@ HttpResponse RestService::insert(const HttpRequest &request, const RestTable &ta
     const bool merged = preferences.resolution != Resolution::None && !rows.isEmpty() && !anyInserted;
     HttpResponse response;
     if (preferences.returning == ReturnPreference::Representation) {
-        response = HttpResponse::jsonText(merged ? 200 : 201, representation(table, query, rowidArray(rowids)).second);
+        response = HttpResponse::jsonText(merged ? 200 : 201,
+                                          representation(table, query, rowidArray(rowids)).second);
     } else {
         response = HttpResponse::empty(merged ? 200 : 201);
     }
@@ -783,8 +823,7 @@ HttpResponse RestService::insert(const HttpRequest &request, const RestTable &ta
     return response;
 }
 
-HttpResponse RestService::update(const HttpRequest &request, const RestTable &table, const Caller &caller)
-{
+HttpResponse RestService::update(const HttpRequest &request, const RestTable &table, const Caller &caller) {
     const RestQuery query = parseRestQuery(table, request.rawQuery);
     const Preferences preferences = Preferences::read(request);
     if (caller.anonymous) {
@@ -847,8 +886,9 @@ HttpResponse RestService::update(const HttpRequest &request, const RestTable &ta
         Statement statement = prepared(db, sql);
         runWrite(db, statement, table);
         if (searchChange) {
-            Statement refresh = db.prepare("UPDATE \"visitors\" SET \"search_text\" = tb_search_text(\"visitor_name\", "
-                                           "\"host_name\", \"answers\") WHERE rowid IN (SELECT value FROM json_each(?))");
+            Statement refresh =
+                db.prepare("UPDATE \"visitors\" SET \"search_text\" = tb_search_text(\"visitor_name\", "
+                           "\"host_name\", \"answers\") WHERE rowid IN (SELECT value FROM json_each(?))");
             refresh.bindText(1, rowids);
             refresh.run();
         }
@@ -858,14 +898,14 @@ HttpResponse RestService::update(const HttpRequest &request, const RestTable &ta
     HttpResponse response = preferences.returning == ReturnPreference::Representation
                                 ? HttpResponse::jsonText(200, body2)
                                 : HttpResponse::empty(204);
-    response.setHeader(contentRangeHeader,
-                       contentRange(0, count, preferences.countExact ? std::optional<qint64>(count) : std::nullopt));
+    response.setHeader(
+        contentRangeHeader,
+        contentRange(0, count, preferences.countExact ? std::optional<qint64>(count) : std::nullopt));
     preferences.apply(response);
     return response;
 }
 
-HttpResponse RestService::remove(const HttpRequest &request, const RestTable &table, const Caller &caller)
-{
+HttpResponse RestService::remove(const HttpRequest &request, const RestTable &table, const Caller &caller) {
     const RestQuery query = parseRestQuery(table, request.rawQuery);
     const Preferences preferences = Preferences::read(request);
     if (caller.anonymous) {
@@ -899,8 +939,7 @@ HttpResponse RestService::remove(const HttpRequest &request, const RestTable &ta
     return response;
 }
 
-HttpResponse RestService::rpc(const HttpRequest &request, QByteArrayView name, const Caller &caller)
-{
+HttpResponse RestService::rpc(const HttpRequest &request, QByteArrayView name, const Caller &caller) {
     QStringList arguments;
     if (!request.body.trimmed().isEmpty()) {
         const QJsonDocument document = parseBody(request.body);
@@ -910,10 +949,11 @@ HttpResponse RestService::rpc(const HttpRequest &request, QByteArrayView name, c
         arguments = document.object().keys();
     }
     if (name != "delete_account" || !arguments.isEmpty()) {
-        const QString signature = arguments.isEmpty()
-                                      ? QStringLiteral("public.%1 without parameters").arg(text(name))
-                                      : QStringLiteral("public.%1(%2)").arg(text(name), arguments.join(u", "));
-        fail(404, "PGRST202", QStringLiteral("Could not find the function %1 in the schema cache").arg(signature),
+        const QString signature =
+            arguments.isEmpty() ? QStringLiteral("public.%1 without parameters").arg(text(name))
+                                : QStringLiteral("public.%1(%2)").arg(text(name), arguments.join(u", "));
+        fail(404, "PGRST202",
+             QStringLiteral("Could not find the function %1 in the schema cache").arg(signature),
              QStringLiteral("Searched for the function %1 but no matches were found in the schema cache.")
                  .arg(signature));
     }

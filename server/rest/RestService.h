@@ -11,10 +11,10 @@ namespace tbserver {
 
 class Outbox;
 
-// The hosted REST service for the account tables (visitors, invites, kiosk_settings, notification_settings) and
-// rpc/delete_account: the subset of its query language the desk uses, answered with its status codes, headers and
-// error bodies. Every statement is scoped to the bearer token's account; a request without a token reads nothing
-// and writes nothing.
+// The hosted REST service for the account tables (visitors, invites, kiosk_settings, notification_settings)
+// and rpc/delete_account: the subset of its query language the desk uses, answered with its status codes,
+// headers and error bodies. Every statement is scoped to the bearer token's account; a request without a
+// token reads nothing and writes nothing.
 class RestService final {
 public:
     RestService(ServerContext &context, Outbox &outbox);
@@ -39,16 +39,21 @@ private:
 
     [[nodiscard]] Caller authenticate(const HttpRequest &request) const;
     [[nodiscard]] HttpResponse read(const HttpRequest &request, const RestTable &table, const Caller &caller);
-    [[nodiscard]] HttpResponse insert(const HttpRequest &request, const RestTable &table, const Caller &caller);
-    [[nodiscard]] HttpResponse update(const HttpRequest &request, const RestTable &table, const Caller &caller);
-    [[nodiscard]] HttpResponse remove(const HttpRequest &request, const RestTable &table, const Caller &caller);
+    [[nodiscard]] HttpResponse insert(const HttpRequest &request, const RestTable &table,
+                                      const Caller &caller);
+    [[nodiscard]] HttpResponse update(const HttpRequest &request, const RestTable &table,
+                                      const Caller &caller);
+    [[nodiscard]] HttpResponse remove(const HttpRequest &request, const RestTable &table,
+                                      const Caller &caller);
     [[nodiscard]] HttpResponse rpc(const HttpRequest &request, QByteArrayView name, const Caller &caller);
 
-    // The rowids (as a JSON array) of the caller's rows that the filters match, in the requested order and range.
-    [[nodiscard]] QByteArray matchingRows(const RestTable &table, const rest::RestQuery &query, const Caller &caller);
+    // The rowids (as a JSON array) of the caller's rows that the filters match, in the requested order and
+    // range.
+    [[nodiscard]] QByteArray matchingRows(const RestTable &table, const rest::RestQuery &query,
+                                          const Caller &caller);
     // {count, JSON array} of the selected columns of those rows, in the order of the array.
-    [[nodiscard]] std::pair<qsizetype, QByteArray> representation(const RestTable &table, const rest::RestQuery &query,
-                                                                  const QByteArray &rowids);
+    [[nodiscard]] std::pair<qsizetype, QByteArray>
+    representation(const RestTable &table, const rest::RestQuery &query, const QByteArray &rowids);
 
     ServerContext &m_context;
     Outbox &m_outbox;

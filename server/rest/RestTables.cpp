@@ -4,8 +4,7 @@ namespace tbserver {
 
 namespace {
 
-RestColumn column(const char *name, ColumnType type, bool nullable)
-{
+RestColumn column(const char *name, ColumnType type, bool nullable) {
     RestColumn result;
     result.name = QByteArray(name);
     result.type = type;
@@ -13,8 +12,7 @@ RestColumn column(const char *name, ColumnType type, bool nullable)
     return result;
 }
 
-RestColumn withDefault(RestColumn column, ColumnDefault kind, const char *literal = nullptr)
-{
+RestColumn withDefault(RestColumn column, ColumnDefault kind, const char *literal = nullptr) {
     column.defaultKind = kind;
     if (literal) {
         column.literal = QByteArray(literal);
@@ -22,21 +20,18 @@ RestColumn withDefault(RestColumn column, ColumnDefault kind, const char *litera
     return column;
 }
 
-RestColumn shaped(RestColumn column, JsonShape shape)
-{
+RestColumn shaped(RestColumn column, JsonShape shape) {
     column.shape = shape;
     return column;
 }
 
-RestColumn key(RestColumn column, bool primary)
-{
+RestColumn key(RestColumn column, bool primary) {
     column.unique = true;
     column.primaryKey = primary;
     return column;
 }
 
-RestColumn owner(bool primary)
-{
+RestColumn owner(bool primary) {
     RestColumn result = withDefault(column("owner_id", ColumnType::Uuid, false), ColumnDefault::OwnerId);
     if (primary) {
         result = key(result, true);
@@ -44,15 +39,13 @@ RestColumn owner(bool primary)
     return result;
 }
 
-RestColumn updatedAt()
-{
+RestColumn updatedAt() {
     RestColumn result = column("updated_at", ColumnType::Timestamp, true);
     result.touchedOnWrite = true;
     return result;
 }
 
-QList<RestTable> makeTables()
-{
+QList<RestTable> makeTables() {
     using T = ColumnType;
     using D = ColumnDefault;
     QList<RestTable> tables;
@@ -62,6 +55,7 @@ QList<RestTable> makeTables()
     RestColumn searchText = withDefault(column("search_text", T::Text, false), D::SearchText);
     searchText.readable = false;
     searchText.writable = false;
+    searchText.storedLowerCase = true;
     visitors.columns = {
         key(withDefault(column("id", T::Uuid, false), D::NewUuid), true),
         owner(false),
@@ -78,6 +72,7 @@ QList<RestTable> makeTables()
     };
     visitors.searchSources = {"visitor_name", "host_name", "answers"};
     visitors.hasSearchIndex = true;
+    visitors.nullRowsIndex = RestTable::NullRowsIndex{"signed_out_at", "visitors_owner_on_site"};
     tables.append(visitors);
 
     RestTable invites;
@@ -124,25 +119,27 @@ QList<RestTable> makeTables()
 
 } // namespace
 
-QByteArray RestColumn::qualified(const QByteArray &table) const
-{
+QByteArray RestColumn::qualified(const QByteArray &table) const {
     return '"' + table + "\".\"" + name + '"';
 }
 
-QByteArray RestColumn::typeName() const
-{
+QByteArray RestColumn::typeName() const {
     switch (type) {
-    case ColumnType::Uuid: return QByteArrayLiteral("uuid");
-    case ColumnType::Text: return QByteArrayLiteral("text");
-    case ColumnType::Timestamp: return QByteArrayLiteral("timestamp with time zone");
-    case ColumnType::Boolean: return QByteArrayLiteral("boolean");
-    case ColumnType::Json: return QByteArrayLiteral("jsonb");
+    case ColumnType::Uuid:
+        return QByteArrayLiteral("uuid");
+    case ColumnType::Text:
+        return QByteArrayLiteral("text");
+    case ColumnType::Timestamp:
+        return QByteArrayLiteral("timestamp with time zone");
+    case ColumnType::Boolean:
+        return QByteArrayLiteral("boolean");
+    case ColumnType::Json:
+        return QByteArrayLiteral("jsonb");
     }
     return QByteArrayLiteral("text");
 }
 
-const RestColumn *RestTable::column(QByteArrayView wanted) const
-{
+const RestColumn *RestTable::column(QByteArrayView wanted) const {
     for (const RestColumn &candidate : columns) {
         if (candidate.name == wanted) {
             return &candidate;
@@ -151,8 +148,7 @@ const RestColumn *RestTable::column(QByteArrayView wanted) const
     return nullptr;
 }
 
-const RestColumn *RestTable::primaryKey() const
-{
+const RestColumn *RestTable::primaryKey() const {
     for (const RestColumn &candidate : columns) {
         if (candidate.primaryKey) {
             return &candidate;
@@ -161,14 +157,12 @@ const RestColumn *RestTable::primaryKey() const
     return nullptr;
 }
 
-const QList<RestTable> &restTables()
-{
+const QList<RestTable> &restTables() {
     static const QList<RestTable> tables = makeTables();
     return tables;
 }
 
-const RestTable *findRestTable(QByteArrayView name)
-{
+const RestTable *findRestTable(QByteArrayView name) {
     for (const RestTable &table : restTables()) {
         if (table.name == name) {
             return &table;

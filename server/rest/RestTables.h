@@ -4,11 +4,13 @@
 #include <QByteArrayView>
 #include <QList>
 
+#include <optional>
+
 namespace tbserver {
 
-// The REST service's view of the account tables: which columns exist, their types as the hosted database declares
-// them, and what a client may do with each. Every SQL identifier the service writes comes from here, never from a
-// request.
+// The REST service's view of the account tables: which columns exist, their types as the hosted database
+// declares them, and what a client may do with each. Every SQL identifier the service writes comes from here,
+// never from a request.
 enum class ColumnType { Uuid, Text, Timestamp, Boolean, Json };
 
 enum class ColumnDefault {
@@ -29,12 +31,13 @@ struct RestColumn {
     ColumnType type = ColumnType::Text;
     bool nullable = true;
     ColumnDefault defaultKind = ColumnDefault::None;
-    QByteArray literal;                   // for ColumnDefault::Literal
-    bool readable = true;                 // in select lists and "*"
-    bool writable = true;                 // in POST/PATCH bodies
-    bool touchedOnWrite = false;          // set to the current time by every insert and update
+    QByteArray literal;           // for ColumnDefault::Literal
+    bool readable = true;         // in select lists and "*"
+    bool writable = true;         // in POST/PATCH bodies
+    bool touchedOnWrite = false;  // set to the current time by every insert and update
+    bool storedLowerCase = false; // the server keeps it lower-case (ILIKE need not lower it)
     JsonShape shape = JsonShape::Any;
-    bool unique = false;                  // primary key or unique constraint (usable in on_conflict)
+    bool unique = false; // primary key or unique constraint (usable in on_conflict)
     bool primaryKey = false;
 
     // The quoted identifier, e.g. "visitors"."signed_in_at".
@@ -49,6 +52,13 @@ struct RestTable {
     // Columns whose change recomputes the search text (visitors only).
     QList<QByteArray> searchSources;
     bool hasSearchIndex = false;
+    // A partial index over the rows where `column` IS NULL (the visitors on site). Without statistics SQLite
+    // may prefer the wider log index and walk the whole account, so a query that filters on it names it.
+    struct NullRowsIndex {
+        QByteArray column;
+        QByteArray index;
+    };
+    std::optional<NullRowsIndex> nullRowsIndex;
 
     [[nodiscard]] const RestColumn *column(QByteArrayView name) const;
     [[nodiscard]] const RestColumn *primaryKey() const;

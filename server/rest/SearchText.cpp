@@ -12,8 +12,7 @@ namespace tbserver {
 
 namespace {
 
-QString answerPart(const QJsonValue &value)
-{
+QString answerPart(const QJsonValue &value) {
     if (value.isString()) {
         return value.toString();
     }
@@ -23,29 +22,29 @@ QString answerPart(const QJsonValue &value)
     return {};
 }
 
-QByteArrayView columnText(sqlite3_value *value)
-{
-    const auto *data = reinterpret_cast<const char *>(sqlite3_value_text(value));
+QByteArrayView columnText(sqlite3_value *value) {
+    // As a blob: the bytes are the UTF-8 text, without SQLite copying them to add a terminator.
+    const auto *data = static_cast<const char *>(
+        sqlite3_value_type(value) == SQLITE_TEXT ? sqlite3_value_blob(value) : sqlite3_value_text(value));
     return data ? QByteArrayView(data, sqlite3_value_bytes(value)) : QByteArrayView();
 }
 
-void destroyPattern(void *pattern)
-{
+void destroyPattern(void *pattern) {
     delete static_cast<pg::LikePattern *>(pattern);
 }
 
-// tb_like(value, pattern, insensitive): the compiled pattern is kept with the statement while the pattern
-// argument stays the same.
-void likeFunction(sqlite3_context *context, int, sqlite3_value **arguments)
-{
+// tb_like(value, pattern, mode), mode 0 LIKE, 1 ILIKE, 2 ILIKE on a column stored lower-case. The compiled
+// pattern is kept with the statement while the pattern argument stays the same.
+void likeFunction(sqlite3_context *context, int, sqlite3_value **arguments) {
     if (sqlite3_value_type(arguments[0]) == SQLITE_NULL || sqlite3_value_type(arguments[1]) == SQLITE_NULL) {
         sqlite3_result_null(context);
         return;
     }
+    const int mode = sqlite3_value_int(arguments[2]);
     auto *pattern = static_cast<pg::LikePattern *>(sqlite3_get_auxdata(context, 1));
     if (!pattern) {
         std::optional<pg::LikePattern> compiled =
-            pg::LikePattern::compile(columnText(arguments[1]), sqlite3_value_int(arguments[2]) != 0);
+            pg::LikePattern::compile(columnText(arguments[1]), mode != 0);
         if (!compiled) {
             sqlite3_result_error(context, "LIKE pattern must not end with escape character", -1);
             return;
@@ -56,16 +55,15 @@ void likeFunction(sqlite3_context *context, int, sqlite3_value **arguments)
         pattern = static_cast<pg::LikePattern *>(sqlite3_get_auxdata(context, 1));
         if (!pattern) {
             std::optional<pg::LikePattern> again =
-                pg::LikePattern::compile(columnText(arguments[1]), sqlite3_value_int(arguments[2]) != 0);
-            sqlite3_result_int(context, again && again->matches(columnText(arguments[0])) ? 1 : 0);
+                pg::LikePattern::compile(columnText(arguments[1]), mode != 0);
+            sqlite3_result_int(context, again && again->matches(columnText(arguments[0]), mode == 2) ? 1 : 0);
             return;
         }
     }
-    sqlite3_result_int(context, pattern->matches(columnText(arguments[0])) ? 1 : 0);
+    sqlite3_result_int(context, pattern->matches(columnText(arguments[0]), mode == 2) ? 1 : 0);
 }
 
-void searchTextFunction(sqlite3_context *context, int, sqlite3_value **arguments)
-{
+void searchTextFunction(sqlite3_context *context, int, sqlite3_value **arguments) {
     std::optional<QByteArrayView> host;
     if (sqlite3_value_type(arguments[1]) != SQLITE_NULL) {
         host = columnText(arguments[1]);
@@ -77,8 +75,7 @@ void searchTextFunction(sqlite3_context *context, int, sqlite3_value **arguments
 } // namespace
 
 QByteArray searchTextFor(const QString &visitorName, const std::optional<QString> &hostName,
-                         const QJsonArray &answers)
-{
+                         const QJsonArray &answers) {
     QStringList parts;
     const auto add = [&parts](const QString &part) {
         if (!part.isEmpty()) {
@@ -98,8 +95,7 @@ QByteArray searchTextFor(const QString &visitorName, const std::optional<QString
 }
 
 QByteArray searchTextFor(QByteArrayView visitorName, std::optional<QByteArrayView> hostName,
-                         QByteArrayView answersJson)
-{
+                         QByteArrayView answersJson) {
     std::optional<QString> host;
     if (hostName) {
         host = QString::fromUtf8(*hostName);
@@ -108,13 +104,12 @@ QByteArray searchTextFor(QByteArrayView visitorName, std::optional<QByteArrayVie
     return searchTextFor(QString::fromUtf8(visitorName), host, answers);
 }
 
-void registerSqlFunctions(Database &db)
-{
+void registerSqlFunctions(Database &db) {
     constexpr int flags = SQLITE_UTF8 | SQLITE_DETERMINISTIC | SQLITE_INNOCUOUS;
     if (sqlite3_create_function_v2(db.handle(), "tb_like", 3, flags, nullptr, likeFunction, nullptr, nullptr,
                                    nullptr) != SQLITE_OK ||
-        sqlite3_create_function_v2(db.handle(), "tb_search_text", 3, flags, nullptr, searchTextFunction, nullptr,
-                                   nullptr, nullptr) != SQLITE_OK) {
+        sqlite3_create_function_v2(db.handle(), "tb_search_text", 3, flags, nullptr, searchTextFunction,
+                                   nullptr, nullptr, nullptr) != SQLITE_OK) {
         throw DatabaseError(sqlite3_errcode(db.handle()), "cannot register the REST service's SQL functions");
     }
 }

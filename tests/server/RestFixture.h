@@ -19,8 +19,7 @@ inline const QByteArray testKey = QByteArrayLiteral("sb_publishable_rest_test_ke
 // router, with the gateway key check), so each test sees exactly what the wire would carry.
 class RestFixture final {
 public:
-    RestFixture()
-    {
+    RestFixture() {
         ServerConfig config;
         config.dataDir = m_dir.path() + QStringLiteral("/data");
         config.publishableKey = testKey;
@@ -33,20 +32,19 @@ public:
     [[nodiscard]] Database &db() { return m_app->database(); }
 
     // A user row made directly; returns its id.
-    QString createUser(const QString &email)
-    {
+    QString createUser(const QString &email) {
         const QString id = crypto::uuidV4();
-        Statement insert = db().prepare("INSERT INTO users (id, email, password_hash, created_at, updated_at) "
-                                        "VALUES (?, ?, 'x', '2025-01-01T00:00:00.000000+00:00', "
-                                        "'2025-01-01T00:00:00.000000+00:00')");
+        Statement insert =
+            db().prepare("INSERT INTO users (id, email, password_hash, created_at, updated_at) "
+                         "VALUES (?, ?, 'x', '2025-01-01T00:00:00.000000+00:00', "
+                         "'2025-01-01T00:00:00.000000+00:00')");
         insert.bind(1, id).bind(2, email);
         insert.run();
         return id;
     }
 
     [[nodiscard]] QByteArray token(const QString &userId, qint64 lifetime = 3600,
-                                   const QString &role = QStringLiteral("authenticated")) const
-    {
+                                   const QString &role = QStringLiteral("authenticated")) const {
         const QJsonObject claims{{QStringLiteral("sub"), userId},
                                  {QStringLiteral("session_id"), crypto::uuidV4()},
                                  {QStringLiteral("role"), role},
@@ -57,8 +55,7 @@ public:
 
     // `target` is path and query after /rest/v1/, as on the wire (still percent-encoded).
     HttpResponse call(const QByteArray &method, const QByteArray &target, const QByteArray &token = {},
-                      const QByteArray &body = {}, const QByteArray &prefer = {})
-    {
+                      const QByteArray &body = {}, const QByteArray &prefer = {}) {
         HttpRequest request;
         request.method = method;
         const qsizetype question = target.indexOf('?');
@@ -77,10 +74,10 @@ public:
     }
 
     // The visitor rows a query returns, as "name|name|...".
-    QByteArray names(const QByteArray &token, const QByteArray &query, QByteArray key = "visitor_name")
-    {
-        const HttpResponse response = call("GET", "visitors?select=" + key + (query.isEmpty() ? QByteArray() : QByteArray("&" + query)),
-                                           token);
+    QByteArray names(const QByteArray &token, const QByteArray &query, QByteArray key = "visitor_name") {
+        const HttpResponse response =
+            call("GET", "visitors?select=" + key + (query.isEmpty() ? QByteArray() : QByteArray("&" + query)),
+                 token);
         if (response.status != 200 && response.status != 206) {
             return "HTTP " + QByteArray::number(response.status) + ' ' + response.body;
         }
@@ -91,8 +88,7 @@ public:
         return list.join('|');
     }
 
-    [[nodiscard]] qint64 rowCount(const QByteArray &table)
-    {
+    [[nodiscard]] qint64 rowCount(const QByteArray &table) {
         Statement count = db().prepare("SELECT count(*) FROM " + table);
         count.step();
         return count.integer(0);
@@ -103,8 +99,7 @@ private:
     std::unique_ptr<ServerApp> m_app;
 };
 
-inline QJsonObject errorOf(const HttpResponse &response)
-{
+inline QJsonObject errorOf(const HttpResponse &response) {
     return QJsonDocument::fromJson(response.body).object();
 }
 

@@ -4,10 +4,9 @@
 
 namespace tbserver::testing {
 
-// Ten visitors of one account chosen for the edges of the query language: wildcards, quotes, a plus, non-ASCII,
-// null hosts, several time zones, two sign-ins in the same second. Ids are ...0001 to ...000a.
-inline QByteArray sampleVisitors()
-{
+// Ten visitors of one account chosen for the edges of the query language: wildcards, quotes, a plus,
+// non-ASCII, null hosts, several time zones, two sign-ins in the same second. Ids are ...0001 to ...000a.
+inline QByteArray sampleVisitors() {
     return R"json([
 {"id":"00000000-0000-4000-8000-000000000001","visitor_name":"Ann Lee","host_name":"Maria Garcia",
  "answers":[{"label":"Company","value":"Acme"}],"signed_in_at":"2025-03-01T09:00:00Z",
@@ -41,7 +40,8 @@ inline QByteArray sampleVisitors()
 }
 
 // Newest first by signed_in_at, then id.
-inline const QByteArray sampleNewestFirst = "Tie One|O'Brien, Pat|annette smith|Ann_Lee|a+b Consulting|50%_off "
-                                            "Sales|Zoë Brontë|Bob Stone|Ann Lee|Carol *Star*";
+inline const QByteArray sampleNewestFirst =
+    "Tie One|O'Brien, Pat|annette smith|Ann_Lee|a+b Consulting|50%_off "
+    "Sales|Zoë Brontë|Bob Stone|Ann Lee|Carol *Star*";
 
 } // namespace tbserver::testing

@@ -11,9 +11,9 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-// Reads one response from `socket` (the event loop keeps running meanwhile, so the server in this thread works).
-QByteArray readResponse(QTcpSocket &socket, int timeoutMs = 5000)
-{
+// Reads one response from `socket` (the event loop keeps running meanwhile, so the server in this thread
+// works).
+QByteArray readResponse(QTcpSocket &socket, int timeoutMs = 5000) {
     QByteArray data;
     QElapsedTimer timer;
     timer.start();
@@ -23,7 +23,9 @@ QByteArray readResponse(QTcpSocket &socket, int timeoutMs = 5000)
         if (headEnd >= 0) {
             const qsizetype lengthAt = data.toLower().indexOf("content-length: ");
             const qsizetype length =
-                lengthAt < 0 || lengthAt > headEnd ? 0 : data.mid(lengthAt + 16, data.indexOf("\r\n", lengthAt) - lengthAt - 16).toLongLong();
+                lengthAt < 0 || lengthAt > headEnd
+                    ? 0
+                    : data.mid(lengthAt + 16, data.indexOf("\r\n", lengthAt) - lengthAt - 16).toLongLong();
             if (data.size() >= headEnd + 4 + length) {
                 return data;
             }
@@ -42,15 +44,14 @@ class TestServerHttp : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
-    void parser_data()
-    {
+    void parser_data() {
         QTest::addColumn<QByteArray>("input");
         QTest::addColumn<int>("state"); // 0 incomplete, 1 complete, 2 failed
         QTest::addColumn<int>("failure");
         QTest::addColumn<qsizetype>("consumed");
         QTest::addColumn<bool>("keepAlive");
-        const auto row = [](const char *name, const QByteArray &input, int state, int failure, qsizetype consumed,
-                            bool keepAlive) {
+        const auto row = [](const char *name, const QByteArray &input, int state, int failure,
+                            qsizetype consumed, bool keepAlive) {
             QTest::newRow(name) << input << state << failure << consumed << keepAlive;
         };
         const QByteArray get = "GET /rest/v1/visitors?select=id HTTP/1.1\r\nHost: x\r\n\r\n";
@@ -73,14 +74,19 @@ private Q_SLOTS:
         row("length not a number", "POST / HTTP/1.1\r\nContent-Length: 12abc\r\n\r\n", 2, 400, 0, false);
         row("negative length", "POST / HTTP/1.1\r\nContent-Length: -1\r\n\r\n", 2, 400, 0, false);
         row("signed length", "POST / HTTP/1.1\r\nContent-Length: +5\r\n\r\n12345", 2, 400, 0, false);
+        row("two different lengths",
+            "POST / HTTP/1.1\r\nContent-Length: 5\r\nContent-Length: 6\r\n\r\n123456", 2, 400, 0, false);
+        row("the same length twice", "POST / HTTP/1.1\r\nContent-Length: 2\r\ncontent-length: 2\r\n\r\nab", 1,
+            0, 59, true);
         row("body over the limit", "POST / HTTP/1.1\r\nContent-Length: 1048577\r\n\r\n", 2, 413, 0, false);
-        row("body at the limit, waiting", "POST / HTTP/1.1\r\nContent-Length: 1048576\r\n\r\n", 0, 0, 0, true);
+        row("body at the limit, waiting", "POST / HTTP/1.1\r\nContent-Length: 1048576\r\n\r\n", 0, 0, 0,
+            true);
         row("head over the limit", "GET / HTTP/1.1\r\nX: " + QByteArray(40000, 'a'), 2, 431, 0, false);
-        row("long head ended", "GET / HTTP/1.1\r\nX: " + QByteArray(40000, 'a') + "\r\n\r\n", 2, 431, 0, false);
+        row("long head ended", "GET / HTTP/1.1\r\nX: " + QByteArray(40000, 'a') + "\r\n\r\n", 2, 431, 0,
+            false);
     }
 
-    void parser()
-    {
+    void parser() {
         QFETCH(QByteArray, input);
         QFETCH(int, state);
         QFETCH(int, failure);
@@ -95,8 +101,7 @@ private Q_SLOTS:
         }
     }
 
-    void parserFields()
-    {
+    void parserFields() {
         const ParseResult result =
             parseRequest("PATCH /rest/v1/visitors?id=eq.1&x=%2B HTTP/1.1\r\nPrefer:  return=minimal \r\n"
                          "content-length: 2\r\n\r\n{}");
@@ -110,8 +115,7 @@ private Q_SLOTS:
 
     // Over a real socket: a too-large body is refused from its header, before it is sent; keep-alive carries
     // several requests; the REST answers arrive intact.
-    void overTheWire_data()
-    {
+    void overTheWire_data() {
         QTest::addColumn<qsizetype>("bodySize");
         QTest::addColumn<int>("status");
         QTest::newRow("small") << qsizetype(2) << 201;
@@ -120,8 +124,7 @@ private Q_SLOTS:
         QTest::newRow("8 MiB") << qsizetype(8 * 1024 * 1024) << 413;
     }
 
-    void overTheWire()
-    {
+    void overTheWire() {
         QFETCH(qsizetype, bodySize);
         QFETCH(int, status);
         RestFixture fx;
@@ -130,7 +133,8 @@ private Q_SLOTS:
         QTcpSocket socket;
         socket.connectToHost(QHostAddress::LocalHost, fx.app().port());
         QVERIFY(socket.waitForConnected(5000));
-        const QByteArray body = bodySize == 2 ? QByteArray("{\"visitor_name\":\"Over the wire\"}") : QByteArray(bodySize, ' ');
+        const QByteArray body =
+            bodySize == 2 ? QByteArray("{\"visitor_name\":\"Over the wire\"}") : QByteArray(bodySize, ' ');
         socket.write("POST /rest/v1/visitors HTTP/1.1\r\nHost: x\r\napikey: " + testKey +
                      "\r\nAuthorization: Bearer " + fx.token(user) +
                      "\r\nContent-Length: " + QByteArray::number(body.size()) + "\r\n\r\n");
@@ -138,7 +142,8 @@ private Q_SLOTS:
             socket.write(body);
         }
         const QByteArray response = readResponse(socket);
-        QVERIFY2(response.startsWith(QByteArray("HTTP/1.1 " + QByteArray::number(status) + ' ')), response.left(200).constData());
+        QVERIFY2(response.startsWith(QByteArray("HTTP/1.1 " + QByteArray::number(status) + ' ')),
+                 response.left(200).constData());
         if (status == 413) {
             QVERIFY(response.contains("Connection: close"));
             return;
