@@ -16,7 +16,8 @@ public:
     Q_DISABLE_COPY_MOVE(ActivationNotice)
 
 public Q_SLOTS:
-    // Where the application's state changes arrive; emits becameActive() on a change to Qt::ApplicationActive.
+    // Where the application's state changes arrive; emits becameActive() on a change to
+    // Qt::ApplicationActive.
     void applicationStateChanged(Qt::ApplicationState state);
 
 Q_SIGNALS:

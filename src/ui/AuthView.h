@@ -44,22 +44,19 @@ public:
     [[nodiscard]] static QString title(Mode mode);
     // The email with blanks at both ends removed has one "@", no white space, and a dot in its domain part.
     [[nodiscard]] static bool isValidEmail(const QString &email);
-    [[nodiscard]] static bool canSubmit(Mode mode, const QString &email, const QString &password, bool isWorking);
+    [[nodiscard]] static bool canSubmit(Mode mode, const QString &email, const QString &password,
+                                        bool isWorking);
     static constexpr int minimumNewPasswordLength = 8;
 
 protected:
-    bool eventFilter(QObject *watched, QEvent *event) override;
+    void keyPressEvent(QKeyEvent *event) override;
 
 private:
-    struct Outcome {
-        std::optional<QString> message;
-        bool isError = false;
-    };
-
     void setWorking(bool working);
     void setMessage(const std::optional<QString> &message, bool isError);
-    void finish(const Outcome &outcome);
+    void finish(const std::optional<QString> &message, bool isError);
     void syncForm();
+    void syncMessage();
 
     CloudClient &m_cloud;
     Mode m_mode = Mode::SignIn;

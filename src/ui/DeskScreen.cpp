@@ -23,8 +23,8 @@ PlaceholderScreen::PlaceholderScreen(DeskSection section, QWidget *parent)
     auto *icon = new QLabel(this);
     icon->setObjectName(u"emptyStateIcon"_s);
     icon->setAlignment(Qt::AlignCenter);
-    icon->setPixmap(tintedSymbol(symbolName(section), QSize(44, 44), secondaryTextColor(palette()),
-                                 devicePixelRatioF()));
+    icon->setPixmap(
+        tintedSymbol(symbolName(section), QSize(44, 44), secondaryTextColor(palette()), devicePixelRatioF()));
     layout->addWidget(icon);
 
     auto *heading = new QLabel(title(), this);

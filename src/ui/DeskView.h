@@ -1,16 +1,17 @@
 #pragma once
 
 #include "records/InviteRecords.h"
+#include "ui/DeskScreen.h"
 #include "ui/DeskSection.h"
 #include "ui/Environment.h"
 
+#include <QDialog>
 #include <QLatin1StringView>
 #include <QPointer>
 #include <QWidget>
 
 #include <optional>
 
-class QDialog;
 class QLabel;
 class QListView;
 class QToolButton;
@@ -18,7 +19,6 @@ class QHBoxLayout;
 
 namespace tallybrook::ui {
 
-class DeskScreen;
 class ErrorBanner;
 class SidebarModel;
 

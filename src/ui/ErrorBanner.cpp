@@ -11,7 +11,8 @@ namespace tallybrook::ui {
 
 using namespace Qt::StringLiterals;
 
-ErrorBanner::ErrorBanner(QWidget *parent) : QWidget(parent), m_icon(new QLabel(this)), m_text(new QLabel(this)) {
+ErrorBanner::ErrorBanner(QWidget *parent)
+    : QWidget(parent), m_icon(new QLabel(this)), m_text(new QLabel(this)) {
     setObjectName(u"errorBanner"_s);
     setAccessibleName(u"Error"_s);
     auto *layout = new QHBoxLayout(this);
@@ -19,7 +20,7 @@ ErrorBanner::ErrorBanner(QWidget *parent) : QWidget(parent), m_icon(new QLabel(t
     layout->setSpacing(8);
 
     m_icon->setObjectName(u"errorBannerIcon"_s);
-    const int side = QFontMetrics(font(TextStyle::Callout)).height();
+    const int side = QFontMetrics(ui::font(TextStyle::Callout)).height();
     m_icon->setPixmap(symbol(u"exclamationmark.triangle").pixmap(QSize(side, side), devicePixelRatioF()));
     m_icon->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     layout->addWidget(m_icon, 0, Qt::AlignTop);

@@ -65,7 +65,7 @@ QPointer<QMessageBox> MessageBox::show(QWidget *parent, const Alert &alert, Done
     box->setWindowTitle(alert.title);
     box->setTextFormat(Qt::RichText);
     box->setText(u"<b>"_s + alert.title.toHtmlEscaped() + u"</b>"_s);
-    box->setInformativeText(alert.message.toHtmlEscaped());
+    box->setInformativeText(alert.message);
     box->setIconPixmap(applicationIconPixmap(64, box->devicePixelRatioF()));
     QList<QAbstractButton *> buttons;
     for (const Button &button : alert.buttons) {

@@ -23,7 +23,7 @@ SegmentedControl::SegmentedControl(const QStringList &titles, QWidget *parent)
         segment->setToolButtonStyle(Qt::ToolButtonTextOnly);
         segment->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
         segment->setFocusPolicy(Qt::StrongFocus);
-        segment->setProperty("segmentPosition", i == 0                      ? u"first"_s
+        segment->setProperty("segmentPosition", i == 0                   ? u"first"_s
                                                 : i == titles.size() - 1 ? u"last"_s
                                                                          : u"middle"_s);
         m_group->addButton(segment, int(i));

@@ -16,7 +16,8 @@ int SidebarModel::rowCount(const QModelIndex &parent) const {
 }
 
 QVariant SidebarModel::data(const QModelIndex &index, int role) const {
-    if (!checkIndex(index, CheckIndexOption::IndexIsValid | CheckIndexOption::ParentIsInvalid)) {
+    if (!index.isValid() ||
+        !checkIndex(index, CheckIndexOption::IndexIsValid | CheckIndexOption::ParentIsInvalid)) {
         return {};
     }
     const DeskSection section = m_sections.at(index.row());
@@ -98,8 +99,9 @@ void SidebarDelegate::paint(QPainter *painter, const QStyleOptionViewItem &optio
         painter->fillPath(path, hover);
     }
 
-    const QColor textColor = selected && active ? option.palette.color(QPalette::Active, QPalette::HighlightedText)
-                                                : option.palette.color(QPalette::Active, QPalette::WindowText);
+    const QColor textColor = selected && active
+                                 ? option.palette.color(QPalette::Active, QPalette::HighlightedText)
+                                 : option.palette.color(QPalette::Active, QPalette::WindowText);
     const auto icon = qvariant_cast<QIcon>(index.data(Qt::DecorationRole));
     const bool collapsed = index.data(SidebarModel::CollapsedRole).toBool();
     const qreal ratio = painter->device() ? painter->device()->devicePixelRatioF() : 1.0;
@@ -118,8 +120,8 @@ void SidebarDelegate::paint(QPainter *painter, const QStyleOptionViewItem &optio
         const QRectF textRect = row.adjusted(10 + iconSize + 8, 0, -8, 0);
         painter->setPen(textColor);
         painter->setFont(option.font);
-        const QString text = option.fontMetrics.elidedText(index.data(Qt::DisplayRole).toString(), Qt::ElideRight,
-                                                           int(textRect.width()));
+        const QString text = option.fontMetrics.elidedText(index.data(Qt::DisplayRole).toString(),
+                                                           Qt::ElideRight, int(textRect.width()));
         painter->drawText(textRect, Qt::AlignLeft | Qt::AlignVCenter, text);
     }
     painter->restore();

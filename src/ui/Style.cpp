@@ -55,7 +55,7 @@ QColor secondaryTextColor(const QPalette &palette) {
 QColor errorTextColor(const QPalette &palette) {
     // The system red, a little darker on light windows so that it reads as text.
     return palette.color(QPalette::Window).lightness() < 128 ? QColor(0xff, 0x45, 0x3a)
-                                                              : QColor(0xd7, 0x00, 0x15);
+                                                             : QColor(0xd7, 0x00, 0x15);
 }
 
 QColor accentColor(const QPalette &palette) {
