@@ -1,6 +1,7 @@
 #include "cloud/CloudClient.h"
 
 #include "cloud/SessionStore.h"
+#include "platform/NetworkFailure.h"
 #include "records/JsonRead.h"
 
 #include <QCoreApplication>
@@ -75,37 +76,7 @@ QString transportFailureText(const QNetworkReply &reply) {
     if (reply.property(answerTooLarge).toBool()) {
         return u"The server's answer was too large."_s;
     }
-    switch (reply.error()) {
-    case QNetworkReply::ConnectionRefusedError:
-        return u"Could not connect to the server."_s;
-    case QNetworkReply::RemoteHostClosedError:
-        return u"The network connection was lost."_s;
-    case QNetworkReply::HostNotFoundError:
-        return u"A server with the specified hostname could not be found."_s;
-    case QNetworkReply::TimeoutError:
-        return u"The request timed out."_s;
-    case QNetworkReply::OperationCanceledError:
-        // Qt cancels a request whose transfer time-out ran out.
-        return reply.property(RequestScope::abortedMark).toBool() ? u"The request was cancelled."_s
-                                                                  : u"The request timed out."_s;
-    case QNetworkReply::SslHandshakeFailedError:
-        return QStringLiteral(
-            "An SSL error has occurred and a secure connection to the server cannot be made.");
-    case QNetworkReply::TemporaryNetworkFailureError:
-    case QNetworkReply::NetworkSessionFailedError:
-        return u"The Internet connection appears to be offline."_s;
-    case QNetworkReply::TooManyRedirectsError:
-        return u"Too many HTTP redirects occurred."_s;
-    default:
-        break;
-    }
-    const QString text = reply.errorString();
-    return text.isEmpty() ? u"The network connection was lost."_s : text;
-}
-
-bool isTransportError(QNetworkReply::NetworkError error) {
-    // Network-layer and proxy failures; content, protocol and server errors are HTTP answers.
-    return error != QNetworkReply::NoError && int(error) < 200;
+    return platform::transportFailureText(reply, reply.property(RequestScope::abortedMark).toBool());
 }
 
 struct DeleteLater {
@@ -237,7 +208,7 @@ QCoro::Task<CloudResponse> CloudClient::send(CloudRequest request) {
     co_await raw;
 
     const QVariant status = raw->attribute(QNetworkRequest::HttpStatusCodeAttribute);
-    if (isTransportError(raw->error()) || raw->property(answerTooLarge).toBool()) {
+    if (platform::isTransportError(raw->error()) || raw->property(answerTooLarge).toBool()) {
         throw CloudError::network(transportFailureText(*raw));
     }
     if (!status.isValid() || status.toInt() <= 0) {

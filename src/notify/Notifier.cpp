@@ -1,5 +1,7 @@
 #include "notify/Notifier.h"
 
+#include "platform/NetworkFailure.h"
+
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QNetworkAccessManager>
@@ -102,36 +104,8 @@ QJsonObject genericPayload(const VisitorAlert &alert, const QString &fullText) {
     return payload;
 }
 
-// Network-layer and proxy failures; content, protocol and server errors come with an HTTP answer.
-bool isTransportError(QNetworkReply::NetworkError error) {
-    return error != QNetworkReply::NoError && int(error) < 200;
-}
-
-// Qt's own texts ("Operation canceled" for a time-out) would puzzle the desk; these say what happened.
-QString transportFailureText(const QNetworkReply &reply) {
-    switch (reply.error()) {
-    case QNetworkReply::ConnectionRefusedError:
-        return u"Could not connect to the server."_s;
-    case QNetworkReply::RemoteHostClosedError:
-        return u"The network connection was lost."_s;
-    case QNetworkReply::HostNotFoundError:
-        return u"A server with the specified hostname could not be found."_s;
-    case QNetworkReply::TimeoutError:
-    case QNetworkReply::OperationCanceledError: // what a transfer time-out ends in
-        return u"The request timed out."_s;
-    case QNetworkReply::SslHandshakeFailedError:
-        return u"An SSL error has occurred and a secure connection to the server cannot be made."_s;
-    case QNetworkReply::TemporaryNetworkFailureError:
-    case QNetworkReply::NetworkSessionFailedError:
-        return u"The Internet connection appears to be offline."_s;
-    case QNetworkReply::TooManyRedirectsError:
-        return u"Too many HTTP redirects occurred."_s;
-    default:
-        break;
-    }
-    const QString text = reply.errorString();
-    return text.isEmpty() ? u"The network connection was lost."_s : text;
-}
+using platform::isTransportError;
+using platform::transportFailureText;
 
 std::optional<NotifyError> outcomeOf(const QNetworkReply &reply) {
     if (isTransportError(reply.error()))
