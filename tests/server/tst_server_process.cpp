@@ -101,7 +101,8 @@ void TestServerProcess::demoSeed() {
     QCOMPARE(session.json()[u"user"][u"user_metadata"][u"name"].toString(), u"Front Desk Demo"_s);
     // Found, not made again, on the next start.
     QVERIFY(server.restart());
-    QVERIFY(server.output().contains("demo account: demo@tallybrook.local  password: tallybrook-demo  (already there)\n"));
+    QVERIFY(server.output().contains(
+        "demo account: demo@tallybrook.local  password: tallybrook-demo  (already there)\n"));
     QVERIFY(!server.output().contains("(created)"));
 }
 

@@ -7,23 +7,19 @@ namespace tallybrook::testing {
 
 ServerProcess::ServerProcess(QStringList extraArguments) : m_arguments(std::move(extraArguments)) {}
 
-ServerProcess::~ServerProcess()
-{
+ServerProcess::~ServerProcess() {
     stop();
 }
 
-QString ServerProcess::executable()
-{
+QString ServerProcess::executable() {
     return QStringLiteral(TALLYBROOK_SERVER_EXECUTABLE);
 }
 
-QString ServerProcess::dataDir() const
-{
+QString ServerProcess::dataDir() const {
     return m_dir.filePath(QStringLiteral("data"));
 }
 
-bool ServerProcess::start()
-{
+bool ServerProcess::start() {
     stop();
     m_output.clear();
     m_process = std::make_unique<QProcess>();
@@ -31,7 +27,8 @@ bool ServerProcess::start()
     // A restart keeps its port, so clients holding the old address carry on.
     const QString listen = QStringLiteral("127.0.0.1:%1").arg(m_port);
     m_process->start(executable(),
-                     QStringList{QStringLiteral("--listen"), listen, QStringLiteral("--data"), dataDir()} + m_arguments);
+                     QStringList{QStringLiteral("--listen"), listen, QStringLiteral("--data"), dataDir()} +
+                         m_arguments);
     if (!m_process->waitForStarted(10'000)) {
         m_error = QStringLiteral("could not start %1: %2").arg(executable(), m_process->errorString());
         return false;
@@ -63,8 +60,7 @@ bool ServerProcess::start()
     return false;
 }
 
-void ServerProcess::stop()
-{
+void ServerProcess::stop() {
     if (!m_process) {
         return;
     }
@@ -79,8 +75,7 @@ void ServerProcess::stop()
     m_process.reset();
 }
 
-void ServerProcess::kill()
-{
+void ServerProcess::kill() {
     if (m_process && m_process->state() != QProcess::NotRunning) {
         m_process->kill();
         m_process->waitForFinished(5000);
@@ -88,8 +83,7 @@ void ServerProcess::kill()
     m_process.reset();
 }
 
-bool ServerProcess::restart()
-{
+bool ServerProcess::restart() {
     stop();
     return start();
 }
