@@ -102,28 +102,31 @@ public:
     QCoro::Task<QList<VisitorRow>> fetchVisitors(QueryItems items, std::shared_ptr<RequestScope> scope = {});
     // At most `onSiteLimit` visitors without a sign-out time.
     QCoro::Task<QList<VisitorRow>> onSiteVisitors(std::shared_ptr<RequestScope> scope = {});
-    QCoro::Task<QList<VisitorRow>> visitorPage(VisitorQuery query, int limit, int offset);
+    QCoro::Task<QList<VisitorRow>> visitorPage(VisitorQuery query, int limit, int offset,
+                                               std::shared_ptr<RequestScope> scope = {});
     // Every matching row, in pages of `exportPageSize`; one failing page fails the whole call.
-    QCoro::Task<QList<VisitorRow>> allVisitors(VisitorQuery query);
+    QCoro::Task<QList<VisitorRow>> allVisitors(VisitorQuery query, std::shared_ptr<RequestScope> scope = {});
     // An exact count from the Content-Range header; never downloads the rows.
     QCoro::Task<int> countVisitors(QueryItems items, std::shared_ptr<RequestScope> scope = {});
     // Today's, on-site and this week's counts, the three asked at once. Weeks start on Sunday.
     QCoro::Task<DeskCounts> deskCounts(QDateTime now, QTimeZone zone = QTimeZone::systemTimeZone(),
                                        std::shared_ptr<RequestScope> scope = {});
-    QCoro::Task<VisitorRow> insertVisitor(NewVisitor visitor);
+    QCoro::Task<VisitorRow> insertVisitor(NewVisitor visitor, std::shared_ptr<RequestScope> scope = {});
     // Keeps an earlier sign-out time (from a kiosk, say); a visitor signed out already is not an error.
-    QCoro::Task<void> signOutVisitor(QUuid id, QDateTime at);
+    // True when this call signed the visitor out, false when someone had done it before.
+    QCoro::Task<bool> signOutVisitor(QUuid id, QDateTime at, std::shared_ptr<RequestScope> scope = {});
 
     // The account's setup and invites.
     QCoro::Task<std::optional<KioskSettings>> loadKioskSettings(std::shared_ptr<RequestScope> scope = {});
     QCoro::Task<std::optional<NotificationSettings>>
     loadNotificationSettings(std::shared_ptr<RequestScope> scope = {});
-    QCoro::Task<QList<Invite>> loadInvites(bool pendingOnly, int limit);
-    QCoro::Task<void> deleteInvite(QUuid id);
-    QCoro::Task<void> markInviteUsed(QUuid id, QDateTime at);
+    QCoro::Task<QList<Invite>> loadInvites(bool pendingOnly, int limit,
+                                           std::shared_ptr<RequestScope> scope = {});
+    QCoro::Task<void> deleteInvite(QUuid id, std::shared_ptr<RequestScope> scope = {});
+    QCoro::Task<void> markInviteUsed(QUuid id, QDateTime at, std::shared_ptr<RequestScope> scope = {});
     // Through the website, which also sends the invitation email.
-    QCoro::Task<void> createInvite(NewInvite invite);
-    QCoro::Task<void> resendInvite(QUuid id);
+    QCoro::Task<void> createInvite(NewInvite invite, std::shared_ptr<RequestScope> scope = {});
+    QCoro::Task<void> resendInvite(QUuid id, std::shared_ptr<RequestScope> scope = {});
 
     static constexpr int onSiteLimit = 500;
     static constexpr int exportPageSize = 1000;
@@ -145,7 +148,7 @@ private:
     QCoro::Task<CloudResponse> restCall(QByteArray method, QString table, QueryItems items,
                                         HeaderList extra = {}, QByteArray body = {},
                                         std::shared_ptr<RequestScope> scope = {});
-    QCoro::Task<void> websiteCall(QString path, QByteArray body);
+    QCoro::Task<void> websiteCall(QString path, QByteArray body, std::shared_ptr<RequestScope> scope);
     QCoro::Task<CloudSession> tokenGrant(QString grantType, QJsonObject body);
     QCoro::Task<CloudSession> runRefresh(CloudSession stale);
     // Stores first, then sets: the persisted item always follows the session.

@@ -36,10 +36,12 @@ QCoro::Task<CloudResponse> CloudClient::restCall(QByteArray method, QString tabl
     co_return co_await perform(std::move(request));
 }
 
-QCoro::Task<void> CloudClient::websiteCall(QString path, QByteArray body) {
+QCoro::Task<void> CloudClient::websiteCall(QString path, QByteArray body,
+                                           std::shared_ptr<RequestScope> scope) {
     CloudRequest request = co_await authorizedRequest(websiteURL(path));
     request.method = QByteArrayLiteral("POST");
     request.body = std::move(body);
+    request.scope = std::move(scope);
     co_await performWebsite(std::move(request));
 }
 
@@ -62,17 +64,20 @@ QCoro::Task<QList<VisitorRow>> CloudClient::onSiteVisitors(std::shared_ptr<Reque
     co_return co_await fetchVisitors(std::move(items), std::move(scope));
 }
 
-QCoro::Task<QList<VisitorRow>> CloudClient::visitorPage(VisitorQuery query, int limit, int offset) {
+QCoro::Task<QList<VisitorRow>> CloudClient::visitorPage(VisitorQuery query, int limit, int offset,
+                                                        std::shared_ptr<RequestScope> scope) {
     QueryItems items = query.queryItems();
     items.append({u"limit"_s, QString::number(limit)});
     items.append({u"offset"_s, QString::number(offset)});
-    co_return co_await fetchVisitors(std::move(items));
+    co_return co_await fetchVisitors(std::move(items), std::move(scope));
 }
 
-QCoro::Task<QList<VisitorRow>> CloudClient::allVisitors(VisitorQuery query) {
+QCoro::Task<QList<VisitorRow>> CloudClient::allVisitors(VisitorQuery query,
+                                                        std::shared_ptr<RequestScope> scope) {
     QList<VisitorRow> rows;
     for (;;) {
-        const QList<VisitorRow> page = co_await visitorPage(query, exportPageSize, int(rows.size()));
+        // A scope aborted between two pages fails the next one before it is sent.
+        const QList<VisitorRow> page = co_await visitorPage(query, exportPageSize, int(rows.size()), scope);
         rows.append(page);
         if (page.size() < exportPageSize) {
             break;
@@ -143,14 +148,14 @@ QCoro::Task<DeskCounts> CloudClient::deskCounts(QDateTime now, QTimeZone zone,
     co_return counts;
 }
 
-QCoro::Task<VisitorRow> CloudClient::insertVisitor(NewVisitor visitor) {
+QCoro::Task<VisitorRow> CloudClient::insertVisitor(NewVisitor visitor, std::shared_ptr<RequestScope> scope) {
     QueryItems items;
     items.append({u"select"_s, visitorColumns.toString()});
     HeaderList prefer;
     prefer.append({preferHeader, QByteArrayLiteral("return=representation")});
     const CloudResponse response =
         co_await restCall(QByteArrayLiteral("POST"), u"visitors"_s, std::move(items), std::move(prefer),
-                          compact(visitor.toJson()));
+                          compact(visitor.toJson()), std::move(scope));
     const QList<VisitorRow> stored = json::decodeArray<VisitorRow>(response.body);
     if (stored.isEmpty()) {
         throw CloudError::server(200, u"The visitor could not be saved. Please try again."_s);
@@ -158,16 +163,25 @@ QCoro::Task<VisitorRow> CloudClient::insertVisitor(NewVisitor visitor) {
     co_return stored.constFirst();
 }
 
-QCoro::Task<void> CloudClient::signOutVisitor(QUuid id, QDateTime at) {
+QCoro::Task<bool> CloudClient::signOutVisitor(QUuid id, QDateTime at, std::shared_ptr<RequestScope> scope) {
     QueryItems items;
     items.append({u"id"_s, u"eq."_s + uuidLower(id)});
     items.append({u"signed_out_at"_s, u"is.null"_s});
+    // The changed rows come back, so a visitor signed out elsewhere meanwhile is told apart (no row).
+    items.append({u"select"_s, u"id"_s});
     HeaderList prefer;
-    prefer.append({preferHeader, QByteArrayLiteral("return=minimal")});
+    prefer.append({preferHeader, QByteArrayLiteral("return=representation")});
     QJsonObject body;
     body.insert(u"signed_out_at"_s, writeTimestamp(at));
-    co_await restCall(QByteArrayLiteral("PATCH"), u"visitors"_s, std::move(items), std::move(prefer),
-                      compact(body));
+    const CloudResponse response =
+        co_await restCall(QByteArrayLiteral("PATCH"), u"visitors"_s, std::move(items), std::move(prefer),
+                          compact(body), std::move(scope));
+    // The visitor is signed out either way; an answer without the rows (a 204 from a proxy, say) is taken as
+    // ours rather than failing a sign-out that happened.
+    if (response.body.trimmed().isEmpty()) {
+        co_return true;
+    }
+    co_return !json::parseArray(response.body).isEmpty();
 }
 
 QCoro::Task<std::optional<KioskSettings>>
@@ -192,7 +206,8 @@ CloudClient::loadNotificationSettings(std::shared_ptr<RequestScope> scope) {
     co_return saved.isEmpty() ? std::nullopt : std::optional(saved.constFirst());
 }
 
-QCoro::Task<QList<Invite>> CloudClient::loadInvites(bool pendingOnly, int limit) {
+QCoro::Task<QList<Invite>> CloudClient::loadInvites(bool pendingOnly, int limit,
+                                                    std::shared_ptr<RequestScope> scope) {
     QueryItems items;
     items.append({u"select"_s, inviteColumns.toString()});
     items.append({u"order"_s, u"created_at.desc"_s});
@@ -200,18 +215,19 @@ QCoro::Task<QList<Invite>> CloudClient::loadInvites(bool pendingOnly, int limit)
     if (pendingOnly) {
         items.append({u"used_at"_s, u"is.null"_s});
     }
-    const CloudResponse response =
-        co_await restCall(QByteArrayLiteral("GET"), u"invites"_s, std::move(items));
+    const CloudResponse response = co_await restCall(QByteArrayLiteral("GET"), u"invites"_s, std::move(items),
+                                                     HeaderList(), QByteArray(), std::move(scope));
     co_return json::decodeArray<Invite>(response.body);
 }
 
-QCoro::Task<void> CloudClient::deleteInvite(QUuid id) {
+QCoro::Task<void> CloudClient::deleteInvite(QUuid id, std::shared_ptr<RequestScope> scope) {
     QueryItems items;
     items.append({u"id"_s, u"eq."_s + uuidLower(id)});
-    co_await restCall(QByteArrayLiteral("DELETE"), u"invites"_s, std::move(items));
+    co_await restCall(QByteArrayLiteral("DELETE"), u"invites"_s, std::move(items), HeaderList(), QByteArray(),
+                      std::move(scope));
 }
 
-QCoro::Task<void> CloudClient::markInviteUsed(QUuid id, QDateTime at) {
+QCoro::Task<void> CloudClient::markInviteUsed(QUuid id, QDateTime at, std::shared_ptr<RequestScope> scope) {
     QueryItems items;
     items.append({u"id"_s, u"eq."_s + uuidLower(id)});
     HeaderList prefer;
@@ -219,15 +235,15 @@ QCoro::Task<void> CloudClient::markInviteUsed(QUuid id, QDateTime at) {
     QJsonObject body;
     body.insert(u"used_at"_s, writeTimestamp(at));
     co_await restCall(QByteArrayLiteral("PATCH"), u"invites"_s, std::move(items), std::move(prefer),
-                      compact(body));
+                      compact(body), std::move(scope));
 }
 
-QCoro::Task<void> CloudClient::createInvite(NewInvite invite) {
-    co_await websiteCall(u"api/invites"_s, compact(invite.toJson()));
+QCoro::Task<void> CloudClient::createInvite(NewInvite invite, std::shared_ptr<RequestScope> scope) {
+    co_await websiteCall(u"api/invites"_s, compact(invite.toJson()), std::move(scope));
 }
 
-QCoro::Task<void> CloudClient::resendInvite(QUuid id) {
-    co_await websiteCall(u"api/invites/"_s + uuidLower(id) + u"/resend"_s, QByteArray());
+QCoro::Task<void> CloudClient::resendInvite(QUuid id, std::shared_ptr<RequestScope> scope) {
+    co_await websiteCall(u"api/invites/"_s + uuidLower(id) + u"/resend"_s, QByteArray(), std::move(scope));
 }
 
 } // namespace tallybrook

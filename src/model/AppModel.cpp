@@ -33,6 +33,9 @@ QString messageOf(const std::exception_ptr &failure) {
     }
 }
 
+const QString setupNotLoadedMessage =
+    u"The account's settings have not loaded yet, so nothing was saved. Check the connection and try again."_s;
+
 KioskField nameField() {
     return KioskField{0, u"Name"_s, fieldTypeText(FieldType::PlainText), true, false};
 }
@@ -61,6 +64,14 @@ NotificationSettings AppModel::defaultNotifications() {
 
 QDateTime AppModel::now() const {
     return m_options.clock ? m_options.clock() : QDateTime::currentDateTimeUtc();
+}
+
+QTimeZone AppModel::timeZone() const {
+    return m_options.timeZone.value_or(QTimeZone::systemTimeZone());
+}
+
+bool AppModel::isSignedInAs(const QUuid &user) const {
+    return m_cloud.session() && m_cloud.session()->userID == user;
 }
 
 QString AppModel::deviceName() const {
@@ -108,6 +119,13 @@ void AppModel::setHasSavedForm(bool value) {
     if (m_hasSavedForm != value) {
         m_hasSavedForm = value;
         Q_EMIT hasSavedFormChanged();
+    }
+}
+
+void AppModel::setHasLoadedSetup(bool value) {
+    if (m_hasLoadedSetup != value) {
+        m_hasLoadedSetup = value;
+        Q_EMIT hasLoadedSetupChanged();
     }
 }
 
@@ -161,6 +179,7 @@ void AppModel::reset() {
     setSettings(defaultForm());
     setNotifications(defaultNotifications());
     setHasSavedForm(false);
+    setHasLoadedSetup(false);
     setOnSite({});
     setCounts({});
     setLastRefresh(std::nullopt);
@@ -169,15 +188,27 @@ void AppModel::reset() {
 
 void AppModel::applicationBecameActive() {
     if (m_isPolling) {
-        refresh();
+        catchUp();
     }
+}
+
+QCoro::Task<void> AppModel::catchUp() {
+    const QPointer<AppModel> self(this);
+    const quint64 generation = m_generation;
+    if (!m_hasLoadedSetup) {
+        // Tried again at every poll: a desk started without a network must not run on the defaults.
+        co_await loadSetup();
+        if (!self || m_generation != generation) {
+            co_return;
+        }
+    }
+    co_await refresh();
 }
 
 QCoro::Task<void> AppModel::poll(quint64 generation) {
     const QPointer<AppModel> self(this);
-    co_await loadSetup();
     while (self && m_generation == generation) {
-        co_await refresh();
+        co_await catchUp();
         if (!self || m_generation != generation) {
             break;
         }
@@ -205,6 +236,7 @@ QCoro::Task<void> AppModel::loadSetup() {
             co_return;
         }
         setNotifications(alerts.value_or(defaultNotifications()));
+        setHasLoadedSetup(true);
     } catch (...) {
         if (self && m_generation == generation) {
             setError(messageOf(std::current_exception()));
@@ -222,7 +254,7 @@ QCoro::Task<void> AppModel::refresh() {
 
     // Both loads are on their way before either is awaited.
     QCoro::Task<QList<VisitorRow>> onSiteLoad = m_cloud.onSiteVisitors(scope);
-    QCoro::Task<DeskCounts> countsLoad = m_cloud.deskCounts(now(), m_options.timeZone, scope);
+    QCoro::Task<DeskCounts> countsLoad = m_cloud.deskCounts(now(), timeZone(), scope);
     std::optional<QList<VisitorRow>> rows;
     std::optional<DeskCounts> counts;
     std::exception_ptr failure;
@@ -248,7 +280,10 @@ QCoro::Task<void> AppModel::refresh() {
     setOnSite(*rows);
     setCounts(*counts);
     setLastRefresh(now());
-    setError(std::nullopt);
+    // A setup that could not be read keeps its banner: saves stay refused until it loads.
+    if (m_hasLoadedSetup) {
+        setError(std::nullopt);
+    }
 }
 
 QCoro::Task<BadgePrintOutcome> AppModel::signIn(VisitorDraft draft, std::optional<Invite> invite) {
@@ -257,6 +292,9 @@ QCoro::Task<BadgePrintOutcome> AppModel::signIn(VisitorDraft draft, std::optiona
     }
     const QPointer<AppModel> self(this);
     const quint64 generation = m_generation;
+    const QUuid user = m_cloud.session()->userID;
+    // The alert goes out with the setup the visitor signed in under, even if the model is reset meanwhile.
+    const NotificationSettings alerts = m_notifications;
 
     QList<KioskField> fields = m_settings.fields;
     std::stable_sort(fields.begin(), fields.end(),
@@ -283,7 +321,7 @@ QCoro::Task<BadgePrintOutcome> AppModel::signIn(VisitorDraft draft, std::optiona
     }
 
     NewVisitor visitor;
-    visitor.ownerID = m_cloud.session()->userID;
+    visitor.ownerID = user;
     visitor.deviceRecordID = uuidUpper(QUuid::createUuid());
     visitor.visitorName = draft.answers.value(0).trimmed();
     visitor.hostName = host;
@@ -296,8 +334,11 @@ QCoro::Task<BadgePrintOutcome> AppModel::signIn(VisitorDraft draft, std::optiona
     visitor.signedInAt = now();
     visitor.deviceName = deviceName();
 
+    // Not cancelled with the account's scope: an insert cut off after the server stored it would be reported
+    // as failed and signed in twice. Its token already ties it to the account it began under.
     const VisitorRow row = co_await m_cloud.insertVisitor(visitor);
-    if (!self || m_generation != generation) {
+    // A reset alone (a required update, say) does not stop the follow-ups; another user does.
+    if (!self || !isSignedInAs(user)) {
         co_return BadgePrintOutcome::Skipped;
     }
     if (invite) {
@@ -306,14 +347,16 @@ QCoro::Task<BadgePrintOutcome> AppModel::signIn(VisitorDraft draft, std::optiona
         } catch (...) {
             // The guest is signed in all the same; the invite just stays open.
         }
-        if (!self || m_generation != generation) {
+        if (!self || !isSignedInAs(user)) {
             co_return BadgePrintOutcome::Skipped;
         }
     }
-    notifyHost(VisitorAlert::Event::SignIn, row);
-    co_await refresh();
-    if (!self) {
-        co_return BadgePrintOutcome::Skipped;
+    notifyHost(alerts, VisitorAlert::Event::SignIn, row);
+    if (m_generation == generation) {
+        co_await refresh();
+        if (!self) {
+            co_return BadgePrintOutcome::Skipped;
+        }
     }
     raiseVisitorRevision();
     if (!m_printer.autoPrint()) {
@@ -323,20 +366,24 @@ QCoro::Task<BadgePrintOutcome> AppModel::signIn(VisitorDraft draft, std::optiona
 }
 
 void AppModel::notifyHost(VisitorAlert::Event event, const VisitorRow &row) {
-    const bool wanted =
-        event == VisitorAlert::Event::SignIn ? m_notifications.notifySignIn : m_notifications.notifySignOut;
+    notifyHost(m_notifications, event, row);
+}
+
+void AppModel::notifyHost(const NotificationSettings &alerts, VisitorAlert::Event event,
+                          const VisitorRow &row) {
+    const bool wanted = event == VisitorAlert::Event::SignIn ? alerts.notifySignIn : alerts.notifySignOut;
     if (!wanted) {
         return;
     }
     std::optional<QUrl> address;
     if (row.hostName) {
-        const auto personal = m_notifications.employeeWebhooks.constFind(*row.hostName);
-        if (personal != m_notifications.employeeWebhooks.constEnd()) {
+        const auto personal = alerts.employeeWebhooks.constFind(*row.hostName);
+        if (personal != alerts.employeeWebhooks.constEnd()) {
             address = validatedWebhookURL(*personal);
         }
     }
     if (!address) {
-        address = validatedWebhookURL(m_notifications.officeWebhook);
+        address = validatedWebhookURL(alerts.officeWebhook);
     }
     if (!address) {
         return;
@@ -356,14 +403,21 @@ void AppModel::notifyHost(VisitorAlert::Event event, const VisitorRow &row) {
 }
 
 QCoro::Task<void> AppModel::signOut(VisitorRow row) {
+    if (!m_cloud.isSignedIn()) {
+        throw CloudError::signedOut();
+    }
     const QPointer<AppModel> self(this);
+    const QUuid user = m_cloud.session()->userID;
     const QDateTime at = now();
-    co_await m_cloud.signOutVisitor(row.id, at);
-    if (!self) {
+    const bool signedOutHere = co_await m_cloud.signOutVisitor(row.id, at, m_scope);
+    if (!self || !isSignedInAs(user)) {
         co_return;
     }
-    row.signedOutAt = at;
-    notifyHost(VisitorAlert::Event::SignOut, row);
+    // A kiosk or another desk that got there first has sent its own alert, with its own time.
+    if (signedOutHere) {
+        row.signedOutAt = at;
+        notifyHost(VisitorAlert::Event::SignOut, row);
+    }
     co_await refresh();
     if (self) {
         raiseVisitorRevision();
@@ -373,10 +427,12 @@ QCoro::Task<void> AppModel::signOut(VisitorRow row) {
 QCoro::Task<int> AppModel::signOutEveryone() {
     const QPointer<AppModel> self(this);
     const QList<VisitorRow> snapshot = m_onSite;
+    const std::optional<QUuid> user =
+        m_cloud.session() ? std::optional(m_cloud.session()->userID) : std::nullopt;
     int failures = 0;
     // One after another: the desk's connection and the host's chat never get a burst.
     for (const VisitorRow &row : snapshot) {
-        if (!self) {
+        if (!self || !user || !isSignedInAs(*user)) {
             break;
         }
         try {
@@ -389,12 +445,23 @@ QCoro::Task<int> AppModel::signOutEveryone() {
 }
 
 QCoro::Task<void> AppModel::upsert(QString table, QJsonObject record) {
-    // Without a session this fails as every authorised request does.
+    if (!m_cloud.isSignedIn()) {
+        throw CloudError::signedOut();
+    }
+    if (!m_hasLoadedSetup) {
+        throw DeskError(setupNotLoadedMessage);
+    }
+    const QPointer<AppModel> self(this);
+    const QUuid user = m_cloud.session()->userID;
     QueryItems items;
     items.append({u"on_conflict"_s, u"owner_id"_s});
     const QUrl url = m_cloud.restRequestURL(table, items);
     CloudRequest request = co_await m_cloud.authorizedRequest(url);
-    record.insert(u"owner_id"_s, uuidLower(m_cloud.session() ? m_cloud.session()->userID : QUuid()));
+    // The record was made from one account's setup; it is never written into another's.
+    if (!self || !isSignedInAs(user)) {
+        throw CloudError::signedOut();
+    }
+    record.insert(u"owner_id"_s, uuidLower(user));
     request.method = QByteArrayLiteral("POST");
     request.headers.append(
         {QByteArrayLiteral("Prefer"), QByteArrayLiteral("resolution=merge-duplicates,return=minimal")});
@@ -473,6 +540,11 @@ QCoro::Task<void> AppModel::saveNotifications(NotificationSettings notifications
 QCoro::Task<void> AppModel::saveEmployee(std::optional<QString> previousName, std::optional<QString> newName,
                                          QString webhook) {
     const QPointer<AppModel> self(this);
+    const std::optional<QUuid> user =
+        m_cloud.session() ? std::optional(m_cloud.session()->userID) : std::nullopt;
+    // Both saves start from the setup as it is now; a reset while the first runs must not feed the defaults
+    // into the second.
+    const NotificationSettings before = m_notifications;
     QStringList employees = m_settings.employees;
     const QString trimmedName = newName.value_or(QString()).trimmed();
     if (previousName) {
@@ -482,7 +554,7 @@ QCoro::Task<void> AppModel::saveEmployee(std::optional<QString> previousName, st
         employees.append(trimmedName);
     }
 
-    QMap<QString, QString> webhooks = m_notifications.employeeWebhooks;
+    QMap<QString, QString> webhooks = before.employeeWebhooks;
     if (previousName) {
         webhooks.remove(*previousName);
     }
@@ -492,12 +564,12 @@ QCoro::Task<void> AppModel::saveEmployee(std::optional<QString> previousName, st
     }
 
     co_await saveForm(m_settings.fields, employees, m_settings.placeName);
-    if (!self) {
+    if (!self || !user || !isSignedInAs(*user)) {
         co_return;
     }
-    NotificationSettings alerts = m_notifications;
+    NotificationSettings alerts = before;
     alerts.employeeWebhooks = webhooks;
-    if (alerts == m_notifications) {
+    if (alerts == before) {
         co_return;
     }
     co_await saveNotifications(alerts);

@@ -31,7 +31,9 @@ struct AppModelOptions {
     std::function<QDateTime()> clock;
     // The computer's user-visible name, written on each visitor record.
     std::function<QString()> deviceName;
-    QTimeZone timeZone = QTimeZone::systemTimeZone();
+    // "Today" and "this week" are counted in this zone; unset, in the computer's zone at each count, so a
+    // change of zone while the desk runs is followed.
+    std::optional<QTimeZone> timeZone;
     std::chrono::milliseconds pollInterval{15'000};
     // Delivers a host alert; by default the Notifier's post, started and not awaited.
     std::function<void(const VisitorAlert &, const QUrl &)> deliverAlert;
@@ -42,6 +44,7 @@ struct AppModelOptions {
 class AppModel final : public QObject {
     Q_OBJECT
     Q_PROPERTY(bool hasSavedForm READ hasSavedForm NOTIFY hasSavedFormChanged)
+    Q_PROPERTY(bool hasLoadedSetup READ hasLoadedSetup NOTIFY hasLoadedSetupChanged)
     Q_PROPERTY(qint64 visitorRevision READ visitorRevision NOTIFY visitorRevisionChanged)
     Q_PROPERTY(bool isSigningIn READ isSigningIn WRITE setSigningIn NOTIFY isSigningInChanged)
     Q_PROPERTY(bool isInviting READ isInviting WRITE setInviting NOTIFY isInvitingChanged)
@@ -63,6 +66,9 @@ public:
     [[nodiscard]] const KioskSettings &settings() const { return m_settings; }
     [[nodiscard]] const NotificationSettings &notifications() const { return m_notifications; }
     [[nodiscard]] bool hasSavedForm() const { return m_hasSavedForm; }
+    // Both halves of the account's setup have been read; until then every setup save is refused, so the
+    // defaults shown meanwhile never overwrite what the account's kiosks share.
+    [[nodiscard]] bool hasLoadedSetup() const { return m_hasLoadedSetup; }
     [[nodiscard]] const QList<VisitorRow> &onSite() const { return m_onSite; }
     [[nodiscard]] const DeskCounts &counts() const { return m_counts; }
     [[nodiscard]] const std::optional<QDateTime> &lastRefresh() const { return m_lastRefresh; }
@@ -75,6 +81,9 @@ public:
     void setInviting(bool value);
     void setShowingOnboarding(bool value);
     [[nodiscard]] bool isPolling() const { return m_isPolling; }
+    // The requests made for the signed-in account; reset() aborts them. Screens that load on their own (the
+    // visitor log, an export, the invites) pass it so that nothing of one account lands under another.
+    [[nodiscard]] std::shared_ptr<RequestScope> requestScope() const { return m_scope; }
 
     [[nodiscard]] static KioskSettings defaultForm();
     [[nodiscard]] static NotificationSettings defaultNotifications();
@@ -95,7 +104,7 @@ public:
     // Starts the host alert and returns at once.
     void notifyHost(VisitorAlert::Event event, const VisitorRow &row);
 
-    // Setup operations.
+    // Setup operations. Each throws while the setup has not loaded.
     QCoro::Task<void> upsert(QString table, QJsonObject record);
     QCoro::Task<void> saveForm(QList<KioskField> fields, QStringList employees,
                                std::optional<QString> placeName);
@@ -115,6 +124,7 @@ public Q_SLOTS:
 
 Q_SIGNALS:
     void settingsChanged();
+    void hasLoadedSetupChanged();
     void notificationsChanged();
     void hasSavedFormChanged();
     void onSiteChanged();
@@ -128,13 +138,20 @@ Q_SIGNALS:
 
 private:
     QCoro::Task<void> poll(quint64 generation);
+    // The setup while it has not loaded, then the on-site list and counts.
+    QCoro::Task<void> catchUp();
     [[nodiscard]] QDateTime now() const;
+    [[nodiscard]] QTimeZone timeZone() const;
+    // Work begun for one account stops when another (or nobody) is signed in by the time it resumes.
+    [[nodiscard]] bool isSignedInAs(const QUuid &user) const;
+    void notifyHost(const NotificationSettings &alerts, VisitorAlert::Event event, const VisitorRow &row);
     [[nodiscard]] QString deviceName() const;
     void raiseVisitorRevision();
 
     void setSettings(const KioskSettings &settings);
     void setNotifications(const NotificationSettings &notifications);
     void setHasSavedForm(bool value);
+    void setHasLoadedSetup(bool value);
     void setOnSite(const QList<VisitorRow> &rows);
     void setCounts(const DeskCounts &counts);
     void setLastRefresh(const std::optional<QDateTime> &at);
@@ -148,6 +165,7 @@ private:
     KioskSettings m_settings = defaultForm();
     NotificationSettings m_notifications = defaultNotifications();
     bool m_hasSavedForm = false;
+    bool m_hasLoadedSetup = false;
     QList<VisitorRow> m_onSite;
     DeskCounts m_counts;
     std::optional<QDateTime> m_lastRefresh;

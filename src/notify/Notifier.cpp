@@ -192,7 +192,8 @@ QCoro::Task<std::optional<NotifyError>> Notifier::post(VisitorAlert alert, QUrl 
     delivery.request = QNetworkRequest(webhook);
     delivery.request.setHeader(QNetworkRequest::ContentTypeHeader, u"application/json"_s);
     delivery.request.setTransferTimeout(int(m_options.transferTimeout.count()));
-    delivery.body = body(payload(alert, kind(webhook), m_options.locale, m_options.timeZone));
+    delivery.body = body(payload(alert, kind(webhook), m_options.locale,
+                                 m_options.timeZone.value_or(QTimeZone::systemTimeZone())));
     delivery.retryDelay = m_options.retryDelay;
     delivery.wait = m_options.wait;
     delivery.clock = m_options.clock;

@@ -34,9 +34,9 @@ struct NotifierOptions {
     Wait wait;
     // Stamps NotifyLastSuccess; by default the current time.
     Clock clock;
-    // The alert's time of day is written in these.
+    // The alert's time of day is written in these; without a zone, in the computer's zone at each alert.
     QLocale locale;
-    QTimeZone timeZone = QTimeZone::systemTimeZone();
+    std::optional<QTimeZone> timeZone;
 };
 
 // Formats one VisitorAlert for the chat service behind a webhook address and delivers it.

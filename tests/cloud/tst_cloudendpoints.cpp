@@ -159,10 +159,12 @@ void TestCloudEndpoints::requestsAreExact_data() {
         << QByteArray("POST") << "/rest/v1/visitors?select=" + columns << QByteArray("return=representation")
         << QJsonDocument(visitor.toJson()).toJson(QJsonDocument::Compact);
     QTest::newRow("sign-out keeps an earlier time")
-        << Operation([](CloudClient &c) { return c.signOutVisitor(visitorID, utc(2025, 3, 4, 17, 30)); })
+        << discarding<bool>(
+               [](CloudClient &c) { return c.signOutVisitor(visitorID, utc(2025, 3, 4, 17, 30)); })
         << QByteArray("PATCH")
-        << QByteArray("/rest/v1/visitors?id=eq.abcdef01-2345-4678-9abc-def012345678&signed_out_at=is.null")
-        << QByteArray("return=minimal") << QByteArray(R"({"signed_out_at":"2025-03-04T17:30:00Z"})");
+        << QByteArray(
+               "/rest/v1/visitors?id=eq.abcdef01-2345-4678-9abc-def012345678&signed_out_at=is.null&select=id")
+        << QByteArray("return=representation") << QByteArray(R"({"signed_out_at":"2025-03-04T17:30:00Z"})");
     QTest::newRow("kiosk settings") << discarding<std::optional<KioskSettings>>([](CloudClient &c) {
         return c.loadKioskSettings();
     }) << QByteArray("GET") << QByteArray("/rest/v1/kiosk_settings?select=fields,employees,place_name")
@@ -367,6 +369,16 @@ void TestCloudEndpoints::aFailingPageFailsTheExport() {
     const auto outcome = awaitTask(m_f->client->allVisitors({}));
     QCOMPARE(outcome.errorText(), u"canceling statement due to statement timeout"_s);
     QCOMPARE(m_f->server->requestCount(), 2);
+
+    // An export cancelled with its scope (the account changed) stops: no page of it lands anywhere.
+    m_f->server->clearRequests();
+    m_f->server->setHandler([](const RecordedRequest &) {
+        return ScriptedAnswer::json(200, rowsJson(0, 1000)).delayedBy(std::chrono::milliseconds(50));
+    });
+    const auto scope = std::make_shared<RequestScope>();
+    connect(m_f->server.get(), &ScriptedHttpServer::requestReceived, this, [scope] { scope->abort(); });
+    QVERIFY(!awaitTask(m_f->client->allVisitors({}, scope)).succeeded());
+    QCOMPARE(m_f->server->requestCount(), 1);
 }
 
 void TestCloudEndpoints::answersThatDoNotFit_data() {

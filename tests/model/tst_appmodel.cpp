@@ -44,8 +44,12 @@ struct FakeBackend {
     QJsonArray onSite;
     int today = 0, onSiteCount = 0, week = 0;
     bool failLoads = false;
+    bool failSetupLoads = false;
     std::chrono::milliseconds onSiteDelay{0};
-    QSet<QByteArray> failingSignOuts; // ids (lower case) whose sign-out fails
+    QSet<QByteArray> failingSignOuts;    // ids (lower case) whose sign-out fails
+    QSet<QByteArray> signedOutElsewhere; // ids (lower case) a kiosk has signed out already
+    std::chrono::milliseconds insertDelay{0};
+    std::chrono::milliseconds writeDelay{30}; // sign-outs and setup saves
     bool failInsert = false;
     bool failInviteUse = false;
     QList<QJsonObject> inserted;
@@ -61,7 +65,7 @@ struct FakeBackend {
             return ScriptedAnswer::json(204, {});
         }
         const QByteArray table = request.path.mid(request.path.lastIndexOf('/') + 1);
-        if (failLoads && request.method == "GET") {
+        if ((failLoads || (failSetupLoads && table != "visitors")) && request.method == "GET") {
             return ScriptedAnswer::json(503, R"({"message":"Service temporarily unavailable"})");
         }
         if (request.method == "GET" && table == "kiosk_settings") {
@@ -87,7 +91,7 @@ struct FakeBackend {
             inserted.append(body);
             body.insert(u"id"_s, u"9b2e8c1a-0000-4000-8000-00000000000%1"_s.arg(inserted.size()));
             body.remove(u"owner_id"_s);
-            return ScriptedAnswer::json(201, compact(QJsonArray{body}));
+            return ScriptedAnswer::json(201, compact(QJsonArray{body})).delayedBy(insertDelay);
         }
         if (request.method == "PATCH" && table == "visitors") {
             for (const QByteArray &id : std::as_const(failingSignOuts)) {
@@ -95,13 +99,17 @@ struct FakeBackend {
                     return ScriptedAnswer::json(500, R"({"message":"sign-out refused"})");
                 }
             }
-            return ScriptedAnswer::json(204, {}).delayedBy(std::chrono::milliseconds(30));
+            const QByteArray id = request.rawQuery.mid(6, 36);
+            const QByteArray changed = signedOutElsewhere.contains(id)
+                                           ? QByteArray("[]")
+                                           : QByteArray(R"([{"id":")" + id + R"("}])");
+            return ScriptedAnswer::json(200, changed).delayedBy(writeDelay);
         }
         if (request.method == "PATCH" && table == "invites") {
             return failInviteUse ? ScriptedAnswer::json(500, "{}") : ScriptedAnswer::json(204, {});
         }
         if (request.method == "POST") {
-            return ScriptedAnswer::json(201, {});
+            return ScriptedAnswer::json(201, {}).delayedBy(writeDelay);
         }
         return ScriptedAnswer::json(404, "{}");
     }
@@ -152,6 +160,8 @@ private Q_SLOTS:
     void resetForgetsAndStartLoadsAgain();
     void slowLoadOfAnOldAccountNeverLands();
     void failedRefreshKeepsDataUntilTheNextSuccess();
+    void failedSetupLoadIsRetriedAndSavesWaitForIt();
+    void countsFollowTheComputersZone();
     void unchangedCountsDoNotNotify();
     void weeksStartOnSundayWhateverTheLocale();
 
@@ -163,6 +173,9 @@ private Q_SLOTS:
     void alertRouting_data();
     void alertRouting();
     void signOutEveryoneGoesOneByOne();
+    void signInFollowUpsSurviveAResetButNotAnotherUser_data();
+    void signInFollowUpsSurviveAResetButNotAnotherUser();
+    void workForOneAccountStopsWhenAnotherSignsIn();
 
     void setupSavesAreExact();
     void employeeEdits_data();
@@ -369,6 +382,54 @@ void TestAppModel::failedRefreshKeepsDataUntilTheNextSuccess() {
     QCOMPARE(*m_model->lastRefresh(), m_f->now);
 }
 
+void TestAppModel::failedSetupLoadIsRetriedAndSavesWaitForIt() {
+    m_backend.kioskSettings = QJsonArray{savedForm()};
+    m_backend.failSetupLoads = true;
+    m_model->start();
+    QTRY_VERIFY(m_model->lastRefresh().has_value());
+    // The on-site list loaded, but the setup did not: its banner stays and no save may write the defaults.
+    QCOMPARE(m_model->error().value_or(QString()), u"Service temporarily unavailable"_s);
+    QVERIFY(!m_model->hasLoadedSetup());
+    const int before = m_f->server->requestCount();
+    const auto refused = awaitTask(m_model->saveEmployee(std::nullopt, u"Ada"_s, QString()));
+    QVERIFY(refused.errorText().startsWith(u"The account's settings have not loaded yet"_s));
+    const auto alerts = awaitTask(m_model->saveNotifications(AppModel::defaultNotifications()));
+    QVERIFY(!alerts.succeeded());
+    QCOMPARE(m_f->server->requestCount(), before);
+
+    // The next poll (here: becoming active) tries again.
+    m_backend.failSetupLoads = false;
+    m_model->applicationBecameActive();
+    QTRY_VERIFY(m_model->hasLoadedSetup());
+    QTRY_VERIFY(!m_model->error());
+    QCOMPARE(m_model->settings().employees.size(), 2);
+    QVERIFY(awaitTask(m_model->saveEmployee(std::nullopt, u"Ada"_s, QString())).succeeded());
+}
+
+void TestAppModel::countsFollowTheComputersZone() {
+    const QByteArray previous = qgetenv("TZ");
+    AppModelOptions options;
+    options.clock = [this] { return m_f->now; };
+    AppModel model(*m_f->client, *m_printer, *m_notifier, options);
+    m_f->now = QDateTime(QDate(2025, 3, 4), QTime(12, 0), QTimeZone::utc());
+    QStringList todayFrom;
+    for (const char *zone : {"UTC", "Pacific/Kiritimati"}) { // the zone changes while the desk runs
+        qputenv("TZ", zone);
+        m_f->server->clearRequests();
+        QVERIFY(runTask(model.refresh()));
+        for (const auto &request : m_f->server->requests()) {
+            const QUrlQuery query(QString::fromLatin1(request.rawQuery));
+            if (query.hasQueryItem(u"signed_in_at"_s) && !query.hasQueryItem(u"signed_out_at"_s)) {
+                todayFrom.append(query.queryItemValue(u"signed_in_at"_s, QUrl::FullyDecoded));
+            }
+        }
+    }
+    previous.isNull() ? qunsetenv("TZ") : qputenv("TZ", previous);
+    // Today and this week, first at UTC, then at UTC+14 where it is already Wednesday.
+    QCOMPARE(todayFrom, (QStringList{u"gte.2025-03-04T00:00:00Z"_s, u"gte.2025-03-02T00:00:00Z"_s,
+                                     u"gte.2025-03-04T10:00:00Z"_s, u"gte.2025-03-01T10:00:00Z"_s}));
+}
+
 void TestAppModel::unchangedCountsDoNotNotify() {
     m_backend.today = 2;
     QSignalSpy counts(m_model.get(), &AppModel::countsChanged);
@@ -557,11 +618,14 @@ void TestAppModel::signOutEveryoneGoesOneByOne() {
                                {u"employee_webhooks"_s, QJsonObject{}}}};
     m_backend.onSite = QJsonArray{visitorRow(u"11111111-1111-4111-8111-111111111111"_s, u"One"_s),
                                   visitorRow(u"22222222-2222-4222-8222-222222222222"_s, u"Two"_s),
-                                  visitorRow(u"33333333-3333-4333-8333-333333333333"_s, u"Three"_s)};
+                                  visitorRow(u"33333333-3333-4333-8333-333333333333"_s, u"Three"_s),
+                                  visitorRow(u"44444444-4444-4444-8444-444444444444"_s, u"Four"_s)};
     m_backend.failingSignOuts = {"22222222-2222-4222-8222-222222222222"};
+    // A kiosk signed Four out first and alerted the host itself.
+    m_backend.signedOutElsewhere = {"44444444-4444-4444-8444-444444444444"};
     QVERIFY(runTask(m_model->loadSetup()));
     QVERIFY(runTask(m_model->refresh()));
-    QCOMPARE(m_model->onSite().size(), 3);
+    QCOMPARE(m_model->onSite().size(), 4);
 
     int inFlight = 0;
     int mostInFlight = 0;
@@ -582,10 +646,84 @@ void TestAppModel::signOutEveryoneGoesOneByOne() {
         alerted.append(alert.visitorName);
     }
     QCOMPARE(alerted, (QList<QString>{u"One"_s, u"Three"_s}));
-    QCOMPARE(m_model->visitorRevision(), 2);
+    QCOMPARE(m_model->visitorRevision(), 3);
+}
+
+void TestAppModel::signInFollowUpsSurviveAResetButNotAnotherUser_data() {
+    QTest::addColumn<bool>("anotherUser");
+    QTest::newRow("reset for an update, same user") << false;
+    QTest::newRow("signed out meanwhile") << true;
+}
+
+void TestAppModel::signInFollowUpsSurviveAResetButNotAnotherUser() {
+    QFETCH(bool, anotherUser);
+    m_backend.notificationSettings =
+        QJsonArray{QJsonObject{{u"office_webhook"_s, u"https://hooks.slack.com/o"_s},
+                               {u"notify_sign_in"_s, true},
+                               {u"notify_sign_out"_s, true},
+                               {u"employee_webhooks"_s, QJsonObject{}}}};
+    QVERIFY(runTask(m_model->loadSetup()));
+    m_printer->setAutoPrint(true);
+    m_prints->printers = {u"Label"_s};
+    m_prints->defaultPrinter = u"Label"_s;
+    m_backend.insertDelay = std::chrono::milliseconds(50);
+    connect(m_f->server.get(), &ScriptedHttpServer::requestReceived, this, [&] {
+        if (m_f->server->requests().constLast().method == "POST") {
+            anotherUser ? m_f->client->signOutAccount() : m_model->reset();
+        }
+    });
+    Invite invite;
+    invite.id = QUuid::createUuid();
+    const auto outcome = awaitTask(m_model->signIn(VisitorDraft{{{0, u"Ann"_s}}}, invite));
+    QVERIFY2(outcome.succeeded(), qPrintable(outcome.errorText()));
+    const int expected = anotherUser ? 0 : 1;
+    QCOMPARE(m_f->requestsTo("/invites"), expected);
+    QCOMPARE(m_alerts.size(), expected);
+    QCOMPARE(m_prints->jobs.size(), expected);
+}
+
+void TestAppModel::workForOneAccountStopsWhenAnotherSignsIn() {
+    m_backend.kioskSettings = QJsonArray{savedForm()};
+    m_backend.notificationSettings =
+        QJsonArray{QJsonObject{{u"office_webhook"_s, u"https://hooks.slack.com/o"_s},
+                               {u"notify_sign_in"_s, true},
+                               {u"notify_sign_out"_s, true},
+                               {u"employee_webhooks"_s, QJsonObject{}}}};
+    m_backend.onSite = QJsonArray{visitorRow(u"11111111-1111-4111-8111-111111111111"_s, u"One"_s),
+                                  visitorRow(u"22222222-2222-4222-8222-222222222222"_s, u"Two"_s)};
+    QVERIFY(runTask(m_model->loadSetup()));
+    QVERIFY(runTask(m_model->refresh()));
+    // As soon as the first write reaches the server, another account signs in; the write's answer comes
+    // after.
+    m_backend.writeDelay = std::chrono::milliseconds(150);
+    bool switched = false;
+    connect(m_f->server.get(), &ScriptedHttpServer::requestReceived, this, [&] {
+        const RecordedRequest last = m_f->server->requests().constLast();
+        if (!switched && last.path.startsWith("/rest/") && last.method != "GET") {
+            switched = true;
+            m_backend.account = m_backend.account == accountB ? accountA : accountB;
+            m_backend.tag = m_backend.account == accountB ? u"b"_s : u"a"_s;
+            static_cast<void>(m_f->client->signInAccount(u"other@example.com"_s, u"pw"_s));
+        }
+    });
+
+    m_f->server->clearRequests();
+    QVERIFY(awaitTask(m_model->signOutEveryone()).finished);
+    QCOMPARE(m_f->client->session()->userID, accountB);
+    QCOMPARE(m_f->requestsTo("/visitors"), 1); // Two is left alone
+    QVERIFY(m_alerts.isEmpty());
+
+    switched = false;
+    m_f->server->clearRequests();
+    QVERIFY(
+        awaitTask(m_model->saveEmployee(std::nullopt, u"Ada"_s, u"https://hooks.slack.com/ada"_s)).finished);
+    QCOMPARE(m_f->client->session()->userID, accountA);
+    QCOMPARE(m_f->requestsTo("/kiosk_settings"), 1);
+    QCOMPARE(m_f->requestsTo("/notification_settings"), 0); // B's webhooks never merged into A's
 }
 
 void TestAppModel::setupSavesAreExact() {
+    QVERIFY(runTask(m_model->loadSetup()));
     const QList<KioskField> fields{{2, u"  "_s, u"Phone"_s, false, false},
                                    {1, u" Company "_s, u"Signature"_s, true, false}};
     const auto saved = awaitTask(m_model->saveForm(
@@ -597,7 +735,8 @@ void TestAppModel::setupSavesAreExact() {
     QCOMPARE(upsert.header("Prefer"), QByteArray("resolution=merge-duplicates,return=minimal"));
     const QJsonObject body = QJsonDocument::fromJson(upsert.body).object();
     QCOMPARE(body.value(u"owner_id"_s).toString(), uuidLower(accountA));
-    QVERIFY(!body.contains(u"place_name"_s));
+    // Sent as null, so a place name cleared here is cleared on the account too.
+    QCOMPARE(body.value(u"place_name"_s), QJsonValue(QJsonValue::Null));
     QCOMPARE(body.value(u"employees"_s).toArray(),
              (QJsonArray{u"Anna"_s, u"B9"_s, u"b10"_s, u"\u00e9mile"_s}));
     const QJsonArray savedFields = body.value(u"fields"_s).toArray();
