@@ -280,24 +280,26 @@ QCoro::Task<CloudSession> CloudClient::validSession() {
     } catch (...) {
         failure = std::current_exception();
     }
-    if (*alive) {
-        if (m_refresh == flight) {
-            m_refresh.reset();
-            Q_EMIT refreshingChanged();
-        }
-        // A sign-out or another sign-in while the refresh ran wins over its outcome.
-        const bool sameSession = m_session && m_session->refreshToken == stale.refreshToken;
-        if (sameSession && fresh) {
-            adoptSession(fresh);
-        } else if (sameSession && failure) {
-            try {
-                std::rethrow_exception(failure);
-            } catch (const CloudError &error) {
-                if (error.kind() == CloudError::Kind::SignedOut) {
-                    adoptSession(std::nullopt);
-                }
-            } catch (...) {
+    if (*alive && m_refresh == flight) {
+        m_refresh.reset();
+        Q_EMIT refreshingChanged();
+    }
+    const bool sameSession = *alive && m_session && m_session->refreshToken == stale.refreshToken;
+    if (!sameSession) {
+        // A sign-out or another sign-in while the refresh ran wins over its outcome, and no caller may go on
+        // with the session the desk has left.
+        fresh.reset();
+        failure = std::make_exception_ptr(CloudError::signedOut());
+    } else if (fresh) {
+        adoptSession(fresh);
+    } else {
+        try {
+            std::rethrow_exception(failure);
+        } catch (const CloudError &error) {
+            if (error.kind() == CloudError::Kind::SignedOut) {
+                adoptSession(std::nullopt);
             }
+        } catch (...) {
         }
     }
     flight->settle(fresh, failure);
@@ -311,10 +313,17 @@ QCoro::Task<CloudSession> CloudClient::runRefresh(CloudSession stale) {
     try {
         co_return co_await refreshSession(std::move(stale));
     } catch (const CloudError &error) {
-        if (error.kind() == CloudError::Kind::Server && error.status() >= 400 && error.status() <= 499) {
-            throw CloudError::signedOut();
+        if (error.kind() != CloudError::Kind::Server || error.status() < 400 || error.status() > 499) {
+            throw;
         }
-        throw;
+        // Timed out or rate limited: the refresh token is still good, so a later call tries again.
+        if (error.status() == 408) {
+            throw CloudError::network(u"The request timed out."_s);
+        }
+        if (error.status() == 429) {
+            throw CloudError::network(error.message());
+        }
+        throw CloudError::signedOut();
     }
 }
 

@@ -12,23 +12,37 @@ Q_LOGGING_CATEGORY(lcSessionStore, "tallybrook.session")
 KeychainSessionStore::KeychainSessionStore(QString service, QString account, QString fallbackFile,
                                            Backend backend, std::chrono::milliseconds timeout)
     : m_keyring(std::move(service), std::move(account), timeout), m_fallbackFile(std::move(fallbackFile)) {
+    using platform::KeyringState;
+    KeyringState state = KeyringState::Absent;
     switch (backend) {
+    case Backend::Probe:
+        state = platform::KeyringItem::probe(m_keyring.service(), timeout);
+        break;
     case Backend::Keyring:
-        m_usesKeyring = true;
+        state = KeyringState::Available;
+        break;
+    case Backend::LockedKeyring:
+        state = KeyringState::Locked;
         break;
     case Backend::File:
-        m_usesKeyring = false;
         break;
-    case Backend::Probe:
-        m_usesKeyring = platform::KeyringItem::isAvailable(m_keyring.service(), timeout);
-        if (!m_usesKeyring) {
-            qCInfo(lcSessionStore) << "no desktop keyring; keeping the session in" << m_fallbackFile;
-        }
-        break;
+    }
+    m_usesKeyring = state != KeyringState::Absent;
+    m_keyringLocked = state == KeyringState::Locked;
+    if (!m_usesKeyring) {
+        qCInfo(lcSessionStore) << "no desktop keyring; keeping the session in" << m_fallbackFile;
+    } else if (!platform::removePrivateFile(m_fallbackFile)) {
+        // A copy left from a run without a keyring would hold a refresh token nobody ends.
+        qCWarning(lcSessionStore) << "could not remove" << m_fallbackFile;
     }
 }
 
 std::optional<CloudSession> KeychainSessionStore::load() {
+    if (m_keyringLocked) {
+        // The probe already waited its time; asking again would only hold the desk up longer.
+        qCInfo(lcSessionStore) << "the keyring is locked; starting signed out";
+        return std::nullopt;
+    }
     if (m_usesKeyring) {
         const auto result = m_keyring.readNow();
         if (result.status != platform::KeyringItem::ReadStatus::Found) {

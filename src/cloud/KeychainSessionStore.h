@@ -10,11 +10,14 @@
 
 namespace tallybrook {
 
-// The session in the desktop keyring under (service, account). When the desktop has no keyring, it lives
-// in an owner-only file instead (`fallbackFile`), written atomically.
+// The session in the desktop keyring under (service, account). Only when the desktop has no Secret Service
+// at all does it live in an owner-only file instead (`fallbackFile`), written atomically. A keyring in use
+// removes the file, so no copy outlives the session elsewhere.
 class KeychainSessionStore final : public SessionStore {
 public:
-    enum class Backend { Probe, Keyring, File };
+    // `Probe` asks the desktop; the others say what it would find. A locked keyring stays the store, but the
+    // desk starts signed out instead of waiting for it again.
+    enum class Backend { Probe, Keyring, LockedKeyring, File };
 
     KeychainSessionStore(QString service, QString account, QString fallbackFile,
                          Backend backend = Backend::Probe,
@@ -37,6 +40,7 @@ private:
     platform::KeyringItem m_keyring;
     QString m_fallbackFile;
     bool m_usesKeyring = false;
+    bool m_keyringLocked = false;
 };
 
 } // namespace tallybrook

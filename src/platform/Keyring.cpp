@@ -1,5 +1,7 @@
 #include "platform/Keyring.h"
 
+#include <QDBusConnection>
+#include <QDBusMessage>
 #include <QEventLoop>
 #include <QLoggingCategory>
 #include <QPointer>
@@ -46,6 +48,28 @@ void watch(QKeychain::Job *job, const char *what, std::chrono::milliseconds time
     });
     timer->start(timeout);
     job->start();
+}
+
+// The keyring's error texts come from GLib, translated, so whether a Secret Service exists is asked of the
+// bus itself: running, or started on demand.
+bool secretServiceExists(std::chrono::milliseconds timeout) {
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (!bus.isConnected()) {
+        return false;
+    }
+    const QString name = QStringLiteral("org.freedesktop.secrets");
+    const auto ask = [&](const QString &method, const QVariantList &arguments) {
+        QDBusMessage call = QDBusMessage::createMethodCall(QStringLiteral("org.freedesktop.DBus"),
+                                                           QStringLiteral("/org/freedesktop/DBus"),
+                                                           QStringLiteral("org.freedesktop.DBus"), method);
+        call.setArguments(arguments);
+        const QDBusMessage reply = bus.call(call, QDBus::Block, int(timeout.count()));
+        return reply.type() == QDBusMessage::ReplyMessage ? reply.arguments().value(0) : QVariant();
+    };
+    if (ask(QStringLiteral("NameHasOwner"), {name}).toBool()) {
+        return true;
+    }
+    return ask(QStringLiteral("ListActivatableNames"), {}).toStringList().contains(name);
 }
 
 } // namespace
@@ -111,9 +135,37 @@ void KeyringItem::remove() const {
     watch(job, "deleting the session", m_timeout);
 }
 
-bool KeyringItem::isAvailable(const QString &service, std::chrono::milliseconds timeout) {
+KeyringState KeyringItem::probe(const QString &service, std::chrono::milliseconds timeout) {
+    if (!secretServiceExists(timeout)) {
+        qCInfo(lcKeyring) << "no Secret Service on the session bus";
+        return KeyringState::Absent;
+    }
     const KeyringItem probe(service, QStringLiteral("probe"), timeout);
-    return probe.writeNow(QByteArrayLiteral("probe")) && probe.removeNow();
+    auto *job = new QKeychain::WritePasswordJob(service);
+    job->setKey(probe.account());
+    job->setBinaryData(QByteArrayLiteral("probe"));
+    job->setAutoDelete(false);
+    KeyringState state = KeyringState::Locked;
+    if (waitFor(job, timeout)) {
+        if (job->error() == QKeychain::NoError) {
+            state = KeyringState::Available;
+        } else if (job->error() == QKeychain::NoBackendAvailable ||
+                   job->error() == QKeychain::NotImplemented) {
+            state = KeyringState::Absent;
+        } else {
+            qCWarning(lcKeyring) << "the keyring refused the probe:" << job->errorString();
+        }
+        delete job;
+    } else {
+        job->setAutoDelete(true);
+    }
+    if (state == KeyringState::Available) {
+        probe.removeNow();
+    } else if (state == KeyringState::Locked) {
+        // Queued behind the write, so it also removes an item that a late unlock lets through.
+        probe.remove();
+    }
+    return state;
 }
 
 } // namespace tallybrook::platform

@@ -7,6 +7,16 @@
 
 namespace tallybrook::platform {
 
+// What the start-up probe learned about the desktop keyring.
+enum class KeyringState {
+    Available,
+    // A Secret Service exists but did not take the item in time (an unlock prompt nobody answered) or refused
+    // it: it stays the session's home, and the desk starts signed out.
+    Locked,
+    // No Secret Service on this desktop at all.
+    Absent,
+};
+
 // One secret item in the desktop keyring (the Secret Service on Linux), named by service and account.
 // Every job is bounded by a time-out: a locked or absent keyring never freezes the desk.
 class KeyringItem final {
@@ -29,8 +39,10 @@ public:
     void write(const QByteArray &data) const;
     void remove() const;
 
-    // Whether a keyring answers at all: writes and deletes a probe item.
-    [[nodiscard]] static bool isAvailable(const QString &service, std::chrono::milliseconds timeout);
+    // Asks the session bus whether a Secret Service exists; if so, writes a probe item and waits for the
+    // answer. The item is deleted afterwards whatever the outcome, also when the write lands after the
+    // time-out.
+    [[nodiscard]] static KeyringState probe(const QString &service, std::chrono::milliseconds timeout);
 
     [[nodiscard]] const QString &service() const { return m_service; }
     [[nodiscard]] const QString &account() const { return m_account; }

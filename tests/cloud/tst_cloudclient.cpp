@@ -60,6 +60,7 @@ private Q_SLOTS:
     void refreshesOnlyWithinAMinuteOfExpiry();
     void concurrentCallersShareOneRefresh();
     void joinersShareARefusedRefresh();
+    void refreshOutlivedByItsSessionFailsAsSignedOut();
     void refusedRefreshSignsOut_data();
     void refusedRefreshSignsOut();
     void refreshWithoutNetworkKeepsTheSession();
@@ -277,27 +278,53 @@ void TestCloudClient::joinersShareARefusedRefresh() {
     QCOMPARE(m_f->store->saves.size(), 1);
 }
 
+void TestCloudClient::refreshOutlivedByItsSessionFailsAsSignedOut() {
+    makeClient(sessionExpiringIn(10));
+    m_f->server->setHandler([](const RecordedRequest &request) {
+        if (request.path.endsWith("/logout")) {
+            return ScriptedAnswer::json(204, {});
+        }
+        auto answer = ScriptedAnswer::json(200, tokenAnswer(u"access-2"_s, u"refresh-2"_s, 3600, userA));
+        answer.delay = std::chrono::milliseconds(150);
+        return answer;
+    });
+    const auto starter = start(m_f->client->validSession());
+    const auto joiner = start(m_f->client->validSession());
+    m_f->client->signOutAccount();
+
+    QTRY_VERIFY(starter->finished && joiner->finished);
+    for (const auto &outcome : {starter, joiner}) {
+        QCOMPARE(outcome->errorText(), u"Your session ended. Please sign in again."_s);
+    }
+    QVERIFY(!m_f->client->isSignedIn());
+}
+
 void TestCloudClient::refusedRefreshSignsOut_data() {
     QTest::addColumn<int>("status");
-    QTest::addColumn<bool>("signsOut");
+    QTest::addColumn<Kind>("kind");
     QTest::addColumn<QString>("text");
-    QTest::newRow("400") << 400 << true << u"Your session ended. Please sign in again."_s;
-    QTest::newRow("403") << 403 << true << u"Your session ended. Please sign in again."_s;
-    QTest::newRow("499") << 499 << true << u"Your session ended. Please sign in again."_s;
-    QTest::newRow("500 keeps the session") << 500 << false << u"The server answered 500."_s;
-    QTest::newRow("503 keeps the session") << 503 << false << u"The server answered 503."_s;
+    const QString ended = u"Your session ended. Please sign in again."_s;
+    QTest::newRow("400") << 400 << Kind::SignedOut << ended;
+    QTest::newRow("403") << 403 << Kind::SignedOut << ended;
+    QTest::newRow("499") << 499 << Kind::SignedOut << ended;
+    QTest::newRow("408 is transient") << 408 << Kind::Network << u"The request timed out."_s;
+    QTest::newRow("429 is transient") << 429 << Kind::Network << u"The server answered 429."_s;
+    QTest::newRow("500 keeps the session") << 500 << Kind::Server << u"The server answered 500."_s;
+    QTest::newRow("503 keeps the session") << 503 << Kind::Server << u"The server answered 503."_s;
 }
 
 void TestCloudClient::refusedRefreshSignsOut() {
     QFETCH(int, status);
-    QFETCH(bool, signsOut);
+    QFETCH(Kind, kind);
     QFETCH(QString, text);
+    const bool signsOut = kind == Kind::SignedOut;
     const CloudSession stale = sessionExpiringIn(30);
     makeClient(stale);
     QSignalSpy changed(m_f->client.get(), &CloudClient::sessionChanged);
     m_f->server->enqueue(ScriptedAnswer::json(status, "<html>no</html>"));
 
     const auto outcome = awaitTask(m_f->client->validSession());
+    QCOMPARE(outcome.error<CloudError>()->kind(), kind);
     QCOMPARE(outcome.errorText(), text);
     QCOMPARE(m_f->client->isSignedIn(), !signsOut);
     if (signsOut) {

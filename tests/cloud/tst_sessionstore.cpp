@@ -34,6 +34,7 @@ private Q_SLOTS:
     void unreadableStoredFormsMeanSignedOut();
     void fileStoreIsPrivateAndFollowsTheSession();
     void withoutAKeyringTheProbeFallsBackQuickly();
+    void lockedKeyringStaysTheStoreAndStartsSignedOut();
 };
 
 void TestSessionStore::storedFormHasItsKeys() {
@@ -117,6 +118,21 @@ void TestSessionStore::withoutAKeyringTheProbeFallsBackQuickly() {
     QVERIFY(!store.usesKeyring());
     store.save(sample());
     QCOMPARE(store.load(), std::optional(sample()));
+}
+
+void TestSessionStore::lockedKeyringStaysTheStoreAndStartsSignedOut() {
+    // A file left from a run without a keyring must neither sign the desk in nor outlive the switch.
+    QTemporaryDir dir;
+    const QString path = dir.filePath(u"session.json"_s);
+    KeychainSessionStore(u"test.session"_s, u"session"_s, path, KeychainSessionStore::Backend::File)
+        .save(sample());
+    QVERIFY(QFile::exists(path));
+
+    KeychainSessionStore store(u"test.session"_s, u"session"_s, path,
+                               KeychainSessionStore::Backend::LockedKeyring);
+    QVERIFY(store.usesKeyring());
+    QVERIFY(!store.load());
+    QVERIFY(!QFile::exists(path));
 }
 
 QTEST_GUILESS_MAIN(TestSessionStore)
