@@ -12,6 +12,7 @@
 
 #include <cstdio>
 #include <sqlite3.h>
+#include <tuple>
 
 namespace tbserver {
 
@@ -409,6 +410,37 @@ QByteArray rowidArray(const QList<qint64> &rowids) {
     return json + ']';
 }
 
+const QByteArray objectMediaType = QByteArrayLiteral("application/vnd.pgrst.object+json");
+
+// `Accept: application/vnd.pgrst.object+json` asks for the one resulting row itself instead of an array.
+bool asksForObject(const HttpRequest &request) {
+    for (const QByteArray &range : request.header("Accept").split(',')) {
+        if (range.split(';').first().trimmed().compare(objectMediaType, Qt::CaseInsensitive) == 0) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// Any other number of rows is refused; thrown inside a write's transaction, it undoes the write, as the
+// hosted service does.
+void requireOneRow(qint64 count) {
+    if (count != 1) {
+        fail(406, "PGRST116", QStringLiteral("JSON object requested, multiple (or no) rows returned"),
+             QStringLiteral("The result contains %1 rows").arg(count));
+    }
+}
+
+// `rows` is a compact JSON array; for a single object it has been checked to hold exactly one row.
+HttpResponse rowsResponse(int status, const QByteArray &rows, bool singleObject) {
+    if (!singleObject) {
+        return HttpResponse::jsonText(status, rows);
+    }
+    HttpResponse response = HttpResponse::jsonText(status, rows.sliced(1, rows.size() - 2));
+    response.setHeader(QByteArrayLiteral("Content-Type"), objectMediaType + "; charset=utf-8");
+    return response;
+}
+
 // "0-14/*", "*/*", "0-0/57", "*/0" as the hosted service writes them.
 QByteArray contentRange(qint64 first, qint64 count, std::optional<qint64> total) {
     const qint64 last = first + count - 1;
@@ -614,7 +646,11 @@ HttpResponse RestService::read(const HttpRequest &request, const RestTable &tabl
             status = 206;
         }
     }
-    HttpResponse response = HttpResponse::jsonText(status, body);
+    const bool singleObject = asksForObject(request);
+    if (singleObject) {
+        requireOneRow(count);
+    }
+    HttpResponse response = rowsResponse(status, body, singleObject);
     response.setHeader(contentRangeHeader, contentRange(first, count, total));
     preferences.apply(response);
     return response;
@@ -679,9 +715,12 @@ HttpResponse RestService::insert(const HttpRequest &request, const RestTable &ta
     const QByteArray now = m_context.timestampNow();
     Database &db = m_context.db();
 
+    const bool represent = preferences.returning == ReturnPreference::Representation;
+    const bool singleObject = represent && asksForObject(request);
     // Rows in the body's order with what each became; the representation reads them back.
     QList<qint64> rowids;
     bool anyInserted = false;
+    QByteArray represented;
     db.transaction([&] {
         for (const QJsonObject &row : std::as_const(rows)) {
             QList<const RestColumn *> columns;
@@ -808,13 +847,19 @@ HttpResponse RestService::insert(const HttpRequest &request, const RestTable &ta
             anyInserted = anyInserted || (!existed && !written.isEmpty());
             rowids += written;
         }
+        if (represent) {
+            qsizetype count = 0;
+            std::tie(count, represented) = representation(table, query, rowidArray(rowids));
+            if (singleObject) {
+                requireOneRow(count);
+            }
+        }
     });
 
     const bool merged = preferences.resolution != Resolution::None && !rows.isEmpty() && !anyInserted;
     HttpResponse response;
-    if (preferences.returning == ReturnPreference::Representation) {
-        response = HttpResponse::jsonText(merged ? 200 : 201,
-                                          representation(table, query, rowidArray(rowids)).second);
+    if (represent) {
+        response = rowsResponse(merged ? 200 : 201, represented, singleObject);
     } else {
         response = HttpResponse::empty(merged ? 200 : 201);
     }
@@ -862,6 +907,8 @@ HttpResponse RestService::update(const HttpRequest &request, const RestTable &ta
         }
     }
 
+    const bool singleObject =
+        preferences.returning == ReturnPreference::Representation && asksForObject(request);
     Database &db = m_context.db();
     const auto [count, body2] = db.transaction([&]() -> std::pair<qsizetype, QByteArray> {
         if (columns.isEmpty()) {
@@ -892,11 +939,18 @@ HttpResponse RestService::update(const HttpRequest &request, const RestTable &ta
             refresh.bindText(1, rowids);
             refresh.run();
         }
-        return representation(table, query, rowids);
+        auto changed = representation(table, query, rowids);
+        if (singleObject) {
+            requireOneRow(changed.first);
+        }
+        return changed;
     });
+    if (singleObject) {
+        requireOneRow(count); // also when nothing matched
+    }
 
     HttpResponse response = preferences.returning == ReturnPreference::Representation
-                                ? HttpResponse::jsonText(200, body2)
+                                ? rowsResponse(200, body2, singleObject)
                                 : HttpResponse::empty(204);
     response.setHeader(
         contentRangeHeader,
@@ -914,14 +968,19 @@ HttpResponse RestService::remove(const HttpRequest &request, const RestTable &ta
     if (query.filters.isEmpty()) {
         fail(400, "21000", QStringLiteral("DELETE requires a WHERE clause"));
     }
+    const bool represent = preferences.returning == ReturnPreference::Representation;
+    const bool singleObject = represent && asksForObject(request);
     Database &db = m_context.db();
     const QByteArray body = db.transaction([&] {
         const QByteArray rowids = matchingRows(table, query, caller);
+        if (singleObject) {
+            requireOneRow(QJsonDocument::fromJson(rowids).array().size());
+        }
         if (rowids == "[]") {
             return rowids;
         }
         QByteArray deleted;
-        if (preferences.returning == ReturnPreference::Representation) {
+        if (represent) {
             deleted = representation(table, query, rowids).second;
         }
         Statement statement = db.prepare("DELETE FROM " + table.quoted() +
@@ -931,9 +990,7 @@ HttpResponse RestService::remove(const HttpRequest &request, const RestTable &ta
         runWrite(db, statement, table);
         return deleted;
     });
-    HttpResponse response = preferences.returning == ReturnPreference::Representation
-                                ? HttpResponse::jsonText(200, body.isEmpty() ? QByteArrayLiteral("[]") : body)
-                                : HttpResponse::empty(204);
+    HttpResponse response = represent ? rowsResponse(200, body, singleObject) : HttpResponse::empty(204);
     response.setHeader(contentRangeHeader, QByteArrayLiteral("*/*"));
     preferences.apply(response);
     return response;

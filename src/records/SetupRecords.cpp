@@ -64,10 +64,11 @@ QJsonObject KioskSettings::toJson() const {
     QJsonArray fieldArray;
     for (const KioskField &field : fields)
         fieldArray.append(field.toJson());
-    QJsonObject object{{u"fields"_s, fieldArray}, {u"employees"_s, QJsonArray::fromStringList(employees)}};
-    if (placeName)
-        object.insert(u"place_name"_s, *placeName);
-    return object;
+    // Written as null when there is none: the upsert merges only the keys it is sent, so leaving the key out
+    // would keep a place name the user cleared.
+    return {{u"fields"_s, fieldArray},
+            {u"employees"_s, QJsonArray::fromStringList(employees)},
+            {u"place_name"_s, placeName ? QJsonValue(*placeName) : QJsonValue(QJsonValue::Null)}};
 }
 
 NotificationSettings NotificationSettings::fromJson(const QJsonValue &jsonValue) {

@@ -50,7 +50,9 @@ void TestE2eDesk::roadOfOneVisitor() {
     };
     AppModel model(desk, printer, notifier, options);
 
-    // Setup: a form with an employee question, the office webhook.
+    // Setup, once the account's has been read: a form with an employee question, the office webhook.
+    model.start();
+    QTRY_VERIFY(model.hasLoadedSetup());
     const QList<KioskField> fields{{0, u"Name"_s, u"Plain Text"_s, true, false},
                                    {1, u"Who are you visiting?"_s, u"Plain Text"_s, true, true},
                                    {2, u"Company"_s, u"Plain Text"_s, false, false}};

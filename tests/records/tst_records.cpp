@@ -158,9 +158,10 @@ void TestRecords::setup_data() {
 
     QTest::newRow("unknown field type survives")
         << true << changed(form, u"updated_at"_s, 1) << form << QString();
-    QTest::newRow("no place name, no key") << true << noPlace << noPlace << QString();
-    QTest::newRow("null place name, no key")
-        << true << changed(form, u"place_name"_s, QJsonValue::Null) << noPlace << QString();
+    // The upsert merges only the keys it is sent: no place name must be written to clear the stored one.
+    const QJsonObject nullPlace = changed(form, u"place_name"_s, QJsonValue::Null);
+    QTest::newRow("no place name writes null") << true << noPlace << nullPlace << QString();
+    QTest::newRow("null place name writes null") << true << nullPlace << nullPlace << QString();
     QTest::newRow("slot 1.5") << true << withField(R"("slot":1.5,"required":true)") << QJsonObject()
                               << prefix + uR"("slot" is not a whole number.)"_s;
     QTest::newRow("required as 1") << true << withField(R"("slot":1,"required":1)") << QJsonObject()

@@ -55,7 +55,8 @@ public:
 
     // `target` is path and query after /rest/v1/, as on the wire (still percent-encoded).
     HttpResponse call(const QByteArray &method, const QByteArray &target, const QByteArray &token = {},
-                      const QByteArray &body = {}, const QByteArray &prefer = {}) {
+                      const QByteArray &body = {}, const QByteArray &prefer = {},
+                      const QByteArray &accept = {}) {
         HttpRequest request;
         request.method = method;
         const qsizetype question = target.indexOf('?');
@@ -68,6 +69,9 @@ public:
         }
         if (!prefer.isEmpty()) {
             request.headers.append({QByteArrayLiteral("Prefer"), prefer});
+        }
+        if (!accept.isEmpty()) {
+            request.headers.append({QByteArrayLiteral("Accept"), accept});
         }
         request.body = body;
         return m_app->handle(request);

@@ -466,15 +466,20 @@ private Q_SLOTS:
         QCOMPARE(fx().names(m_token, "search_text=ilike.*b-12*"), QByteArray("Desk Guest"));
 
         const QByteArray id = QJsonDocument::fromJson(response.body)[0][u"id"].toString().toUtf8();
-        const QByteArray target = "visitors?id=eq." + id + "&signed_out_at=is.null";
-        const HttpResponse first = fx().call(
-            "PATCH", target, m_token, "{\"signed_out_at\":\"2025-03-04T10:00:00Z\"}", "return=minimal");
-        QCOMPARE(first.status, 204);
+        // The desk's sign-out: the changed rows come back, so a visitor signed out elsewhere gives none.
+        const QByteArray target = "visitors?id=eq." + id + "&signed_out_at=is.null&select=id";
+        const HttpResponse first =
+            fx().call("PATCH", target, m_token, "{\"signed_out_at\":\"2025-03-04T10:00:00Z\"}",
+                      "return=representation");
+        QCOMPARE(first.status, 200);
         QCOMPARE(first.header("Content-Range"), QByteArray("0-0/*"));
-        const HttpResponse again = fx().call(
-            "PATCH", target, m_token, "{\"signed_out_at\":\"2025-03-04T11:00:00Z\"}", "return=minimal");
-        QCOMPARE(again.status, 204);
+        QCOMPARE(first.body, "[{\"id\":\"" + id + "\"}]");
+        const HttpResponse again =
+            fx().call("PATCH", target, m_token, "{\"signed_out_at\":\"2025-03-04T11:00:00Z\"}",
+                      "return=representation");
+        QCOMPARE(again.status, 200);
         QCOMPARE(again.header("Content-Range"), QByteArray("*/*"));
+        QCOMPARE(again.body, QByteArray("[]"));
         QCOMPARE(fx().names(m_token, "id=eq." + id, "signed_out_at"),
                  QByteArray("2025-03-04T10:00:00.000000+00:00"));
 
@@ -508,7 +513,8 @@ private Q_SLOTS:
         QCOMPARE(fx().names(m_token, "visitor_name=in.(First,Second)"), QByteArray());
     }
 
-    // The desk's settings save: insert the first time (201), merge only the sent columns afterwards (200).
+    // The desk's settings save: insert the first time (201), merge only the sent columns afterwards (200); a
+    // null clears.
     void upsertSettings() {
         const QByteArray prefer = "resolution=merge-duplicates,return=minimal";
         const QByteArray owner = m_user.toUtf8();
@@ -520,14 +526,14 @@ private Q_SLOTS:
                       prefer);
         QCOMPARE(created.status, 201);
         QVERIFY(created.body.isEmpty());
-        const HttpResponse merged =
-            fx().call("POST", "kiosk_settings?on_conflict=owner_id", m_token,
-                      "{\"owner_id\":\"" + owner + "\",\"employees\":[\"Ann\",\"Bo\"]}", prefer);
+        const HttpResponse merged = fx().call(
+            "POST", "kiosk_settings?on_conflict=owner_id", m_token,
+            "{\"owner_id\":\"" + owner + "\",\"employees\":[\"Ann\",\"Bo\"],\"place_name\":null}", prefer);
         QCOMPARE(merged.status, 200);
         const HttpResponse read =
             fx().call("GET", "kiosk_settings?select=fields,employees,place_name", m_token);
         QCOMPARE(read.body, QByteArray("[{\"fields\":[{\"label\":\"Name\",\"slot\":0}],\"employees\":["
-                                       "\"Ann\",\"Bo\"],\"place_name\":\"Lobby\"}]"));
+                                       "\"Ann\",\"Bo\"],\"place_name\":null}]"));
 
         const HttpResponse alerts =
             fx().call("POST", "notification_settings?on_conflict=owner_id", m_token,
@@ -551,6 +557,63 @@ private Q_SLOTS:
                       "resolution=merge-duplicates,return=representation");
         QCOMPARE(flipped.status, 200);
         QCOMPARE(flipped.body, QByteArray("[{\"notify_sign_in\":true}]"));
+    }
+
+    void singleObject_data() {
+        QTest::addColumn<QByteArray>("method");
+        QTest::addColumn<QByteArray>("target");
+        QTest::addColumn<QByteArray>("body");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QByteArray>("expected"); // the object, or the 406's details
+
+        const QByteArray bob = "id=eq.00000000-0000-4000-8000-000000000002&select=visitor_name";
+        QTest::newRow("read one") << QByteArray("GET") << "visitors?" + bob << QByteArray() << 200
+                                  << QByteArray("{\"visitor_name\":\"Bob Stone\"}");
+        QTest::newRow("read none") << QByteArray("GET") << QByteArray("visitors?visitor_name=eq.Nobody")
+                                   << QByteArray() << 406 << QByteArray("The result contains 0 rows");
+        QTest::newRow("read several") << QByteArray("GET") << QByteArray("visitors?host_name=eq.Tom")
+                                      << QByteArray() << 406 << QByteArray("The result contains 3 rows");
+        QTest::newRow("update one") << QByteArray("PATCH") << "visitors?" + bob
+                                    << QByteArray("{\"list_name\":null}") << 200
+                                    << QByteArray("{\"visitor_name\":\"Bob Stone\"}");
+        QTest::newRow("update several is undone")
+            << QByteArray("PATCH") << QByteArray("visitors?host_name=eq.Tom")
+            << QByteArray("{\"list_name\":\"X\"}") << 406 << QByteArray("The result contains 3 rows");
+        QTest::newRow("update none") << QByteArray("PATCH") << QByteArray("visitors?visitor_name=eq.Nobody")
+                                     << QByteArray("{\"list_name\":\"X\"}") << 406
+                                     << QByteArray("The result contains 0 rows");
+        QTest::newRow("insert several is undone")
+            << QByteArray("POST") << QByteArray("visitors")
+            << QByteArray("[{\"visitor_name\":\"One\"},{\"visitor_name\":\"Two\"}]") << 406
+            << QByteArray("The result contains 2 rows");
+        QTest::newRow("delete several is undone")
+            << QByteArray("DELETE") << QByteArray("visitors?host_name=eq.Tom") << QByteArray() << 406
+            << QByteArray("The result contains 3 rows");
+    }
+
+    // Accept: application/vnd.pgrst.object+json answers the one row itself; any other count is refused and
+    // a write undone.
+    void singleObject() {
+        QFETCH(QByteArray, method);
+        QFETCH(QByteArray, target);
+        QFETCH(QByteArray, body);
+        QFETCH(int, status);
+        QFETCH(QByteArray, expected);
+        const QByteArray everything = fx().call("GET", "visitors?order=id", m_token).body;
+        const HttpResponse response = fx().call(method, target, m_token, body, "return=representation",
+                                                "application/vnd.pgrst.object+json");
+        QCOMPARE(response.status, status);
+        if (status == 406) {
+            QCOMPARE(response.body,
+                     "{\"code\":\"PGRST116\",\"details\":\"" + expected +
+                         "\",\"hint\":null,\"message\":\"JSON object requested, multiple (or no) "
+                         "rows returned\"}");
+            QCOMPARE(fx().call("GET", "visitors?order=id", m_token).body, everything);
+        } else {
+            QCOMPARE(response.body, expected);
+            QCOMPARE(response.header("Content-Type"),
+                     QByteArray("application/vnd.pgrst.object+json; charset=utf-8"));
+        }
     }
 
     void invites() {
