@@ -1,6 +1,6 @@
 #include "model/VisitorDraft.h"
 
-#include <QRegularExpression>
+#include "records/EmailAddress.h"
 
 namespace tallybrook {
 
@@ -25,13 +25,12 @@ std::optional<QString> validationMessage(const QList<KioskField> &fields, const 
             return u"Please fill in "_s + field.label + u'.';
         }
     }
-    static const QRegularExpression email(u"^[^\\s@]+@[^\\s@]+\\.[^\\s@]+$"_s);
     for (const KioskField &field : fields) {
         if (field.type != fieldTypeText(FieldType::Email)) {
             continue;
         }
         const QString answer = answers.value(field.slot).trimmed();
-        if (!answer.isEmpty() && !email.match(answer).hasMatch()) {
+        if (!answer.isEmpty() && !isEmailAddress(answer)) {
             return u"Please enter a valid email for "_s + field.label + u'.';
         }
     }

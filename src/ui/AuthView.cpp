@@ -2,6 +2,7 @@
 
 #include "cloud/CloudClient.h"
 #include "records/DeskError.h"
+#include "records/EmailAddress.h"
 #include "ui/BusyIndicator.h"
 #include "ui/Icons.h"
 #include "ui/SegmentedControl.h"
@@ -13,7 +14,6 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QRegularExpression>
 #include <QTextBoundaryFinder>
 #include <QToolButton>
 #include <QVBoxLayout>
@@ -97,9 +97,7 @@ QString AuthView::title(Mode mode) {
 }
 
 bool AuthView::isValidEmail(const QString &email) {
-    static const QRegularExpression pattern(u"^[^\\s@]+@[^\\s@]+\\.[^\\s@]+$"_s,
-                                            QRegularExpression::UseUnicodePropertiesOption);
-    return pattern.match(CloudClient::trimmingBlanks(email)).hasMatch();
+    return isEmailAddress(CloudClient::trimmingBlanks(email));
 }
 
 bool AuthView::canSubmit(Mode mode, const QString &email, const QString &password, bool isWorking) {
@@ -244,6 +242,8 @@ void AuthView::syncForm() {
     m_form->setRowVisible(m_name, creating);
     m_form->setRowVisible(m_passwordHint, creating);
     m_forgotButton->setVisible(!creating);
+    // One request at a time: a reset beside a sign-in would re-enable the form when the first one answers.
+    m_forgotButton->setEnabled(!m_isWorking);
     m_busy->setVisible(m_isWorking);
     m_primaryButton->setText(title(m_mode));
     m_primaryButton->setAccessibleName(title(m_mode));
@@ -279,6 +279,9 @@ void AuthView::submit() {
 }
 
 void AuthView::sendPasswordReset() {
+    if (m_isWorking) {
+        return;
+    }
     if (!isValidEmail(m_email->text())) {
         setMessage(u"Enter your email above first."_s, true);
         return;

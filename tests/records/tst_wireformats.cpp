@@ -1,3 +1,4 @@
+#include "records/EmailAddress.h"
 #include "records/JsonRead.h"
 #include "records/Timestamps.h"
 #include "records/VisitorRecords.h"
@@ -8,7 +9,7 @@
 using namespace Qt::StringLiterals;
 using namespace tallybrook;
 
-// Timestamp texts and whole response bodies, before any record looks at them.
+// Timestamp texts, email addresses and whole response bodies, before any record looks at them.
 class TestWireFormats : public QObject {
     Q_OBJECT
 
@@ -16,6 +17,8 @@ private Q_SLOTS:
     void readTimestamp_data();
     void readTimestamp();
     void writeTimestamp();
+    void emailAddress_data();
+    void emailAddress();
     void bodies_data();
     void bodies();
 };
@@ -64,6 +67,35 @@ void TestWireFormats::writeTimestamp() {
     // Milliseconds dropped, converted from a zone west of UTC into the next UTC day.
     const QDateTime evening({2025, 3, 3}, {22, 5, 0, 789}, QTimeZone("America/New_York"));
     QCOMPARE(tallybrook::writeTimestamp(evening), u"2025-03-04T03:05:00Z"_s);
+}
+
+void TestWireFormats::emailAddress_data() {
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<bool>("valid");
+    QTest::newRow("plain address") << u"ann@example.com"_s << true;
+    QTest::newRow("subdomains") << u"a@mail.example.co.uk"_s << true;
+    QTest::newRow("letters beyond ASCII") << u"zo\u00eb@\u0142ukasz.example"_s << true;
+    QTest::newRow("no dot after the at sign") << u"ann@example"_s << false;
+    QTest::newRow("dot only before the at sign") << u"ann.lee@example"_s << false;
+    QTest::newRow("two at signs") << u"ann@work@example.com"_s << false;
+    QTest::newRow("nothing before the at sign") << u"@example.com"_s << false;
+    QTest::newRow("dot right after the at sign") << u"ann@.com"_s << false;
+    QTest::newRow("ends with the dot") << u"ann@example."_s << false;
+    QTest::newRow("empty") << QString() << false;
+    QTest::newRow("space inside") << u"ann lee@example.com"_s << false;
+    QTest::newRow("tab at the end") << u"ann@example.com\t"_s << false;
+    QTest::newRow("no-break space inside") << u"ann\u00a0lee@example.com"_s << false;
+    QTest::newRow("ideographic space inside") << u"ann\u3000lee@example.com"_s << false;
+    QTest::newRow("thin space inside") << u"ann@exa\u2009mple.com"_s << false;
+    QTest::newRow("line separator at the end") << u"ann@example.com\u2028"_s << false;
+    QTest::newRow("zero-width space inside") << u"ann\u200blee@example.com"_s << false;
+    QTest::newRow("byte order mark in front") << u"\ufeffann@example.com"_s << false;
+}
+
+void TestWireFormats::emailAddress() {
+    QFETCH(QString, text);
+    QFETCH(bool, valid);
+    QCOMPARE(isEmailAddress(text), valid);
 }
 
 void TestWireFormats::bodies_data() {

@@ -63,7 +63,7 @@ private Q_SLOTS:
     void signInWithReturn();
     void failedSignInShowsTheReasonInRed();
     void returnDoesNothingWhileSubmittingIsNotAllowed();
-    void secondSubmitWhileWorkingIsIgnored();
+    void nothingElseStartsWhileWorking();
     void signUpNeedingConfirmationStaysInCreateMode();
     void signUpWithASessionSignsIn();
     void signUpForAnExistingAccount();
@@ -117,21 +117,9 @@ void TestAuthView::cleanup() {
 void TestAuthView::emailValidity_data() {
     QTest::addColumn<QString>("email");
     QTest::addColumn<bool>("valid");
-    QTest::newRow("plain address") << u"ann@example.com"_s << true;
-    QTest::newRow("no dot after the at sign") << u"ann@example"_s << false;
-    QTest::newRow("dot only before the at sign") << u"ann.lee@example"_s << false;
     QTest::newRow("leading space is trimmed") << u" ann@example.com"_s << true;
     QTest::newRow("blanks at both ends are trimmed") << u"\t ann@example.com  "_s << true;
     QTest::newRow("line break is not a blank") << u"\nann@example.com"_s << false;
-    QTest::newRow("space inside") << u"ann lee@example.com"_s << false;
-    QTest::newRow("no-break space inside") << u"ann\u00a0lee@example.com"_s << false;
-    QTest::newRow("two at signs") << u"ann@work@example.com"_s << false;
-    QTest::newRow("nothing before the at sign") << u"@example.com"_s << false;
-    QTest::newRow("dot right after the at sign") << u"ann@.com"_s << false;
-    QTest::newRow("ends with the dot") << u"ann@example."_s << false;
-    QTest::newRow("subdomains") << u"a@mail.example.co.uk"_s << true;
-    QTest::newRow("letters beyond ASCII") << u"zo\u00eb@\u0142ukasz.example"_s << true;
-    QTest::newRow("empty") << QString() << false;
 }
 
 void TestAuthView::emailValidity() {
@@ -264,7 +252,7 @@ void TestAuthView::returnDoesNothingWhileSubmittingIsNotAllowed() {
     QVERIFY(!view().isWorking());
 }
 
-void TestAuthView::secondSubmitWhileWorkingIsIgnored() {
+void TestAuthView::nothingElseStartsWhileWorking() {
     m_f->backend.nextSignIn = u"desk"_s;
     m_f->backend.authDelay = std::chrono::milliseconds(200);
     type(email(), u"desk@example.com"_s);
@@ -272,9 +260,12 @@ void TestAuthView::secondSubmitWhileWorkingIsIgnored() {
     primary()->click();
     view().submit();
     QTest::keyClick(password(), Qt::Key_Return);
+    QVERIFY(!forgot()->isEnabled());
+    view().sendPasswordReset();
     QTRY_VERIFY(m_f->cloud.client->isSignedIn());
     QTRY_VERIFY(!view().isWorking());
     QCOMPARE(m_f->cloud.server->requestCount(), 1);
+    QVERIFY(forgot()->isEnabled());
 }
 
 void TestAuthView::signUpNeedingConfirmationStaysInCreateMode() {
