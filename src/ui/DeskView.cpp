@@ -120,6 +120,8 @@ QWidget *DeskView::makeToolbar() {
     heading->addWidget(m_title);
     m_subtitle = new QLabel(toolbar);
     m_subtitle->setObjectName(u"deskSubtitle"_s);
+    // A screen's subtitle may name the account's place, which comes from the network.
+    m_subtitle->setTextFormat(Qt::PlainText);
     setTextStyle(m_subtitle, TextStyle::Caption);
     setTextColor(m_subtitle, secondaryTextColor(palette()));
     heading->addWidget(m_subtitle);

@@ -3,6 +3,7 @@
 #include "ui/Icons.h"
 
 #include <QAbstractButton>
+#include <QLabel>
 #include <QPushButton>
 #include <QQueue>
 #include <QTimer>
@@ -45,6 +46,15 @@ int MessageBox::pendingAnswerCount() {
     return int(nextAnswers().size());
 }
 
+void MessageBox::setMessage(QMessageBox *box, const QString &message) {
+    box->setInformativeText(message);
+    // QMessageBox guesses the format of its informative text and lets its links open.
+    if (auto *label = box->findChild<QLabel *>(u"qt_msgbox_informativelabel"_s)) {
+        label->setTextFormat(Qt::PlainText);
+        label->setOpenExternalLinks(false);
+    }
+}
+
 QPointer<QMessageBox> MessageBox::show(QWidget *parent, const Alert &alert, Done done) {
     const int cancel = cancelButtonOf(alert);
     if (!nextAnswers().isEmpty()) {
@@ -63,9 +73,16 @@ QPointer<QMessageBox> MessageBox::show(QWidget *parent, const Alert &alert, Done
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->setWindowModality(parent ? Qt::WindowModal : Qt::ApplicationModal);
     box->setWindowTitle(alert.title);
-    box->setTextFormat(Qt::RichText);
-    box->setText(u"<b>"_s + alert.title.toHtmlEscaped() + u"</b>"_s);
-    box->setInformativeText(alert.message);
+    // Titles and messages carry server and manifest text: as rich text, markup in them would show, and a link
+    // of any scheme would open at a click.
+    box->setTextFormat(Qt::PlainText);
+    box->setText(alert.title);
+    if (auto *title = box->findChild<QLabel *>(u"qt_msgbox_label"_s)) {
+        QFont bold = title->font();
+        bold.setBold(true);
+        title->setFont(bold);
+    }
+    setMessage(box, alert.message);
     box->setIconPixmap(applicationIconPixmap(64, box->devicePixelRatioF()));
     QList<QAbstractButton *> buttons;
     for (const Button &button : alert.buttons) {

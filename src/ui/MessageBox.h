@@ -37,6 +37,9 @@ public:
     // queued answer, nothing is shown, nullptr is returned and `done` runs from the event loop.
     static QPointer<QMessageBox> show(QWidget *parent, const Alert &alert, Done done);
 
+    // Replaces the message of an alert that is showing, as plain text like the first one.
+    static void setMessage(QMessageBox *box, const QString &message);
+
     // The next alert is answered with the button of this text, without being shown (tests only).
     static void setNextAnswer(const QString &buttonText);
     static void clearNextAnswers();

@@ -98,7 +98,7 @@ void UpdateGate::showAlert() {
     }
     if (m_alert) {
         // A newer version arrived while the alert was open: it offers that one now.
-        m_alert->setInformativeText(offerMessage(offer->version, m_options.runningVersion));
+        MessageBox::setMessage(m_alert, offerMessage(offer->version, m_options.runningVersion));
         return;
     }
     if (m_alertPending) {

@@ -5,6 +5,7 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QLabel>
 #include <QTest>
 
 using namespace tallybrook::ui;
@@ -63,6 +64,7 @@ private Q_SLOTS:
     void realAlertReportsEveryWayOfClosing_data();
     void realAlertReportsEveryWayOfClosing();
     void alertOfAGoneWindowReportsNothing();
+    void alertTextIsPlain();
 };
 
 void TestUiParts::everySymbolDraws_data() {
@@ -212,6 +214,34 @@ void TestUiParts::alertOfAGoneWindowReportsNothing() {
     window.reset();
     QTest::qWait(20);
     QCOMPARE(answers, 0);
+}
+
+void TestUiParts::alertTextIsPlain() {
+    // Server and manifest text reach alerts: markup in it is shown as typed, never followed.
+    QWidget window;
+    window.show();
+    MessageBox::Alert alert = twoButtons();
+    alert.title = u"<i>Zo\u00eb</i>"_s;
+    alert.message = u"<a href=\"file:///etc/passwd\">Open</a>"_s;
+    QPointer<QMessageBox> box = MessageBox::show(&window, alert, [](int) {});
+    QVERIFY(box);
+    const auto shown = [&box] {
+        QStringList texts;
+        for (const QLabel *label : box->findChildren<QLabel *>()) {
+            if (!label->text().isEmpty()) {
+                texts.append(label->text());
+                if (label->textFormat() != Qt::PlainText) {
+                    texts.append(u"not plain"_s);
+                }
+            }
+        }
+        texts.sort();
+        return texts;
+    };
+    QCOMPARE(shown(), QStringList({alert.message, alert.title}));
+    MessageBox::setMessage(box, u"<b>2.0</b>"_s);
+    QCOMPARE(shown(), QStringList({u"<b>2.0</b>"_s, alert.title}));
+    box->close();
 }
 
 QTEST_MAIN(TestUiParts)
