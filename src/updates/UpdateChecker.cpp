@@ -91,7 +91,7 @@ QCoro::Task<void> UpdateChecker::check() {
 UpdateStatus UpdateChecker::evaluate(const VersionManifest &manifest, Channel channel,
                                      const QString &runningVersion) {
     const auto &found = channel == Channel::Direct ? manifest.direct : manifest.appStore;
-    if (!found) {
+    if (!found || !found->hasOpenableDownloadURL()) {
         return {};
     }
     const QString running = runningVersion.isEmpty() ? QStringLiteral("0") : runningVersion;

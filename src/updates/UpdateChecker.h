@@ -63,7 +63,8 @@ public:
 
     QCoro::Task<void> check();
 
-    // The status a manifest gives the running version on a channel.
+    // The status a manifest gives the running version on a channel; up to date when that channel's download
+    // link may not be opened.
     [[nodiscard]] static UpdateStatus evaluate(const VersionManifest &manifest, Channel channel,
                                                const QString &runningVersion);
     // The channel of this build: direct unless built for the store.

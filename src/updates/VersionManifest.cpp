@@ -10,22 +10,6 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-bool isSafeDownloadURL(const QUrl &url) {
-    if (!url.isValid() || url.host().isEmpty()) {
-        return false;
-    }
-    const QString scheme = url.scheme().toLower();
-    if (scheme == u"https") {
-        return true;
-    }
-    if (scheme != u"http") {
-        return false;
-    }
-    const QHostAddress address(url.host());
-    return url.host().compare(u"localhost", Qt::CaseInsensitive) == 0 ||
-           (!address.isNull() && address.isLoopback());
-}
-
 // False when the member is present but unreadable.
 bool readChannel(const QJsonObject &document, QStringView key,
                  std::optional<VersionManifest::Channel> &channel) {
@@ -43,11 +27,8 @@ bool readChannel(const QJsonObject &document, QStringView key,
     if (!minimum.isString() || !latest.isString() || !download.isString()) {
         return false;
     }
-    const QUrl url(download.toString(), QUrl::StrictMode);
-    if (!isSafeDownloadURL(url)) {
-        return false;
-    }
-    channel = VersionManifest::Channel{minimum.toString(), latest.toString(), url};
+    channel = VersionManifest::Channel{minimum.toString(), latest.toString(),
+                                       QUrl(download.toString(), QUrl::StrictMode)};
     return true;
 }
 
@@ -63,6 +44,22 @@ qlonglong pieceValue(QStringView piece) {
 }
 
 } // namespace
+
+bool VersionManifest::Channel::hasOpenableDownloadURL() const {
+    if (!downloadURL.isValid() || downloadURL.host().isEmpty()) {
+        return false;
+    }
+    const QString scheme = downloadURL.scheme().toLower();
+    if (scheme == u"https") {
+        return true;
+    }
+    if (scheme != u"http") {
+        return false;
+    }
+    const QHostAddress address(downloadURL.host());
+    return downloadURL.host().compare(u"localhost", Qt::CaseInsensitive) == 0 ||
+           (!address.isNull() && address.isLoopback());
+}
 
 std::optional<VersionManifest> VersionManifest::fromJson(const QByteArray &body) {
     const QJsonDocument document = QJsonDocument::fromJson(body);

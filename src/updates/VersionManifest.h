@@ -13,7 +13,10 @@ struct VersionManifest {
     struct Channel {
         QString minimumVersion;
         QString latestVersion;
-        QUrl downloadURL;
+        QUrl downloadURL; // as the manifest has it, possibly invalid
+
+        // https, or http on this computer only: the desk never opens another scheme taken from the network.
+        [[nodiscard]] bool hasOpenableDownloadURL() const;
 
         friend bool operator==(const Channel &, const Channel &) = default;
     };
@@ -21,9 +24,8 @@ struct VersionManifest {
     std::optional<Channel> direct;
     std::optional<Channel> appStore;
 
-    // Nothing when the document is unreadable: not a JSON object, a channel that is not an object or lacks a
-    // text member, or a download address that is not https (http only on this computer) — the desk never
-    // opens another scheme taken from the network.
+    // Nothing when the document is unreadable: not a JSON object, or a channel that is not an object or lacks
+    // a text member. Download addresses are judged only for the channel in use.
     [[nodiscard]] static std::optional<VersionManifest> fromJson(const QByteArray &body);
 };
 

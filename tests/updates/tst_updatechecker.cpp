@@ -82,18 +82,6 @@ void TestUpdateChecker::readsManifests_data() {
         << QByteArray(R"({"direct":{"minimumVersion":1,"latestVersion":"2","downloadURL":"https://a.b/d"}})")
         << false << false;
     QTest::newRow("channel not an object") << QByteArray(R"({"appStore":"soon"})") << false << false;
-    QTest::newRow("file address refused")
-        << QByteArray(
-               R"({"direct":{"minimumVersion":"1","latestVersion":"2","downloadURL":"file:///tmp/x"}})")
-        << false << false;
-    QTest::newRow("plain http elsewhere refused")
-        << QByteArray(
-               R"({"direct":{"minimumVersion":"1","latestVersion":"2","downloadURL":"http://evil.example"}})")
-        << false << false;
-    QTest::newRow("plain http on this computer")
-        << QByteArray(
-               R"({"direct":{"minimumVersion":"1","latestVersion":"2","downloadURL":"http://127.0.0.1:5/d"}})")
-        << true << true;
     QTest::newRow("not json") << QByteArray("<html>") << false << false;
     QTest::newRow("array") << QByteArray("[]") << false << false;
 }
@@ -131,6 +119,21 @@ void TestUpdateChecker::evaluatesTheRunningVersion_data() {
         << QByteArray(
                R"({"appStore":{"minimumVersion":"9","latestVersion":"9.1","downloadURL":"https://a.b"}})")
         << 1 << u"1.0"_s << Kind::Required << u"9.1"_s;
+    // A link the desk will not open offers nothing, whatever the versions say; only the channel in use
+    // counts.
+    QTest::newRow("file link") << manifest("1.0", "9.0", "file:///tmp/x") << 0 << u"1.0"_s << Kind::UpToDate
+                               << QString();
+    QTest::newRow("plain http elsewhere")
+        << manifest("9.0", "9.1", "http://evil.example") << 0 << u"1.0"_s << Kind::UpToDate << QString();
+    QTest::newRow("link that is not a URL")
+        << manifest("9.0", "9.1", "http://[::1") << 0 << u"1.0"_s << Kind::UpToDate << QString();
+    QTest::newRow("plain http on this computer")
+        << manifest("1.0", "9.0", "http://127.0.0.1:5/d") << 0 << u"1.0"_s << Kind::Available << u"9.0"_s;
+    QTest::newRow("file link in the other channel")
+        << QByteArray(
+               R"({"direct":{"minimumVersion":"1","latestVersion":"9","downloadURL":"https://a.b"},)"
+               R"("appStore":{"minimumVersion":"1","latestVersion":"9","downloadURL":"file:///tmp/x"}})")
+        << 0 << u"1.0"_s << Kind::Available << u"9"_s;
 }
 
 void TestUpdateChecker::evaluatesTheRunningVersion() {
