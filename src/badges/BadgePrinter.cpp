@@ -109,16 +109,22 @@ QString BadgePrinter::jobTitle(const QString &visitorName) {
 BadgePrintOutcome BadgePrinter::print(const QString &visitorName, const QDateTime &visitedAt) {
     // A saved printer that is gone is not swapped for another one; and with no printer at all nothing is
     // attempted, so no dialog opens either.
-    if (!m_printerName.isEmpty()) {
-        if (!m_printSystem.hasPrinter(m_printerName))
+    QString printerName = m_printerName;
+    if (!printerName.isEmpty()) {
+        if (!m_printSystem.hasPrinter(printerName))
             return BadgePrintOutcome::NoPrinter;
-    } else if (m_printSystem.installedPrinterNames().isEmpty()) {
-        return BadgePrintOutcome::NoPrinter;
+    } else {
+        const QStringList installed = m_printSystem.installedPrinterNames();
+        if (installed.isEmpty())
+            return BadgePrintOutcome::NoPrinter;
+        // CUPS names no default until someone sets one; a lone printer is the only sensible choice.
+        if (installed.size() == 1)
+            printerName = installed.constFirst();
     }
 
     const BadgePage page(badgeFor(visitorName, visitedAt));
     platform::PrintJob job;
-    job.printerName = m_printerName;
+    job.printerName = printerName;
     job.pageSize = page.pageSize();
     job.orientation = BadgePage::orientation;
     job.margins = QMarginsF(0, 0, 0, 0);

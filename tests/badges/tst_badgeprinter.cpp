@@ -44,6 +44,7 @@ private Q_SLOTS:
     void aSavedPrinterThatIsGoneIsKept();
     void theJobIsOneLandscapeLabelPage_data();
     void theJobIsOneLandscapeLabelPage();
+    void theJobGoesToTheChosenPrinterOrTheDefault_data();
     void theJobGoesToTheChosenPrinterOrTheDefault();
     void thePrintSystemsAnswerBecomesTheOutcome_data();
     void thePrintSystemsAnswerBecomesTheOutcome();
@@ -307,18 +308,33 @@ void TestBadgePrinter::theJobIsOneLandscapeLabelPage() {
              u"Tue, Mar 4       09:05 AM"_s);
 }
 
+void TestBadgePrinter::theJobGoesToTheChosenPrinterOrTheDefault_data() {
+    QTest::addColumn<QStringList>("installed");
+    QTest::addColumn<QString>("defaultPrinter");
+    QTest::addColumn<QString>("chosen");
+    QTest::addColumn<QString>("jobPrinter"); // empty: the print system's default
+    const QStringList two{u"Office Laser"_s, u"QL"_s};
+    QTest::newRow("none chosen") << two << u"Office Laser"_s << QString() << QString();
+    QTest::newRow("chosen") << two << u"Office Laser"_s << u"QL"_s << u"QL"_s;
+    QTest::newRow("the only printer, no default")
+        << QStringList{u"QL"_s} << QString() << QString() << u"QL"_s;
+    QTest::newRow("two printers, no default") << two << QString() << QString() << QString();
+}
+
 void TestBadgePrinter::theJobGoesToTheChosenPrinterOrTheDefault() {
+    QFETCH(QStringList, installed);
+    QFETCH(QString, defaultPrinter);
+    QFETCH(QString, chosen);
+    QFETCH(QString, jobPrinter);
     const auto defaults = settings();
     FakePrintSystem system;
-    system.printers = {u"Office Laser"_s, u"QL"_s};
+    system.printers = installed;
+    system.defaultPrinter = defaultPrinter;
     BadgePrinter printer(*defaults, system);
-    QCOMPARE(printer.installedPrinterNames(), system.printers);
+    printer.setPrinterName(chosen);
     QCOMPARE(printer.print(u"Robin Sample"_s, morningVisit), BadgePrintOutcome::Printed);
-    // The empty name leaves the choice to the print system's default.
-    QCOMPARE(system.jobs.constLast().printerName, QString());
-    printer.setPrinterName(u"QL"_s);
-    QCOMPARE(printer.print(u"Robin Sample"_s, morningVisit), BadgePrintOutcome::Printed);
-    QCOMPARE(system.jobs.constLast().printerName, u"QL"_s);
+    QCOMPARE(system.jobs.constLast().printerName, jobPrinter);
+    QCOMPARE(printer.printerName(), chosen); // the choice stays the person's
 }
 
 void TestBadgePrinter::thePrintSystemsAnswerBecomesTheOutcome_data() {
