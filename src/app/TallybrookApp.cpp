@@ -93,6 +93,9 @@ void TallybrookApp::buildMainWindow() {
 
 QAction *TallybrookApp::addCommand(Command command, const QString &title) {
     auto *action = new QAction(title, m_mainWindow.get());
+    // The menus live in the main window only; their shortcuts must also work from the settings window.
+    // One action per command keeps each shortcut registered once, so none is ambiguous or fires twice.
+    action->setShortcutContext(Qt::ApplicationShortcut);
     m_actions.insert(command, action);
     return action;
 }
@@ -122,7 +125,7 @@ void TallybrookApp::buildMenus() {
     file->addSeparator();
     QAction *quit = addCommand(Command::Quit, u"Quit"_s);
     quit->setObjectName(u"quitAction"_s);
-    quit->setShortcut(QKeySequence::Quit);
+    quit->setShortcut(ui::quitShortcut());
     quit->setMenuRole(QAction::QuitRole);
     connect(quit, &QAction::triggered, this, [this] {
         if (m_platform.quit) {

@@ -18,6 +18,10 @@ namespace tallybrook::ui {
 [[nodiscard]] inline QKeySequence settingsShortcut() {
     return QKeySequence(Qt::CTRL | Qt::Key_Comma);
 }
+// Spelled out: QKeySequence::Quit is empty where the platform theme follows Windows' key bindings.
+[[nodiscard]] inline QKeySequence quitShortcut() {
+    return QKeySequence(Qt::CTRL | Qt::Key_Q);
+}
 
 // A tooltip naming the command's shortcut as this platform writes it: "Sign in a visitor (Ctrl+N)".
 [[nodiscard]] inline QString withShortcut(const QString &text, const QKeySequence &shortcut) {

@@ -14,6 +14,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QPushButton>
+#include <QSignalSpy>
 #include <QTest>
 
 using namespace tallybrook;
@@ -55,6 +56,8 @@ private Q_SLOTS:
     void requiredStatusResetsOnceAndDisablesTheCommands();
     void requiredStatusBlocksBothWindows();
     void signInVisitorCommandRaisesTheFlagOnce();
+    void shortcutsWorkFromEitherWindow_data();
+    void shortcutsWorkFromEitherWindow();
     void newInviteAndRefreshCommands();
     void welcomeOpensTheTourOverTheAccountScreen();
     void helpLinksOpenTheWebsitePages_data();
@@ -174,6 +177,7 @@ void TestTallybrookApp::commands_data() {
                                 << QKeySequence(u"Ctrl+Shift+I"_s);
     QTest::newRow("Settings") << Command::Settings << u"fileMenu"_s << u"Settings\u2026"_s
                               << QKeySequence(u"Ctrl+,"_s);
+    QTest::newRow("Quit") << Command::Quit << u"fileMenu"_s << u"Quit"_s << QKeySequence(u"Ctrl+Q"_s);
     QTest::newRow("Refresh") << Command::Refresh << u"viewMenu"_s << u"Refresh"_s
                              << QKeySequence(u"Ctrl+R"_s);
     QTest::newRow("Welcome") << Command::Welcome << u"helpMenu"_s << u"Welcome to Tallybrook"_s
@@ -293,6 +297,30 @@ void TestTallybrookApp::signInVisitorCommandRaisesTheFlagOnce() {
     QVERIFY(!m_app->model().isInviting());
     sheet->reject();
     QVERIFY(!m_app->model().isSigningIn());
+}
+
+void TestTallybrookApp::shortcutsWorkFromEitherWindow_data() {
+    QTest::addColumn<Command>("command");
+    QTest::addColumn<bool>("fromSettings");
+    QTest::newRow("Sign In Visitor, main window") << Command::SignInVisitor << false;
+    QTest::newRow("Sign In Visitor, settings") << Command::SignInVisitor << true;
+    QTest::newRow("New Invite, settings") << Command::NewInvite << true;
+    QTest::newRow("Refresh, settings") << Command::Refresh << true;
+    QTest::newRow("Quit, settings") << Command::Quit << true;
+}
+
+void TestTallybrookApp::shortcutsWorkFromEitherWindow() {
+    QFETCH(Command, command);
+    QFETCH(bool, fromSettings);
+    launch(true);
+    m_app->showSettings();
+    QWidget *window = fromSettings ? m_app->settingsWindow() : &m_app->mainWindow();
+    QApplication::setActiveWindow(window);
+    QVERIFY(QTest::qWaitForWindowActive(window));
+    QSignalSpy triggered(m_app->action(command), &QAction::triggered);
+    const QKeyCombination key = m_app->action(command)->shortcut()[0];
+    QTest::keyClick(window, key.key(), key.keyboardModifiers());
+    QCOMPARE(triggered.size(), 1);
 }
 
 void TestTallybrookApp::newInviteAndRefreshCommands() {
