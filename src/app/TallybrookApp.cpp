@@ -192,6 +192,8 @@ void TallybrookApp::updateStatusChanged() {
 }
 
 void TallybrookApp::showMainWindow() {
+    // Also when a second launch asks for the desk that was minimised.
+    m_mainWindow->setWindowState(m_mainWindow->windowState() & ~Qt::WindowMinimized);
     m_mainWindow->show();
     m_mainWindow->raise();
     m_mainWindow->activateWindow();

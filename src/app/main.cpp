@@ -1,3 +1,4 @@
+#include "app/SingleInstance.h"
 #include "app/SystemServices.h"
 #include "app/TallybrookApp.h"
 #include "ui/Icons.h"
@@ -12,8 +13,17 @@ int main(int argc, char *argv[]) {
     QGuiApplication::setDesktopFileName(QStringLiteral(TALLYBROOK_APP_ID));
     QApplication::setWindowIcon(tallybrook::ui::applicationIcon());
 
+    // Before the keyring and the network: a second launch only brings the running desk forward.
+    tallybrook::SingleInstance instance(
+        tallybrook::SingleInstance::defaultName(QStringLiteral(TALLYBROOK_APP_ID)));
+    if (!instance.claim()) {
+        return 0;
+    }
+
     tallybrook::SystemServices services;
     tallybrook::TallybrookApp desk(services.platform());
+    QObject::connect(&instance, &tallybrook::SingleInstance::activationRequested, &desk,
+                     &tallybrook::TallybrookApp::showMainWindow);
     desk.showMainWindow();
     return QApplication::exec();
 }

@@ -387,7 +387,10 @@ void TestTallybrookApp::mainWindowNeverSmallerThanItsMinimum() {
 
 void TestTallybrookApp::exactlyOneMainWindowAndOneSettingsWindow() {
     launch(false);
+    // Asked for again (a second launch), a minimised window comes back.
+    m_app->mainWindow().showMinimized();
     m_app->showMainWindow();
+    QVERIFY(!m_app->mainWindow().isMinimized());
     m_app->showMainWindow();
     int mainWindows = 0;
     for (QWidget *widget : QApplication::topLevelWidgets()) {
