@@ -9,7 +9,6 @@
 #include <QJsonObject>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QTimeZone>
 
 using namespace tallybrook;
 using namespace Qt::StringLiterals;
@@ -18,7 +17,7 @@ namespace {
 
 CloudSession sample() {
     return CloudSession{u"eyJ.access"_s, u"refresh-1"_s,
-                        QDateTime(QDate(2025, 3, 4), QTime(10, 5, 0, 250), Qt::UTC),
+                        QDateTime(QDate(2001, 1, 1), QTime(0, 1, 0, 250), Qt::UTC),
                         QUuid(u"6f1c2a8e-3b4d-4e5f-9a0b-1c2d3e4f5a6b"_s), u"zo\u00eb@example.com"_s};
 }
 
@@ -28,46 +27,37 @@ class TestSessionStore : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
-    void storedFormHasItsKeys();
     void storedFormRoundTrips();
     void unreadableStoredFormsMeanSignedOut_data();
     void unreadableStoredFormsMeanSignedOut();
-    void fileStoreIsPrivateAndFollowsTheSession();
-    void withoutAKeyringTheProbeFallsBackQuickly();
+    void withoutAKeyringAPrivateFileFollowsTheSession();
     void lockedKeyringStaysTheStoreAndStartsSignedOut();
 };
 
-void TestSessionStore::storedFormHasItsKeys() {
-    CloudSession session = sample();
-    session.expiresAt = QDateTime(QDate(2001, 1, 1), QTime(0, 1), Qt::UTC);
-    const QJsonObject object = QJsonDocument::fromJson(session.toStoredForm()).object();
-    QCOMPARE(object.value(u"accessToken").toString(), u"eyJ.access"_s);
-    QCOMPARE(object.value(u"refreshToken").toString(), u"refresh-1"_s);
-    QCOMPARE(object.value(u"expiresAt").toDouble(), 60.0);
-    QCOMPARE(object.value(u"userID").toString(), u"6F1C2A8E-3B4D-4E5F-9A0B-1C2D3E4F5A6B"_s);
-    QCOMPARE(object.value(u"email").toString(), u"zo\u00eb@example.com"_s);
-    QCOMPARE(object.size(), 5);
-}
-
 void TestSessionStore::storedFormRoundTrips() {
     const CloudSession session = sample();
+    // Seconds since 2001-01-01 UTC and an upper-case user id, as the stores of our other apps keep them.
+    QCOMPARE(QJsonDocument::fromJson(session.toStoredForm()).object(),
+             (QJsonObject{{u"accessToken"_s, u"eyJ.access"_s},
+                          {u"refreshToken"_s, u"refresh-1"_s},
+                          {u"expiresAt"_s, 60.25},
+                          {u"userID"_s, u"6F1C2A8E-3B4D-4E5F-9A0B-1C2D3E4F5A6B"_s},
+                          {u"email"_s, u"zo\u00eb@example.com"_s}}));
     QCOMPARE(CloudSession::fromStoredForm(session.toStoredForm()), std::optional(session));
 }
 
 void TestSessionStore::unreadableStoredFormsMeanSignedOut_data() {
     QTest::addColumn<QByteArray>("data");
-    QTest::newRow("empty") << QByteArray();
-    QTest::newRow("not json") << QByteArray("session=abc");
-    QTest::newRow("array") << QByteArray("[]");
-    QTest::newRow("missing email") << QByteArray(
-        R"({"accessToken":"a","refreshToken":"r","expiresAt":1,"userID":"6F1C2A8E-3B4D-4E5F-9A0B-1C2D3E4F5A6B"})");
-    QTest::newRow("expiry as text") << QByteArray(
-        R"({"accessToken":"a","refreshToken":"r","expiresAt":"1","userID":"6F1C2A8E-3B4D-4E5F-9A0B-1C2D3E4F5A6B","email":""})");
+    QTest::newRow("not json") << "session=abc"_ba;
+    QTest::newRow("array") << "[]"_ba;
+    QTest::newRow("missing email")
+        << R"({"accessToken":"a","refreshToken":"r","expiresAt":1,"userID":"6F1C2A8E-3B4D-4E5F-9A0B-1C2D3E4F5A6B"})"_ba;
+    QTest::newRow("expiry as text") << R"({"accessToken":"a","refreshToken":"r","expiresAt":"1",
+        "userID":"6F1C2A8E-3B4D-4E5F-9A0B-1C2D3E4F5A6B","email":""})"_ba;
     QTest::newRow("user id not a uuid")
-        << QByteArray(R"({"accessToken":"a","refreshToken":"r","expiresAt":1,"userID":"me","email":""})");
-    QTest::newRow("expiry out of range") << QByteArray(
-        R"({"accessToken":"a","refreshToken":"r","expiresAt":1e300,"userID":"6F1C2A8E-3B4D-4E5F-9A0B-1C2D3E4F5A6B","email":""})");
-    QTest::newRow("invalid utf-8") << QByteArray("{\"accessToken\":\"\xff\"}");
+        << R"({"accessToken":"a","refreshToken":"r","expiresAt":1,"userID":"me","email":""})"_ba;
+    QTest::newRow("expiry out of range") << R"({"accessToken":"a","refreshToken":"r","expiresAt":1e300,
+        "userID":"6F1C2A8E-3B4D-4E5F-9A0B-1C2D3E4F5A6B","email":""})"_ba;
 }
 
 void TestSessionStore::unreadableStoredFormsMeanSignedOut() {
@@ -75,10 +65,15 @@ void TestSessionStore::unreadableStoredFormsMeanSignedOut() {
     QVERIFY(!CloudSession::fromStoredForm(data));
 }
 
-void TestSessionStore::fileStoreIsPrivateAndFollowsTheSession() {
+void TestSessionStore::withoutAKeyringAPrivateFileFollowsTheSession() {
+    // ctest runs this without a session bus, as on a server or a fresh desktop without a keyring.
     QTemporaryDir dir;
     const QString path = dir.filePath(u"config/tallybrook/session.json"_s);
-    KeychainSessionStore store(u"test.session"_s, u"session"_s, path, KeychainSessionStore::Backend::File);
+    QElapsedTimer timer;
+    timer.start();
+    KeychainSessionStore store(u"test.session"_s, u"session"_s, path, KeychainSessionStore::Backend::Probe,
+                               std::chrono::milliseconds(2000));
+    QVERIFY(timer.elapsed() < 5000);
     QVERIFY(!store.usesKeyring());
     QVERIFY(!store.load());
 
@@ -99,25 +94,6 @@ void TestSessionStore::fileStoreIsPrivateAndFollowsTheSession() {
     store.save(std::nullopt);
     QVERIFY(!QFile::exists(path));
     QVERIFY(!store.load());
-
-    QFile garbage(path);
-    QVERIFY(garbage.open(QIODevice::WriteOnly));
-    garbage.write("\x00\x01 not a session");
-    garbage.close();
-    QVERIFY(!store.load());
-}
-
-void TestSessionStore::withoutAKeyringTheProbeFallsBackQuickly() {
-    // ctest runs this without a session bus, as on a server or a fresh desktop without a keyring.
-    QTemporaryDir dir;
-    QElapsedTimer timer;
-    timer.start();
-    KeychainSessionStore store(u"test.session"_s, u"session"_s, dir.filePath(u"session.json"_s),
-                               KeychainSessionStore::Backend::Probe, std::chrono::milliseconds(2000));
-    QVERIFY(timer.elapsed() < 5000);
-    QVERIFY(!store.usesKeyring());
-    store.save(sample());
-    QCOMPARE(store.load(), std::optional(sample()));
 }
 
 void TestSessionStore::lockedKeyringStaysTheStoreAndStartsSignedOut() {

@@ -7,6 +7,7 @@
 #include <QNetworkAccessManager>
 #include <QTimeZone>
 
+#include <algorithm>
 #include <chrono>
 #include <memory>
 
@@ -20,13 +21,6 @@ struct CloudFixture {
     CloudFixture()
         : server(std::make_unique<ScriptedHttpServer>()), http(std::make_unique<QNetworkAccessManager>()),
           store(std::make_unique<FakeSessionStore>()), now(QDate(2025, 3, 4), QTime(9, 5), Qt::UTC) {}
-    ~CloudFixture() {
-        // The client first: its destructor aborts what it still has running.
-        client.reset();
-        store.reset();
-        http.reset();
-        server.reset();
-    }
     Q_DISABLE_COPY_MOVE(CloudFixture)
 
     [[nodiscard]] CloudConfig
@@ -55,13 +49,13 @@ struct CloudFixture {
     }
 
     [[nodiscard]] int requestsTo(const QByteArray &pathSuffix) const {
-        int count = 0;
-        for (const auto &request : server->requests()) {
-            count += request.path.endsWith(pathSuffix) ? 1 : 0;
-        }
-        return count;
+        const auto requests = server->requests();
+        return int(std::count_if(requests.cbegin(), requests.cend(), [&](const RecordedRequest &request) {
+            return request.path.endsWith(pathSuffix);
+        }));
     }
 
+    // Destroyed in reverse: the client first, as its destructor aborts what it still has running.
     std::unique_ptr<ScriptedHttpServer> server;
     std::unique_ptr<QNetworkAccessManager> http;
     std::unique_ptr<FakeSessionStore> store;

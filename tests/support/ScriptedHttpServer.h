@@ -14,7 +14,6 @@
 #include <utility>
 
 class QTcpServer;
-class QTcpSocket;
 
 namespace tallybrook::testing {
 
@@ -27,12 +26,10 @@ struct RecordedRequest {
     QByteArray path;     // still percent-encoded, without the query
     QByteArray rawQuery; // exactly as sent after '?', empty if none
     HeaderList headers;  // in arrival order, names as sent, values without surrounding blanks
-    QByteArray body;     // de-chunked if it came chunked
-    int connection = 0;  // serial number of the TCP connection it came on, from 1
+    QByteArray body;
 
     // Value of the first header with this name, compared case-insensitively; empty if absent.
     [[nodiscard]] QByteArray header(QByteArrayView name) const;
-    [[nodiscard]] bool hasHeader(QByteArrayView name) const;
 };
 
 struct ScriptedAnswer {
@@ -51,17 +48,24 @@ struct ScriptedAnswer {
     std::chrono::milliseconds delay{0}; // applies to every action
     Action action = Action::Answer;
 
-    [[nodiscard]] static ScriptedAnswer json(int status, QByteArray body, HeaderList extraHeaders = {});
-    [[nodiscard]] static ScriptedAnswer hang();
-    [[nodiscard]] static ScriptedAnswer drop();
-    [[nodiscard]] static ScriptedAnswer dropMidBody(int status, QByteArray body);
-
-    [[nodiscard]] ScriptedAnswer delayedBy(std::chrono::milliseconds by) const;
+    [[nodiscard]] static ScriptedAnswer json(int status, QByteArray body, HeaderList extraHeaders = {}) {
+        return {status, HeaderList{{"Content-Type", "application/json"}} + extraHeaders, std::move(body)};
+    }
+    [[nodiscard]] static ScriptedAnswer hang() { return {.action = Action::Hang}; }
+    [[nodiscard]] static ScriptedAnswer drop() { return {.action = Action::DropBeforeAnswer}; }
+    [[nodiscard]] static ScriptedAnswer dropMidBody(int status, QByteArray body) {
+        return {.status = status, .body = std::move(body), .action = Action::DropMidBody};
+    }
+    [[nodiscard]] ScriptedAnswer delayedBy(std::chrono::milliseconds by) const {
+        ScriptedAnswer answer = *this;
+        answer.delay = by;
+        return answer;
+    }
 };
 
 // A loopback HTTP/1.1 server on an OS-chosen port that records every request and answers from a
 // script: queued answers first, then the handler, else 500 {"message":"no scripted answer"}.
-// Keep-alive, pipelining and parallel connections are supported.
+// Connections are kept alive and served in parallel.
 class ScriptedHttpServer final : public QObject {
     Q_OBJECT
     Q_DISABLE_COPY_MOVE(ScriptedHttpServer)
@@ -73,20 +77,19 @@ public:
     ~ScriptedHttpServer() override;
 
     [[nodiscard]] QUrl baseUrl() const;
-    [[nodiscard]] quint16 port() const;
 
-    void enqueue(ScriptedAnswer answer);
-    void setHandler(Handler handler);
-    [[nodiscard]] int pendingAnswerCount() const;
+    void enqueue(ScriptedAnswer answer) { m_queue.enqueue(std::move(answer)); }
+    void setHandler(Handler handler) { m_handler = std::move(handler); }
+    [[nodiscard]] int pendingAnswerCount() const { return int(m_queue.size()); }
 
-    [[nodiscard]] QList<RecordedRequest> requests() const;
-    [[nodiscard]] int requestCount() const;
-    void clearRequests();
+    [[nodiscard]] QList<RecordedRequest> requests() const { return m_requests; }
+    [[nodiscard]] int requestCount() const { return int(m_requests.size()); }
+    void clearRequests() { m_requests.clear(); }
     // Runs the event loop until at least `count` requests have been recorded.
     [[nodiscard]] bool waitForRequests(int count, int timeoutMs = 5000);
 
     // Connections currently open, whether idle, answering or hanging.
-    [[nodiscard]] int openConnectionCount() const;
+    [[nodiscard]] int openConnectionCount() const { return int(m_connections.size()); }
 
 Q_SIGNALS:
     // After the request is recorded and its answer chosen, before the answer is sent.
@@ -96,12 +99,10 @@ private:
     struct Connection;
 
     void acceptConnections();
-    void readFrom(int connectionId);
     void serveBuffered(int connectionId);
-    void carryOut(int connectionId, const ScriptedAnswer &answer, bool headRequest, bool closeAfter);
+    void carryOut(int connectionId, const ScriptedAnswer &answer);
     void forget(int connectionId);
     [[nodiscard]] Connection *find(int connectionId) const;
-    [[nodiscard]] ScriptedAnswer nextAnswerFor(const RecordedRequest &request);
 
     QTcpServer *m_listener = nullptr;
     std::map<int, std::unique_ptr<Connection>> m_connections;

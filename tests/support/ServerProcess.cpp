@@ -5,44 +5,25 @@
 
 namespace tallybrook::testing {
 
-ServerProcess::ServerProcess(QStringList extraArguments) : m_arguments(std::move(extraArguments)) {}
-
-ServerProcess::~ServerProcess() {
-    stop();
-}
-
-QString ServerProcess::executable() {
-    return QStringLiteral(TALLYBROOK_SERVER_EXECUTABLE);
-}
-
-QString ServerProcess::dataDir() const {
-    return m_dir.filePath(QStringLiteral("data"));
-}
-
 bool ServerProcess::start() {
-    stop();
+    stop(); // a restart keeps the data folder and the port, so clients holding the old address carry on
     m_output.clear();
     m_process = std::make_unique<QProcess>();
     m_process->setProcessChannelMode(QProcess::MergedChannels);
-    // A restart keeps its port, so clients holding the old address carry on.
-    const QString listen = QStringLiteral("127.0.0.1:%1").arg(m_port);
-    m_process->start(executable(),
-                     QStringList{QStringLiteral("--listen"), listen, QStringLiteral("--data"), dataDir()} +
+    const QString executable = QStringLiteral(TALLYBROOK_SERVER_EXECUTABLE);
+    m_process->start(executable,
+                     QStringList{QStringLiteral("--listen"), QStringLiteral("127.0.0.1:%1").arg(m_port),
+                                 QStringLiteral("--data"), m_dir.filePath(QStringLiteral("data"))} +
                          m_arguments);
     if (!m_process->waitForStarted(10'000)) {
-        m_error = QStringLiteral("could not start %1: %2").arg(executable(), m_process->errorString());
+        m_error = QStringLiteral("could not start %1: %2").arg(executable, m_process->errorString());
         return false;
     }
     static const QRegularExpression listening(QStringLiteral("listening on (http://[^\\s]+)"));
     static const QRegularExpression key(QStringLiteral("publishable key: (\\S+)"));
     const QDeadlineTimer deadline(20'000);
-    while (!deadline.hasExpired()) {
-        if (!m_process->waitForReadyRead(int(std::max<qint64>(1, deadline.remainingTime())))) {
-            if (m_process->state() != QProcess::Running) {
-                break;
-            }
-            continue;
-        }
+    while (!deadline.hasExpired() && m_process->state() == QProcess::Running) {
+        m_process->waitForReadyRead(int(std::max<qint64>(1, deadline.remainingTime())));
         m_output += m_process->readAll();
         const auto match = listening.match(QString::fromUtf8(m_output));
         if (match.hasMatch()) {
@@ -81,11 +62,6 @@ void ServerProcess::kill() {
         m_process->waitForFinished(5000);
     }
     m_process.reset();
-}
-
-bool ServerProcess::restart() {
-    stop();
-    return start();
 }
 
 } // namespace tallybrook::testing

@@ -15,8 +15,8 @@ namespace tallybrook::testing {
 class ServerProcess final {
 public:
     // `extraArguments` such as --confirm-emails. The data folder is kept across restart().
-    explicit ServerProcess(QStringList extraArguments = {});
-    ~ServerProcess();
+    explicit ServerProcess(QStringList extraArguments = {}) : m_arguments(std::move(extraArguments)) {}
+    ~ServerProcess() { stop(); }
     Q_DISABLE_COPY_MOVE(ServerProcess)
 
     // Starts and waits for "listening on ..."; false (with a message in errorText()) when it did not come up.
@@ -24,16 +24,12 @@ public:
     void stop();
     // Kills the process at once, as a crash would.
     void kill();
-    bool restart();
+    bool restart() { return start(); }
 
     [[nodiscard]] QUrl baseUrl() const { return m_baseUrl; }
-    [[nodiscard]] QString dataDir() const;
     [[nodiscard]] QByteArray publishableKey() const { return m_publishableKey; }
     [[nodiscard]] QByteArray output() const { return m_output; }
     [[nodiscard]] QString errorText() const { return m_error; }
-
-    // The built server next to the tests (set by CMake).
-    [[nodiscard]] static QString executable();
 
 private:
     QStringList m_arguments;

@@ -2,7 +2,10 @@
 
 #include "records/DeskError.h"
 
+#include <QCoreApplication>
+#include <QEventLoop>
 #include <QTest>
+#include <QTimer>
 #include <QtGlobal>
 #include <qcorotask.h>
 
@@ -15,7 +18,7 @@
 
 namespace tallybrook::testing {
 
-// What a finished task gave: its value or the text of what it threw.
+// What a finished task gave: its value or what it threw.
 template<class T>
 struct Outcome {
     using Value = std::conditional_t<std::is_void_v<T>, std::monostate, T>;
@@ -24,12 +27,12 @@ struct Outcome {
     std::exception_ptr failure;
 
     [[nodiscard]] bool succeeded() const { return finished && !failure; }
+    // The text of what it threw, empty when nothing was thrown.
     [[nodiscard]] QString errorText() const {
-        if (!failure) {
-            return {};
-        }
         try {
-            std::rethrow_exception(failure);
+            if (failure) {
+                std::rethrow_exception(failure);
+            }
         } catch (const DeskError &error) {
             return error.message();
         } catch (const std::exception &error) {
@@ -37,19 +40,19 @@ struct Outcome {
         } catch (...) {
             return QStringLiteral("unexpected exception");
         }
+        return {};
     }
     template<class E>
     [[nodiscard]] std::optional<E> error() const {
-        if (!failure) {
-            return std::nullopt;
-        }
         try {
-            std::rethrow_exception(failure);
+            if (failure) {
+                std::rethrow_exception(failure);
+            }
         } catch (const E &error) {
             return error;
         } catch (...) {
-            return std::nullopt;
         }
+        return std::nullopt;
     }
 };
 
@@ -76,11 +79,26 @@ std::shared_ptr<Outcome<T>> start(QCoro::Task<T> task) {
     return outcome;
 }
 
+// Runs the event loop until the task has finished (true) or `timeoutMs` have passed. Unlike QTest::qWaitFor
+// it never sleeps, so a test waits no longer than its task.
+template<class T>
+bool waitUntilFinished(const Outcome<T> &outcome, int timeoutMs) {
+    QTimer deadline;
+    deadline.setSingleShot(true);
+    deadline.start(timeoutMs);
+    QEventLoop loop;
+    do {
+        loop.processEvents(outcome.finished ? QEventLoop::AllEvents : QEventLoop::WaitForMoreEvents);
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    } while (!outcome.finished && deadline.isActive());
+    return outcome.finished;
+}
+
+// An unfinished outcome tells the test the task hung.
 template<class T>
 Outcome<T> awaitTask(QCoro::Task<T> task, int timeoutMs = 10'000) {
-    auto outcome = start(std::move(task));
-    // An unfinished outcome tells the test the task hung.
-    (void)QTest::qWaitFor([&] { return outcome->finished; }, timeoutMs);
+    const auto outcome = start(std::move(task));
+    waitUntilFinished(*outcome, timeoutMs);
     return *outcome;
 }
 
@@ -90,8 +108,8 @@ Outcome<T> awaitTask(QCoro::Task<T> task, int timeoutMs = 10'000) {
 template<class T>
 [[nodiscard]] auto runTask(QCoro::Task<T> task,
                            std::chrono::milliseconds timeout = std::chrono::seconds{10}) {
-    auto outcome = start(std::move(task));
-    (void)QTest::qWaitFor([&] { return outcome->finished; }, int(timeout.count()));
+    const auto outcome = start(std::move(task));
+    waitUntilFinished(*outcome, int(timeout.count()));
     if (outcome->failure) {
         std::rethrow_exception(outcome->failure);
     }
