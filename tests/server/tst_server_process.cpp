@@ -13,147 +13,111 @@
 using namespace Qt::StringLiterals;
 using tallybrook::testing::ServerProcess;
 
-namespace {
-
-struct Answer {
-    int status = 0;
-    QByteArray body;
-    [[nodiscard]] QJsonObject json() const { return QJsonDocument::fromJson(body).object(); }
-};
-
-} // namespace
-
 class TestServerProcess : public QObject {
     Q_OBJECT
 
-private Q_SLOTS:
-    void startsOnAnyPortAndStopsCleanly();
-    void demoSeed_data();
-    void demoSeed();
-    void restartKeepsEverything();
-    void killLosesNothingCommitted();
-
-private:
-    Answer send(const ServerProcess &server, const QByteArray &method, const QString &path,
-                const QJsonObject &body = {}, const QString &accessToken = {});
-    Answer signIn(const ServerProcess &server, const QString &email, const QString &password);
-
     QNetworkAccessManager m_http;
+
+    // The status and JSON body of one request.
+    std::pair<int, QJsonObject> send(const ServerProcess &server, const QByteArray &method,
+                                     const QString &path, const QJsonObject &body = {},
+                                     const QString &accessToken = {}) {
+        QNetworkRequest request(server.baseUrl().resolved(QUrl(path)));
+        request.setRawHeader("apikey", server.publishableKey());
+        request.setRawHeader("Content-Type", "application/json");
+        if (!accessToken.isEmpty()) {
+            request.setRawHeader("Authorization", "Bearer " + accessToken.toLatin1());
+        }
+        request.setTransferTimeout(10'000);
+        QNetworkReply *reply = m_http.sendCustomRequest(
+            request, method, body.isEmpty() ? QByteArray() : QJsonDocument(body).toJson());
+        QSignalSpy finished(reply, &QNetworkReply::finished);
+        if (!reply->isFinished() && !finished.wait(15'000)) {
+            reply->abort();
+        }
+        reply->deleteLater();
+        return {reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt(),
+                QJsonDocument::fromJson(reply->readAll()).object()};
+    }
+    int signIn(const ServerProcess &server, const QString &email, const QString &password) {
+        return send(server, "POST", u"/auth/v1/token?grant_type=password"_s,
+                    {{u"email"_s, email}, {u"password"_s, password}})
+            .first;
+    }
+    int refresh(const ServerProcess &server, const QJsonValue &token) {
+        return send(server, "POST", u"/auth/v1/token?grant_type=refresh_token"_s,
+                    {{u"refresh_token"_s, token}})
+            .first;
+    }
+
+private Q_SLOTS:
+    // On any free port, with the demo account made once and found on the next start; "stopped" is printed
+    // only after the event loop ended and the database was closed.
+    void startsSeedsAndStopsCleanly() {
+        ServerProcess server({u"--seed-demo"_s});
+        QVERIFY2(server.start(), qPrintable(server.errorText()));
+        QVERIFY(server.baseUrl().port() > 0 && server.baseUrl().port() != 54321);
+        QVERIFY(send(server, "GET", u"/api/mac/version"_s).second.contains(u"direct"));
+        QVERIFY(server.output().contains(
+            "demo account: demo@tallybrook.local  password: tallybrook-demo  (created)\n"));
+        const auto demo =
+            send(server, "POST", u"/auth/v1/token?grant_type=password"_s,
+                 {{u"email"_s, u"demo@tallybrook.local"_s}, {u"password"_s, u"tallybrook-demo"_s}});
+        QCOMPARE(demo.second[u"user"][u"user_metadata"][u"name"].toString(), u"Front Desk Demo"_s);
+        QVERIFY(server.restart());
+        QVERIFY(server.output().contains(
+            "demo account: demo@tallybrook.local  password: tallybrook-demo  (already there)\n"));
+        QVERIFY(!server.output().contains("(created)"));
+        QCOMPARE(signIn(server, u"demo@tallybrook.local"_s, u"tallybrook-demo"_s), 200);
+        server.stop();
+        QVERIFY2(server.output().endsWith("stopped\n"), server.output().constData());
+    }
+
+    // A restart keeps the token secret (an access token issued before still reads the user), the session and
+    // its refresh token, and the invites; there is no demo account unless asked for.
+    void restartKeepsEverything() {
+        ServerProcess server;
+        QVERIFY2(server.start(), qPrintable(server.errorText()));
+        QCOMPARE(signIn(server, u"demo@tallybrook.local"_s, u"tallybrook-demo"_s), 400);
+        const QJsonObject signedUp =
+            send(server, "POST", u"/auth/v1/signup"_s,
+                 {{u"email"_s, u"ada@example.com"_s}, {u"password"_s, u"correct horse"_s}})
+                .second;
+        const QString accessToken = signedUp.value(u"access_token").toString();
+        const auto invited =
+            send(server, "POST", u"/api/invites"_s,
+                 {{u"answers"_s, QJsonArray{QJsonObject{{u"slot"_s, 0}, {u"value"_s, u"Ana"_s}}}},
+                  {u"email"_s, u"ana@example.com"_s}},
+                 accessToken);
+        QCOMPARE(invited.first, 201);
+        QVERIFY2(server.restart(), qPrintable(server.errorText()));
+        QCOMPARE(send(server, "GET", u"/auth/v1/user"_s, {}, accessToken).first, 200);
+        QCOMPARE(refresh(server, signedUp.value(u"refresh_token")), 200);
+        QCOMPARE(send(server, "POST",
+                      u"/api/invites/"_s + invited.second.value(u"id").toString() + u"/resend"_s, {},
+                      accessToken)
+                     .first,
+                 200);
+    }
+
+    void killLosesNothingCommitted() {
+        ServerProcess server;
+        QVERIFY2(server.start(), qPrintable(server.errorText()));
+        const QJsonObject signedUp =
+            send(server, "POST", u"/auth/v1/signup"_s,
+                 {{u"email"_s, u"zoe@example.com"_s}, {u"password"_s, u"correct horse"_s}})
+                .second;
+        QCOMPARE(send(server, "PUT", u"/auth/v1/user"_s, {{u"password"_s, u"battery staple"_s}},
+                      signedUp.value(u"access_token").toString())
+                     .first,
+                 200);
+        server.kill();
+        QVERIFY2(server.start(), qPrintable(server.errorText()));
+        QCOMPARE(signIn(server, u"zoe@example.com"_s, u"correct horse"_s), 400);
+        QCOMPARE(signIn(server, u"zoe@example.com"_s, u"battery staple"_s), 200);
+        QCOMPARE(refresh(server, signedUp.value(u"refresh_token")), 200);
+    }
 };
-
-Answer TestServerProcess::send(const ServerProcess &server, const QByteArray &method, const QString &path,
-                               const QJsonObject &body, const QString &accessToken) {
-    QNetworkRequest request(server.baseUrl().resolved(QUrl(path)));
-    request.setRawHeader("apikey", server.publishableKey());
-    request.setRawHeader("Content-Type", "application/json");
-    if (!accessToken.isEmpty()) {
-        request.setRawHeader("Authorization", "Bearer " + accessToken.toLatin1());
-    }
-    request.setTransferTimeout(10'000);
-    QNetworkReply *reply = m_http.sendCustomRequest(
-        request, method, body.isEmpty() ? QByteArray() : QJsonDocument(body).toJson());
-    QSignalSpy finished(reply, &QNetworkReply::finished);
-    if (!reply->isFinished() && !finished.wait(15'000)) {
-        reply->abort();
-    }
-    Answer answer{reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt(), reply->readAll()};
-    reply->deleteLater();
-    return answer;
-}
-
-Answer TestServerProcess::signIn(const ServerProcess &server, const QString &email, const QString &password) {
-    return send(server, "POST", u"/auth/v1/token?grant_type=password"_s,
-                {{u"email"_s, email}, {u"password"_s, password}});
-}
-
-void TestServerProcess::startsOnAnyPortAndStopsCleanly() {
-    ServerProcess server;
-    QVERIFY2(server.start(), qPrintable(server.errorText()));
-    QVERIFY(server.baseUrl().port() > 0);
-    QVERIFY(server.baseUrl().port() != 54321);
-    const Answer manifest = send(server, "GET", u"/api/mac/version"_s);
-    QCOMPARE(manifest.status, 200);
-    QVERIFY(manifest.json().contains(u"direct"));
-    server.stop();
-    // "stopped" is printed only after the event loop ended and the database was closed.
-    QVERIFY2(server.output().endsWith("stopped\n"), server.output().constData());
-}
-
-void TestServerProcess::demoSeed_data() {
-    QTest::addColumn<QStringList>("arguments");
-    QTest::addColumn<bool>("seeded");
-    QTest::newRow("with --seed-demo") << QStringList{u"--seed-demo"_s} << true;
-    QTest::newRow("without") << QStringList{} << false;
-}
-
-void TestServerProcess::demoSeed() {
-    QFETCH(QStringList, arguments);
-    QFETCH(bool, seeded);
-    ServerProcess server(arguments);
-    QVERIFY2(server.start(), qPrintable(server.errorText()));
-    const QByteArray line = "demo account: demo@tallybrook.local  password: tallybrook-demo  (created)";
-    QCOMPARE(server.output().contains(line), seeded);
-    const Answer session = signIn(server, u"demo@tallybrook.local"_s, u"tallybrook-demo"_s);
-    QCOMPARE(session.status, seeded ? 200 : 400);
-    if (!seeded) {
-        return;
-    }
-    QCOMPARE(session.json()[u"user"][u"user_metadata"][u"name"].toString(), u"Front Desk Demo"_s);
-    // Found, not made again, on the next start.
-    QVERIFY(server.restart());
-    QVERIFY(server.output().contains(
-        "demo account: demo@tallybrook.local  password: tallybrook-demo  (already there)\n"));
-    QVERIFY(!server.output().contains("(created)"));
-}
-
-void TestServerProcess::restartKeepsEverything() {
-    ServerProcess server;
-    QVERIFY2(server.start(), qPrintable(server.errorText()));
-    const Answer signedUp = send(server, "POST", u"/auth/v1/signup"_s,
-                                 {{u"email"_s, u"ada@example.com"_s},
-                                  {u"password"_s, u"correct horse"_s},
-                                  {u"data"_s, QJsonObject{{u"name"_s, u"Ada"_s}}}});
-    QCOMPARE(signedUp.status, 200);
-    const QString accessToken = signedUp.json().value(u"access_token").toString();
-    const QString refreshToken = signedUp.json().value(u"refresh_token").toString();
-    const Answer invited =
-        send(server, "POST", u"/api/invites"_s,
-             {{u"answers"_s, QJsonArray{QJsonObject{{u"slot"_s, 0}, {u"value"_s, u"Ana"_s}}}},
-              {u"email"_s, u"ana@example.com"_s}},
-             accessToken);
-    QCOMPARE(invited.status, 201);
-
-    QVERIFY2(server.restart(), qPrintable(server.errorText()));
-    // The same token secret: the access token issued before still reads the user.
-    QCOMPARE(send(server, "GET", u"/auth/v1/user"_s, {}, accessToken).status, 200);
-    // The session and its refresh token survived.
-    QCOMPARE(send(server, "POST", u"/auth/v1/token?grant_type=refresh_token"_s,
-                  {{u"refresh_token"_s, refreshToken}})
-                 .status,
-             200);
-    // And the invite.
-    const QString resend = u"/api/invites/"_s + invited.json().value(u"id").toString() + u"/resend"_s;
-    QCOMPARE(send(server, "POST", resend, {}, accessToken).status, 200);
-}
-
-void TestServerProcess::killLosesNothingCommitted() {
-    ServerProcess server;
-    QVERIFY2(server.start(), qPrintable(server.errorText()));
-    const Answer signedUp = send(server, "POST", u"/auth/v1/signup"_s,
-                                 {{u"email"_s, u"zoe@example.com"_s}, {u"password"_s, u"correct horse"_s}});
-    QCOMPARE(signedUp.status, 200);
-    const Answer changed = send(server, "PUT", u"/auth/v1/user"_s, {{u"password"_s, u"battery staple"_s}},
-                                signedUp.json().value(u"access_token").toString());
-    QCOMPARE(changed.status, 200);
-    server.kill();
-    QVERIFY2(server.start(), qPrintable(server.errorText()));
-    QCOMPARE(signIn(server, u"zoe@example.com"_s, u"correct horse"_s).status, 400);
-    QCOMPARE(signIn(server, u"zoe@example.com"_s, u"battery staple"_s).status, 200);
-    QCOMPARE(send(server, "POST", u"/auth/v1/token?grant_type=refresh_token"_s,
-                  {{u"refresh_token"_s, signedUp.json().value(u"refresh_token").toString()}})
-                 .status,
-             200);
-}
 
 QTEST_GUILESS_MAIN(TestServerProcess)
 #include "tst_server_process.moc"
