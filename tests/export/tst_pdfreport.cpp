@@ -3,33 +3,26 @@
 #include <QFile>
 #include <QProcess>
 #include <QRegularExpression>
-#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
-
-#include <algorithm>
 
 using namespace Qt::StringLiterals;
 using namespace tallybrook;
 
-// The PDF report as poppler reads it back: pages, header on each, blocks, and text that stays in its place.
+// The PDF report as poppler (poppler-utils) reads it back: pages, the header on each, the visitor blocks,
+// and text that stays in its place.
 class TestPdfReport : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
-    void initTestCase();
-
-    void fourteenBlocksAPage_data();
-    void fourteenBlocksAPage();
-    void headerOnEveryPage();
-    void headerAndColumnsInPlace();
-    void signedOutOrOnSite();
+    void fourteenBlocksAPageUnderTheHeader_data();
+    void fourteenBlocksAPageUnderTheHeader();
+    void signedOutOrOnSiteInTheirColumns();
     void longDetailStaysInItsBlock_data();
     void longDetailStaysInItsBlock();
     void longNameStopsBeforeTheNextColumn();
-    void nonAsciiNamesAreExtractable();
-    void datesInTheDesksLocaleAndZone_data();
-    void datesInTheDesksLocaleAndZone();
+    void textsInTheDesksLocaleAndZone_data();
+    void textsInTheDesksLocaleAndZone();
 
 private:
     QTemporaryDir m_dir;
@@ -42,10 +35,11 @@ struct Word {
     QRectF box; // points, y downwards
 };
 
+// Per page, the words in reading order, as `pdftotext -bbox` finds them.
 struct ReadBack {
     int pages = 0;
     QString pageSize;
-    QList<QList<Word>> words; // per page, in reading order
+    QList<QList<Word>> words;
 
     [[nodiscard]] QString pageText(int page) const {
         QStringList texts;
@@ -53,177 +47,123 @@ struct ReadBack {
             texts.append(word.text);
         return texts.join(u' ');
     }
-    [[nodiscard]] QList<Word> find(int page, const QString &text) const {
-        QList<Word> found;
-        for (const Word &word : words.value(page)) {
+    [[nodiscard]] QList<QPoint> corners(const QString &text) const { // top left, rounded, on the first page
+        QList<QPoint> found;
+        for (const Word &word : words.value(0)) {
             if (word.text == text)
-                found.append(word);
+                found.append(word.box.topLeft().toPoint());
         }
         return found;
     }
 };
 
-const QDateTime generatedAt = QDateTime({2025, 3, 4}, {14, 5}, Qt::UTC);
-
-ReportContext context() {
-    return {generatedAt, QLocale(QLocale::English, QLocale::UnitedStates), QTimeZone::utc()};
-}
+const ReportContext usDesk{QDateTime({2025, 3, 4}, {14, 5}, Qt::UTC),
+                           QLocale(QLocale::English, QLocale::UnitedStates), QTimeZone::utc()};
 
 VisitorRow visitor(QString name, std::optional<QDateTime> signedOut = std::nullopt) {
-    VisitorRow row;
-    row.visitorName = std::move(name);
-    row.signedInAt = QDateTime({2025, 3, 4}, {9, 5}, Qt::UTC);
-    row.signedOutAt = std::move(signedOut);
-    return row;
-}
-
-QList<VisitorRow> numbered(int count) {
-    QList<VisitorRow> rows;
-    for (int i = 1; i <= count; ++i)
-        rows.append(visitor(u"Visitor%1"_s.arg(i, 2, 10, QChar(u'0'))));
-    return rows;
+    return VisitorRow{
+        {}, std::move(name), {}, {}, QDateTime({2025, 3, 4}, {9, 5}, Qt::UTC), std::move(signedOut), {}, {}};
 }
 
 QString run(const QString &program, const QStringList &arguments) {
     QProcess process;
     process.start(program, arguments);
     if (!process.waitForFinished(30'000) || process.exitCode() != 0)
-        qFatal("%s failed: %s", qPrintable(program), process.readAllStandardError().constData());
+        qWarning("%s failed: %s (poppler-utils is needed)", qPrintable(program),
+                 process.readAllStandardError().constData());
     return QString::fromUtf8(process.readAllStandardOutput());
 }
 
-QString unescaped(QString text) {
-    text.replace(u"&lt;"_s, u"<"_s).replace(u"&gt;"_s, u">"_s).replace(u"&quot;"_s, u"\""_s);
-    return text.replace(u"&amp;"_s, u"&"_s);
-}
-
-} // namespace
-
-void TestPdfReport::initTestCase() {
-    if (QStandardPaths::findExecutable(u"pdftotext"_s).isEmpty() ||
-        QStandardPaths::findExecutable(u"pdfinfo"_s).isEmpty())
-        QFAIL("pdftotext and pdfinfo (poppler-utils) are needed to read the report back: apt install "
-              "poppler-utils");
-    QVERIFY(m_dir.isValid());
-}
-
-namespace {
-
-ReadBack readBack(const QByteArray &pdf, const QString &folder) {
+ReadBack readBack(const QByteArray &pdf, const QTemporaryDir &folder) {
     static int serial = 0;
-    const QString path = u"%1/report-%2.pdf"_s.arg(folder).arg(++serial);
+    const QString path = folder.filePath(u"report-%1.pdf"_s.arg(++serial));
     QFile file(path);
     if (!file.open(QIODevice::WriteOnly) || file.write(pdf) != pdf.size())
-        qFatal("cannot write %s", qPrintable(path));
+        return {};
     file.close();
-
     ReadBack result;
     const QString info = run(u"pdfinfo"_s, {path});
     static const QRegularExpression pages(u"^Pages:\\s+(\\d+)$"_s, QRegularExpression::MultilineOption);
     static const QRegularExpression size(u"^Page size:\\s+(.+)$"_s, QRegularExpression::MultilineOption);
     result.pages = pages.match(info).captured(1).toInt();
     result.pageSize = size.match(info).captured(1).trimmed();
-
     static const QRegularExpression pageOrWord(
         uR"re(<page |<word xMin="([\d.]+)" yMin="([\d.]+)" xMax="([\d.]+)" yMax="([\d.]+)">([^<]*)</word>)re"_s);
-    const QString html = run(u"pdftotext"_s, {u"-bbox"_s, path, u"-"_s});
-    for (const QRegularExpressionMatch &match : pageOrWord.globalMatch(html)) {
+    for (const QRegularExpressionMatch &match :
+         pageOrWord.globalMatch(run(u"pdftotext"_s, {u"-bbox"_s, path, u"-"_s}))) {
         if (match.captured(0).startsWith(u"<page"_s)) {
             result.words.append(QList<Word>());
             continue;
         }
-        const QPointF topLeft(match.captured(1).toDouble(), match.captured(2).toDouble());
-        const QPointF bottomRight(match.captured(3).toDouble(), match.captured(4).toDouble());
-        result.words.last().append({unescaped(match.captured(5)), QRectF(topLeft, bottomRight)});
+        QString text = match.captured(5);
+        text.replace(u"&lt;"_s, u"<"_s)
+            .replace(u"&gt;"_s, u">"_s)
+            .replace(u"&quot;"_s, u"\""_s)
+            .replace(u"&amp;"_s, u"&"_s);
+        result.words.last().append(
+            {text, QRectF(QPointF(match.captured(1).toDouble(), match.captured(2).toDouble()),
+                          QPointF(match.captured(3).toDouble(), match.captured(4).toDouble()))});
     }
     return result;
 }
 
 } // namespace
 
-void TestPdfReport::fourteenBlocksAPage_data() {
+void TestPdfReport::fourteenBlocksAPageUnderTheHeader_data() {
     QTest::addColumn<int>("rows");
     QTest::addColumn<QList<int>>("blocksPerPage");
-
-    QTest::newRow("no rows: one page, header only") << 0 << QList{0};
-    QTest::newRow("one row") << 1 << QList{1};
-    QTest::newRow("fourteen rows fill one page") << 14 << QList{14};
-    QTest::newRow("fifteen rows spill onto a second") << 15 << QList{14, 1};
-    QTest::newRow("twenty-nine rows, three pages") << 29 << QList{14, 14, 1};
+    QTest::addColumn<QString>("count");
+    QTest::newRow("no rows: one page, header only") << 0 << QList{0} << u"0 records"_s;
+    QTest::newRow("one row") << 1 << QList{1} << u"1 record"_s;
+    QTest::newRow("fourteen rows fill one page") << 14 << QList{14} << u"14 records"_s;
+    QTest::newRow("fifteen rows spill onto a second") << 15 << QList{14, 1} << u"15 records"_s;
+    QTest::newRow("twenty-nine rows, three pages") << 29 << QList{14, 14, 1} << u"29 records"_s;
 }
 
-void TestPdfReport::fourteenBlocksAPage() {
+void TestPdfReport::fourteenBlocksAPageUnderTheHeader() {
     QFETCH(int, rows);
     QFETCH(QList<int>, blocksPerPage);
-    const ReadBack pdf = readBack(exportPDF(u"Visitor Log"_s, numbered(rows), context()), m_dir.path());
+    QFETCH(QString, count);
+    QList<VisitorRow> visitors;
+    for (int i = 1; i <= rows; ++i)
+        visitors.append(visitor(u"Visitor%1"_s.arg(i, 2, 10, QChar(u'0'))));
+    const ReadBack pdf = readBack(exportPDF(u"Visitor Log"_s, visitors, usDesk), m_dir);
     QCOMPARE(pdf.pages, blocksPerPage.size());
-    QVERIFY2(pdf.pageSize.startsWith(u"612 x 792 pts"_s), qPrintable(pdf.pageSize));
-
+    QVERIFY2(pdf.pageSize.startsWith(u"612 x 792 pts"_s), qPrintable(pdf.pageSize)); // US Letter
+    // Every page opens with the same header; the blocks follow in order.
+    const QString header =
+        u"Visitor Log Generated Mar 4, 2025, 2:05 PM · "_s + count + u" VISITOR SIGNED IN SIGNED OUT"_s;
+    QStringList expected;
     int next = 1;
     for (int page = 0; page < pdf.pages; ++page) {
-        const QString text = pdf.pageText(page);
-        const int blocks = int(text.count(QRegularExpression(u"Visitor\\d\\d"_s)));
-        QCOMPARE(blocks, blocksPerPage[page]);
-        for (int i = 0; i < blocks; ++i, ++next)
-            QVERIFY2(text.contains(u"Visitor%1"_s.arg(next, 2, 10, QChar(u'0'))), qPrintable(text));
+        QString text = header;
+        for (int i = 0; i < blocksPerPage[page]; ++i, ++next)
+            text += u" Visitor%1 Mar 4, 2025, 9:05 AM On site"_s.arg(next, 2, 10, QChar(u'0'));
+        QCOMPARE(pdf.pageText(page), text);
     }
 }
 
-void TestPdfReport::headerOnEveryPage() {
-    const auto header = [](const QString &count) -> QString {
-        return u"Visitor Log Generated Mar 4, 2025, 2:05 PM · "_s + count +
-               u" VISITOR SIGNED IN SIGNED OUT"_s;
-    };
-    const ReadBack many = readBack(exportPDF(u"Visitor Log"_s, numbered(29), context()), m_dir.path());
-    QCOMPARE(many.pages, 3);
-    for (int page = 0; page < many.pages; ++page)
-        QVERIFY2(many.pageText(page).startsWith(header(u"29 records"_s)), qPrintable(many.pageText(page)));
-
-    const ReadBack none = readBack(exportPDF(u"Visitor Log"_s, {}, context()), m_dir.path());
-    QCOMPARE(none.pageText(0), header(u"0 records"_s));
-    const ReadBack one = readBack(exportPDF(u"Visitor Log"_s, numbered(1), context()), m_dir.path());
-    QVERIFY2(one.pageText(0).startsWith(header(u"1 record"_s) + u" Visitor01"_s),
-             qPrintable(one.pageText(0)));
-}
-
-void TestPdfReport::headerAndColumnsInPlace() {
-    const ReadBack pdf = readBack(exportPDF(u"Visitor Log"_s, numbered(2), context()), m_dir.path());
-    const auto near = [](qreal actual, qreal expected) { return qAbs(actual - expected) <= 3; };
-    // Each text's top-left corner, as poppler measures the glyphs.
-    const QList<std::tuple<QString, qreal, qreal>> placed = {
-        {u"Visitor"_s, 36, 36},    {u"Generated"_s, 36, 56},  {u"VISITOR"_s, 36, 80},
-        {u"Visitor01"_s, 36, 102}, {u"Visitor02"_s, 36, 146},
-    };
-    for (const auto &[text, x, y] : placed) {
-        const QList<Word> words = pdf.find(0, text);
-        QVERIFY2(!words.isEmpty(), qPrintable(text));
-        const QRectF box = words.constFirst().box;
-        QVERIFY2(near(box.left(), x) && near(box.top(), y),
-                 qPrintable(u"%1 at %2, %3"_s.arg(text).arg(box.left()).arg(box.top())));
-    }
-    const QList<Word> signedColumn = pdf.find(0, u"SIGNED"_s);
-    QCOMPARE(signedColumn.size(), 2);
-    QVERIFY(near(signedColumn[0].box.left(), 336) && near(signedColumn[0].box.top(), 80));
-    QVERIFY(near(signedColumn[1].box.left(), 456) && near(signedColumn[1].box.top(), 80));
-}
-
-void TestPdfReport::signedOutOrOnSite() {
+void TestPdfReport::signedOutOrOnSiteInTheirColumns() {
     const QList<VisitorRow> rows{visitor(u"Ann"_s, QDateTime({2025, 3, 4}, {16, 45}, Qt::UTC)),
                                  visitor(u"Bo"_s)};
-    const QString text = readBack(exportPDF(u"Visitor Log"_s, rows, context()), m_dir.path()).pageText(0);
-    QVERIFY2(
-        text.contains(u"Ann Mar 4, 2025, 9:05 AM Mar 4, 2025, 4:45 PM Bo Mar 4, 2025, 9:05 AM On site"_s),
-        qPrintable(text));
-    QCOMPARE(text.count(u"On site"_s), 1);
+    const ReadBack pdf = readBack(exportPDF(u"Visitor Log"_s, rows, usDesk), m_dir);
+    QVERIFY2(pdf.pageText(0).endsWith(
+                 u"Ann Mar 4, 2025, 9:05 AM Mar 4, 2025, 4:45 PM Bo Mar 4, 2025, 9:05 AM On site"_s),
+             qPrintable(pdf.pageText(0)));
+    // The times in their columns; the next block 44 points further down (give or take the glyphs' edges).
+    const auto near = [](const QList<QPoint> &found, const QList<QPoint> &expected) {
+        return found.size() == expected.size() &&
+               std::equal(found.cbegin(), found.cend(), expected.cbegin(),
+                          [](QPoint a, QPoint b) { return (a - b).manhattanLength() <= 3; });
+    };
+    QVERIFY(near(pdf.corners(u"Mar"_s).mid(1), {{336, 102}, {456, 102}, {336, 146}}));
+    QVERIFY(near(pdf.corners(u"On"_s), {{456, 146}}));
 }
 
 void TestPdfReport::longDetailStaysInItsBlock_data() {
     QTest::addColumn<QString>("word");
-
     QTest::newRow("latin") << u"word"_s;
-    QTest::newRow("greek and cyrillic") << u"λόγος слово"_s;
     QTest::newRow("devanagari, shaped") << u"नमस्ते"_s;
-    QTest::newRow("latin, one shaped word far past the cut") << u"word"_s;
 }
 
 void TestPdfReport::longDetailStaysInItsBlock() {
@@ -233,85 +173,61 @@ void TestPdfReport::longDetailStaysInItsBlock() {
     QString note = u"START"_s;
     for (int i = 0; i < 60; ++i)
         note += u' ' + word + QString::number(i);
-    if (QByteArray(QTest::currentDataTag()).contains("far past"))
-        note += u" नमस्ते"_s;
-    note += u" ENDMARK"_s;
-    talkative.answers = {{u"Company"_s, u"Acme"_s}, {u"Note"_s, note}};
-    const QList<VisitorRow> rows{talkative, visitor(u"Cy"_s)};
-    const ReadBack pdf = readBack(exportPDF(u"Visitor Log"_s, rows, context()), m_dir.path());
-
+    talkative.answers = {{u"Company"_s, u"Acme"_s}, {u"Note"_s, note + u" ENDMARK"_s}};
+    const ReadBack pdf = readBack(exportPDF(u"Visitor Log"_s, {talkative, visitor(u"Cy"_s)}, usDesk), m_dir);
     const QString text = pdf.pageText(0);
     QVERIFY2(text.contains(u"Visiting: Bo Company: Acme Note: START"_s), qPrintable(text));
     QVERIFY2(!text.contains(u"ENDMARK"_s), "the detail was not cut after its second line");
     QVERIFY2(text.contains(u"…"_s), "the last visible line ends in an ellipsis");
-
-    // Every word of the first block's detail lies in its rectangle: x 36 to 326, y 116 to 140.
+    // Every word of the first block's detail lies in its rectangle: x 36 to 326, y 116 to 140, on two lines.
     QList<qreal> tops;
     for (const Word &w : pdf.words.value(0)) {
         if (w.box.top() < 112 || w.box.top() >= 146 || w.box.left() >= 336)
             continue;
-        tops.append(w.box.top());
-        QVERIFY2(w.box.bottom() <= 140.5,
-                 qPrintable(u"%1 reaches down to %2"_s.arg(w.text).arg(w.box.bottom())));
-        QVERIFY2(w.box.right() <= 326.5,
-                 qPrintable(u"%1 reaches right to %2"_s.arg(w.text).arg(w.box.right())));
+        QVERIFY2(w.box.bottom() <= 140.5 && w.box.right() <= 326.5, qPrintable(w.text));
+        if (std::none_of(tops.cbegin(), tops.cend(), [&w](qreal top) { return qAbs(top - w.box.top()) < 5; }))
+            tops.append(
+                w.box.top()); // glyphs of another script's font sit a point or two lower on the same line
     }
-    // Glyphs of another script's font sit a point or two lower on the same line.
-    std::sort(tops.begin(), tops.end());
-    int lines = tops.isEmpty() ? 0 : 1;
-    for (qsizetype i = 1; i < tops.size(); ++i)
-        lines += tops[i] - tops[i - 1] > 5 ? 1 : 0;
-    QCOMPARE(lines, 2);
-    QVERIFY(pdf.find(0, u"Cy"_s).constFirst().box.top() >= 146);
+    QCOMPARE(tops.size(), 2);
+    QVERIFY(pdf.corners(u"Cy"_s).value(0).y() >= 146);
 }
 
 void TestPdfReport::longNameStopsBeforeTheNextColumn() {
     const QString name = u"Maximiliane Wilhelmina Theodora Annunziata Fitzgerald-Oppenheimer"_s;
-    const ReadBack pdf = readBack(exportPDF(u"Visitor Log"_s, {visitor(name)}, context()), m_dir.path());
+    const ReadBack pdf = readBack(exportPDF(u"Visitor Log"_s, {visitor(name)}, usDesk), m_dir);
+    QVERIFY(pdf.pageText(0).contains(u"Maximiliane Wilhelmina"_s));
     for (const Word &word : pdf.words.value(0)) {
         if (word.box.top() >= 100 && word.box.top() < 110 && word.box.left() < 336)
             QVERIFY2(word.box.right() < 336, qPrintable(word.text));
     }
-    QVERIFY(pdf.pageText(0).contains(u"Maximiliane Wilhelmina"_s));
 }
 
-void TestPdfReport::nonAsciiNamesAreExtractable() {
+void TestPdfReport::textsInTheDesksLocaleAndZone_data() {
+    QTest::addColumn<QLocale>("locale");
+    QTest::addColumn<QTimeZone>("zone");
+    QTest::addColumn<QString>("dates");
+    QTest::newRow("US English in Los Angeles")
+        << QLocale(QLocale::English, QLocale::UnitedStates) << QTimeZone("America/Los_Angeles")
+        << u"Mar 4, 2025, 6:05 AM|Mar 4, 2025, 1:05 AM"_s;
+    QTest::newRow("German in Berlin")
+        << QLocale(QLocale::German, QLocale::Germany) << QTimeZone("Europe/Berlin")
+        << u"4. März 2025, 15:05|4. März 2025, 10:05"_s;
+}
+
+void TestPdfReport::textsInTheDesksLocaleAndZone() {
+    QFETCH(QLocale, locale);
+    QFETCH(QTimeZone, zone);
+    QFETCH(QString, dates);
     VisitorRow row = visitor(u"Zoë Łukasz"_s);
     row.hostName = u"Jürgen Groß"_s;
     row.answers = {{u"Firma"_s, u"Αθηνά & Дмитрий"_s}};
-    const QString text =
-        readBack(exportPDF(u"Besucherübersicht"_s, {row}, context()), m_dir.path()).pageText(0);
-    QVERIFY2(text.startsWith(u"Besucherübersicht"_s), qPrintable(text));
-    QVERIFY2(text.contains(u"Zoë Łukasz"_s), qPrintable(text));
-    QVERIFY2(text.contains(u"Visiting: Jürgen Groß Firma: Αθηνά & Дмитрий"_s), qPrintable(text));
-}
-
-void TestPdfReport::datesInTheDesksLocaleAndZone_data() {
-    QTest::addColumn<QLocale>("locale");
-    QTest::addColumn<QTimeZone>("zone");
-    QTest::addColumn<QString>("expected");
-
-    const QLocale english(QLocale::English, QLocale::UnitedStates);
-    QTest::newRow("US English at UTC")
-        << english << QTimeZone::utc()
-        << u"Generated Mar 4, 2025, 2:05 PM · 1 record VISITOR SIGNED IN SIGNED OUT "
-           u"Ann Mar 4, 2025, 9:05 AM On site"_s;
-    QTest::newRow("US English in Los Angeles")
-        << english << QTimeZone("America/Los_Angeles")
-        << u"Generated Mar 4, 2025, 6:05 AM · 1 record VISITOR SIGNED IN SIGNED OUT Ann Mar 4, 2025, 1:05 AM On site"_s;
-    QTest::newRow("German in Berlin")
-        << QLocale(QLocale::German, QLocale::Germany) << QTimeZone("Europe/Berlin")
-        << u"Generated 4. März 2025, 15:05 · 1 record VISITOR SIGNED IN SIGNED OUT Ann 4. März 2025, 10:05 On site"_s;
-}
-
-void TestPdfReport::datesInTheDesksLocaleAndZone() {
-    QFETCH(QLocale, locale);
-    QFETCH(QTimeZone, zone);
-    QFETCH(QString, expected);
-    const ReportContext desk{generatedAt, locale, zone};
-    const QString text =
-        readBack(exportPDF(u"Visitor Log"_s, {visitor(u"Ann"_s)}, desk), m_dir.path()).pageText(0);
-    QCOMPARE(text, u"Visitor Log "_s + expected);
+    const ReportContext desk{usDesk.generatedAt, locale, zone};
+    // Letters beyond ASCII come back out of the PDF as they went in.
+    QCOMPARE(readBack(exportPDF(u"Besucherübersicht"_s, {row}, desk), m_dir).pageText(0),
+             u"Besucherübersicht Generated %1 · 1 record VISITOR SIGNED IN SIGNED OUT Zoë Łukasz %2 On site "
+             u"Visiting: Jürgen Groß Firma: Αθηνά & Дмитрий"_s.arg(dates.section(u'|', 0, 0),
+                                                                   dates.section(u'|', 1, 1)));
 }
 
 QTEST_MAIN(TestPdfReport)

@@ -8,8 +8,8 @@
 #include <QThread>
 #include <QUrl>
 
+#include <algorithm>
 #include <grp.h>
-#include <pwd.h>
 #include <signal.h>
 #include <sys/prctl.h>
 #include <sys/stat.h>
@@ -21,6 +21,7 @@ namespace tallybrook::testing {
 
 namespace {
 
+const QString scheduler = u"/usr/sbin/cupsd"_s;
 const QString cupsPdfDriver = u"/usr/share/ppd/cups-pdf/CUPS-PDF_opt.ppd"_s;
 
 // A Unix socket path must fit in 108 bytes; a long TMPDIR falls back to /tmp.
@@ -34,16 +35,6 @@ bool writeFile(const QString &path, const QByteArray &data) {
     return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(data) == data.size();
 }
 
-QString userName() {
-    const passwd *entry = ::getpwuid(::geteuid());
-    return entry ? QString::fromLocal8Bit(entry->pw_name) : u"root"_s;
-}
-
-QString groupName(gid_t gid) {
-    const group *entry = ::getgrgid(gid);
-    return entry ? QString::fromLocal8Bit(entry->gr_name) : u"root"_s;
-}
-
 // The driver with its custom page size taken out: a printer that knows only its named papers.
 QByteArray withoutCustomSizes(const QByteArray &ppd) {
     QByteArray out;
@@ -51,35 +42,17 @@ QByteArray withoutCustomSizes(const QByteArray &ppd) {
     for (const QByteArray &line : ppd.split('\n')) {
         if (inCustomCode) {
             inCustomCode = !line.startsWith("*End");
-            continue;
-        }
-        if (line.startsWith("*CustomPageSize")) {
+        } else if (line.startsWith("*CustomPageSize")) {
             inCustomCode = !line.trimmed().endsWith("setpagedevice\"");
-            continue;
+        } else if (!line.contains("CustomPageSize") && !line.startsWith("*MaxMedia")) {
+            out += line + '\n';
         }
-        if (line.contains("CustomPageSize") || line.startsWith("*MaxMedia"))
-            continue;
-        out += line + '\n';
     }
     return out;
 }
 
-const QByteArray jobAttributesTest = R"({
-  NAME "job attributes"
-  OPERATION Get-Job-Attributes
-  GROUP operation-attributes-tag
-  ATTR charset attributes-charset utf-8
-  ATTR naturalLanguage attributes-natural-language en
-  ATTR uri printer-uri $uri
-  ATTR integer job-id $jobid
-  ATTR name requesting-user-name $user
-  ATTR keyword requested-attributes all
-  STATUS successful-ok
-}
-)";
-
-const QByteArray jobListTest = R"({
-  NAME "jobs"
+// ipptool's request for the jobs of the queue in $uri; $user is ipptool's own, the submitting user.
+const QByteArray jobsRequest = R"({
   OPERATION Get-Jobs
   GROUP operation-attributes-tag
   ATTR charset attributes-charset utf-8
@@ -87,19 +60,16 @@ const QByteArray jobListTest = R"({
   ATTR uri printer-uri $uri
   ATTR name requesting-user-name $user
   ATTR keyword which-jobs all
-  ATTR keyword requested-attributes job-id
-  STATUS successful-ok
-  DISPLAY job-id
+  ATTR keyword requested-attributes job-id,job-name,job-state,media
 }
 )";
 
 } // namespace
 
-PrivateCups::PrivateCups() : m_dir(folderTemplate()) {
-    m_socket = m_dir.filePath(u"cups.sock"_s);
-    // Read once by libcups, at its first call: hence before any printer is looked up.
+PrivateCups::PrivateCups() : m_dir(folderTemplate()), m_socket(m_dir.filePath(u"cups.sock"_s)) {
+    // Read once by libcups, at its first call: hence before any printer is looked up. The client's own
+    // settings (client.conf, lpoptions) come from the folder too, not from /etc/cups.
     qputenv("CUPS_SERVER", QFile::encodeName(m_socket));
-    // The client's own settings (client.conf, lpoptions) come from here too, not from /etc/cups.
     qputenv("CUPS_SERVERROOT", QFile::encodeName(m_dir.path()));
 }
 
@@ -108,129 +78,68 @@ PrivateCups::~PrivateCups() {
 }
 
 bool PrivateCups::isInstalled() {
-    return QFileInfo(scheduler()).isExecutable();
+    return QFileInfo(scheduler).isExecutable();
 }
 
 void PrivateCups::fail(const QString &what) {
     QFile log(path(u"log/error_log"_s));
-    QByteArray tail;
-    if (log.open(QIODevice::ReadOnly)) {
-        const QList<QByteArray> lines = log.readAll().split('\n');
-        for (qsizetype i = std::max<qsizetype>(0, lines.size() - 40); i < lines.size(); ++i)
-            tail += lines.at(i) + '\n';
-    }
-    m_error = what + u"\n--- cupsd output ---\n"_s + QString::fromLocal8Bit(m_schedulerOutput) +
-              u"\n--- end of error_log ---\n"_s + QString::fromLocal8Bit(tail);
-}
-
-bool PrivateCups::writeConfiguration() {
-    if (!m_dir.isValid()) {
-        m_error = u"could not make a temporary folder: "_s + m_dir.errorString();
-        return false;
-    }
-    // Filters run as the unprivileged lp user when the scheduler runs as root: they must reach the spool and
-    // write temporary files.
-    QFile::setPermissions(m_dir.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner |
-                                            QFileDevice::ExeOwner | QFileDevice::ReadGroup |
-                                            QFileDevice::ExeGroup | QFileDevice::ReadOther |
-                                            QFileDevice::ExeOther);
-    const QDir dir(m_dir.path());
-    for (const QString &sub :
-         {u"spool"_s, u"cache"_s, u"state"_s, u"log"_s, u"ssl"_s, u"tmp"_s, u"out"_s, u"ppd"_s}) {
-        if (!dir.mkpath(sub)) {
-            m_error = u"could not make "_s + path(sub);
-            return false;
-        }
-    }
-    for (const QString &open : {u"tmp"_s, u"out"_s}) {
-        if (::chmod(QFile::encodeName(path(open)).constData(), 01777) != 0) {
-            m_error = u"could not open up "_s + path(open);
-            return false;
-        }
-    }
-
-    const bool root = ::geteuid() == 0;
-    const QString files =
-        u"ServerRoot %1\n"
-        u"RequestRoot %1/spool\n"
-        u"TempDir %1/tmp\n"
-        u"CacheDir %1/cache\n"
-        u"StateDir %1/state\n"
-        u"ServerKeychain %1/ssl\n"
-        u"Printcap %1/printcap\n"
-        u"ErrorLog %1/log/error_log\n"
-        u"AccessLog %1/log/access_log\n"
-        u"PageLog %1/log/page_log\n"
-        u"FileDevice Yes\n"
-        u"SystemGroup %2\n"_s.arg(m_dir.path(), groupName(::getegid())) +
-        // As root, cupsd runs filters as this group's lp user; it refuses to run them as root.
-        (root ? u"Group lp\n"_s : QString());
-    const QString server =
-        u"Listen %1\n"
-        u"LogLevel debug\n"
-        u"MaxLogSize 0\n"
-        u"ErrorPolicy abort-job\n"
-        u"Browsing No\n"
-        u"BrowseLocalProtocols none\n"
-        u"DefaultAuthType None\n"
-        u"DefaultEncryption Never\n"
-        u"WebInterface No\n"
-        u"PreserveJobFiles Yes\n"
-        u"PreserveJobHistory Yes\n"
-        u"<Location />\n  Order allow,deny\n  Allow all\n</Location>\n"
-        u"<Policy default>\n  <Limit All>\n    Order deny,allow\n  </Limit>\n</Policy>\n"_s.arg(m_socket);
-    if (!writeFile(path(u"cups-files.conf"_s), files.toLocal8Bit()) ||
-        !writeFile(path(u"cupsd.conf"_s), server.toLocal8Bit()) ||
-        !writeFile(path(u"jobattributes.test"_s), jobAttributesTest) ||
-        !writeFile(path(u"jobs.test"_s), jobListTest)) {
-        m_error = u"could not write the configuration into "_s + m_dir.path();
-        return false;
-    }
-    return true;
+    const QByteArray text = log.open(QIODevice::ReadOnly) ? log.readAll() : QByteArray();
+    m_error = what + u"\n--- end of error_log ---\n"_s + QString::fromLocal8Bit(text.right(4000));
 }
 
 bool PrivateCups::start() {
     stop();
     m_error.clear();
-    m_schedulerOutput.clear();
-    if (!isInstalled()) {
-        m_error = scheduler() + u" is not installed"_s;
+    if (!m_dir.isValid() || !isInstalled()) {
+        m_error = u"no temporary folder, or no "_s + scheduler;
         return false;
     }
-    if (!writeConfiguration())
+    // Filters run as the unprivileged lp user when the scheduler runs as root: they must reach the folder
+    // and write into tmp and out.
+    ::chmod(QFile::encodeName(m_dir.path()).constData(), 0755);
+    for (const QString &sub : {u"spool"_s, u"cache"_s, u"state"_s, u"log"_s, u"tmp"_s, u"out"_s, u"ppd"_s})
+        QDir(m_dir.path()).mkpath(sub);
+    ::chmod(QFile::encodeName(path(u"tmp"_s)).constData(), 01777);
+    ::chmod(QFile::encodeName(path(u"out"_s)).constData(), 01777);
+    const group *systemGroup = ::getgrgid(::getegid());
+    const QString files =
+        u"ServerRoot %1\nRequestRoot %1/spool\nTempDir %1/tmp\nCacheDir %1/cache\n"
+        u"StateDir %1/state\nPrintcap %1/printcap\nErrorLog %1/log/error_log\n"
+        u"AccessLog %1/log/access_log\nPageLog %1/log/page_log\nFileDevice Yes\n"
+        u"SystemGroup %2\n"_s.arg(m_dir.path(),
+                                  systemGroup ? QString::fromLocal8Bit(systemGroup->gr_name) : u"root"_s) +
+        // As root, cupsd runs filters as this group's lp user; it refuses to run them as root.
+        (::geteuid() == 0 ? u"Group lp\n"_s : QString());
+    const QString server =
+        u"Listen %1\nLogLevel debug\nErrorPolicy abort-job\nBrowsing No\n"
+        u"BrowseLocalProtocols none\nDefaultAuthType None\nWebInterface No\n"
+        u"<Location />\n  Order allow,deny\n  Allow all\n</Location>\n"
+        u"<Policy default>\n  <Limit All>\n    Order deny,allow\n  </Limit>\n</Policy>\n"_s.arg(m_socket);
+    if (!writeFile(path(u"cups-files.conf"_s), files.toLocal8Bit()) ||
+        !writeFile(path(u"cupsd.conf"_s), server.toLocal8Bit()) ||
+        !writeFile(path(u"jobs.test"_s), jobsRequest)) {
+        m_error = u"could not write the configuration into "_s + m_dir.path();
         return false;
+    }
 
     m_scheduler = std::make_unique<QProcess>();
-    m_scheduler->setProcessChannelMode(QProcess::MergedChannels);
+    m_scheduler->setProcessChannelMode(QProcess::ForwardedChannels);
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.remove(u"CUPS_SERVER"_s);
     environment.remove(u"CUPS_SERVERROOT"_s);
     m_scheduler->setProcessEnvironment(environment);
     // Should the test process die without cleaning up, the scheduler goes with it.
     m_scheduler->setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
-    m_scheduler->start(scheduler(),
+    m_scheduler->start(scheduler,
                        {u"-f"_s, u"-c"_s, path(u"cupsd.conf"_s), u"-s"_s, path(u"cups-files.conf"_s)});
-    if (!m_scheduler->waitForStarted(10'000)) {
-        fail(u"could not start "_s + scheduler() + u": "_s + m_scheduler->errorString());
-        return false;
-    }
-    QObject::connect(m_scheduler.get(), &QProcess::readyRead, m_scheduler.get(),
-                     [this] { m_schedulerOutput += m_scheduler->readAll(); });
-
     const QDeadlineTimer deadline(30'000);
-    while (!deadline.hasExpired()) {
-        m_scheduler->waitForReadyRead(100);
-        if (m_scheduler->state() != QProcess::Running) {
-            m_schedulerOutput += m_scheduler->readAll();
-            fail(u"cupsd stopped at start-up"_s);
-            return false;
-        }
+    while (m_scheduler->waitForStarted() && !deadline.hasExpired() && !m_scheduler->waitForFinished(100)) {
         QByteArray answer;
-        if (QFileInfo::exists(m_socket) && run(u"lpstat"_s, {u"-h"_s, m_socket, u"-r"_s}, &answer, 5000) &&
+        if (QFileInfo::exists(m_socket) && run(u"lpstat"_s, {u"-r"_s}, &answer) &&
             answer.contains("scheduler is running"))
             return true;
     }
-    fail(u"cupsd did not answer on "_s + m_socket);
+    fail(u"cupsd did not come up on "_s + m_socket);
     stop();
     return false;
 }
@@ -238,132 +147,96 @@ bool PrivateCups::start() {
 void PrivateCups::stop() {
     if (!m_scheduler)
         return;
-    if (m_scheduler->state() != QProcess::NotRunning) {
-        // SIGTERM lets cupsd stop the filters of a job in progress.
-        m_scheduler->terminate();
-        if (!m_scheduler->waitForFinished(15'000)) {
-            m_scheduler->kill();
-            m_scheduler->waitForFinished(5000);
-        }
+    // SIGTERM lets cupsd stop the filters of a job in progress.
+    m_scheduler->terminate();
+    if (!m_scheduler->waitForFinished(15'000)) {
+        m_scheduler->kill();
+        m_scheduler->waitForFinished(5000);
     }
-    m_schedulerOutput += m_scheduler->readAll();
     m_scheduler.reset();
 }
 
-bool PrivateCups::run(const QString &program, const QStringList &arguments, QByteArray *output,
-                      int timeoutMs) {
+bool PrivateCups::run(const QString &program, const QStringList &arguments, QByteArray *output) {
     QProcess process;
     process.setProcessChannelMode(QProcess::MergedChannels);
-    process.start(program, arguments);
-    const bool finished = process.waitForStarted(10'000) && process.waitForFinished(timeoutMs);
-    if (!finished && process.state() != QProcess::NotRunning) {
+    process.start(program, QStringList{u"-h"_s, m_socket} + arguments);
+    const bool finished = process.waitForFinished(30'000);
+    if (!finished)
         process.kill();
-        process.waitForFinished(5000);
-    }
     const QByteArray text = process.readAll();
     if (output)
         *output = text;
-    if (!finished || process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0) {
-        m_error = program + u" "_s + arguments.join(u' ') + u" failed: "_s + QString::fromLocal8Bit(text) +
-                  (finished ? QString() : u" (did not finish: "_s + process.errorString() + u")"_s);
-        return false;
-    }
-    return true;
+    if (finished && process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0)
+        return true;
+    fail(program + u' ' + arguments.join(u' ') + u" failed: "_s + QString::fromLocal8Bit(text));
+    return false;
 }
 
 bool PrivateCups::addQueue(const QString &name, PageSizes sizes) {
     QFile driver(cupsPdfDriver);
-    if (!driver.open(QIODevice::ReadOnly)) {
-        m_error = u"the cups-pdf driver is missing ("_s + cupsPdfDriver +
-                  u"): install printer-driver-cups-pdf (scripts/setup.sh does)"_s;
-        return false;
-    }
     const QString ppd = path(u"ppd/"_s + name + u".ppd"_s);
-    const QByteArray text = driver.readAll();
-    if (!writeFile(ppd, sizes == PageSizes::AnySize ? text : withoutCustomSizes(text))) {
-        m_error = u"could not write "_s + ppd;
+    if (!driver.open(QIODevice::ReadOnly)) {
+        m_error =
+            u"the cups-pdf driver is missing: install printer-driver-cups-pdf (scripts/setup.sh does)"_s;
         return false;
     }
-    // cups-pdf's own back end writes to the submitting user's home with its settings from /etc/cups; the
-    // queue keeps its driver but writes into this folder instead.
-    const QString device = QUrl::fromLocalFile(outputFile(name)).toString();
-    return run(u"lpadmin"_s, {u"-h"_s, m_socket, u"-p"_s, name, u"-E"_s, u"-v"_s, device, u"-P"_s, ppd,
-                              u"-o"_s, u"printer-error-policy=abort-job"_s});
+    const QByteArray text = driver.readAll();
+    if (!writeFile(ppd, sizes == PageSizes::AnySize ? text : withoutCustomSizes(text)))
+        return false;
+    // The queue keeps the driver, but its device is a file in the folder rather than cups-pdf's own back end,
+    // which writes into the user's home with its settings from /etc/cups.
+    const QString device = QUrl::fromLocalFile(path(u"out/"_s + name + u".prn"_s)).toString();
+    return run(u"lpadmin"_s, {u"-p"_s, name, u"-E"_s, u"-v"_s, device, u"-P"_s, ppd});
 }
 
 bool PrivateCups::setDefaultQueue(const QString &name) {
-    return run(u"lpadmin"_s, {u"-h"_s, m_socket, u"-d"_s, name});
+    return run(u"lpadmin"_s, {u"-d"_s, name});
 }
 
 bool PrivateCups::rejectJobs(const QString &name) {
-    return run(u"cupsreject"_s, {u"-h"_s, m_socket, name});
-}
-
-QString PrivateCups::printerUri(const QString &queue) const {
-    // ipptool reaches a Unix socket through a host name that is the percent-encoded path.
-    return u"ipp://"_s + QString::fromLatin1(QUrl::toPercentEncoding(m_socket)) + u"/printers/"_s + queue;
-}
-
-QString PrivateCups::spooledDocument(int id) const {
-    return path(u"spool/d%1-001"_s.arg(id, 5, 10, QChar(u'0')));
-}
-
-QString PrivateCups::outputFile(const QString &queue) const {
-    return path(u"out/"_s + queue + u".prn"_s);
-}
-
-std::optional<QMap<QString, QString>> PrivateCups::jobAttributes(const QString &queue, int id) {
-    QByteArray output;
-    const QString user = userName();
-    if (!run(u"ipptool"_s,
-             {u"-t"_s, u"-v"_s, u"-d"_s, u"jobid=%1"_s.arg(id), u"-d"_s, u"user="_s + user, printerUri(queue),
-              path(u"jobattributes.test"_s)},
-             &output))
-        return std::nullopt;
-    // Only what the scheduler answered, after the request ipptool echoes.
-    const qsizetype received = output.indexOf("RECEIVED:");
-    if (received < 0) {
-        m_error = u"no answer about job %1: "_s.arg(id) + QString::fromUtf8(output);
-        return std::nullopt;
-    }
-    static const QRegularExpression attribute(u"^\\s+([a-z0-9-]+) \\([^)]*\\) = (.*)$"_s);
-    QMap<QString, QString> attributes;
-    for (const QByteArray &line : output.mid(received).split('\n')) {
-        const auto match = attribute.match(QString::fromUtf8(line));
-        if (match.hasMatch() && !attributes.contains(match.captured(1)))
-            attributes.insert(match.captured(1), match.captured(2));
-    }
-    return attributes;
+    return run(u"cupsreject"_s, {name});
 }
 
 QList<PrivateCups::Job> PrivateCups::jobs(const QString &queue) {
-    QByteArray output;
-    const QString user = userName();
-    if (!run(u"ipptool"_s, {u"-c"_s, u"-d"_s, u"user="_s + user, printerUri(queue), path(u"jobs.test"_s)},
-             &output))
+    // ipptool reaches a Unix socket through a host name that is the percent-encoded path; it takes no -h.
+    const QString uri =
+        u"ipp://"_s + QString::fromLatin1(QUrl::toPercentEncoding(m_socket)) + u"/printers/"_s + queue;
+    QProcess ipptool;
+    ipptool.start(u"ipptool"_s, {u"-t"_s, u"-v"_s, uri, path(u"jobs.test"_s)});
+    if (!ipptool.waitForFinished(30'000) || ipptool.exitCode() != 0) {
+        fail(u"ipptool could not list the jobs of "_s + queue + u": "_s +
+             QString::fromUtf8(ipptool.readAll()));
         return {};
+    }
+    // The answer's attributes, one "name (type) = value" a line, jobs parted by "-- separator --".
+    const QByteArray output = ipptool.readAll();
+    static const QRegularExpression attribute(u"^\\s+([a-z-]+) \\([^)]*\\) = (.*)$"_s);
     QList<Job> result;
-    for (const QByteArray &line : output.split('\n')) {
-        bool isNumber = false;
-        const int id = line.trimmed().toInt(&isNumber);
-        if (!isNumber)
-            continue;
-        if (const auto attributes = jobAttributes(queue, id))
-            result.append(Job{id, *attributes});
+    Job job;
+    QList<QByteArray> lines = output.mid(output.indexOf("RECEIVED:")).split('\n');
+    lines.append("-- separator --");
+    for (const QByteArray &line : std::as_const(lines)) {
+        if (line.contains("-- separator --")) {
+            if (job.contains(u"job-id"_s))
+                result.append(job);
+            job.clear();
+        } else if (const auto match = attribute.match(QString::fromUtf8(line)); match.hasMatch()) {
+            job.insert(match.captured(1), match.captured(2));
+        }
     }
     return result;
 }
 
-std::optional<PrivateCups::Job> PrivateCups::waitForFinishedJob(const QString &queue, int id, int timeoutMs) {
+std::optional<QList<PrivateCups::Job>> PrivateCups::finishedJobs(const QString &queue, int timeoutMs) {
+    static const QStringList finished{u"completed"_s, u"aborted"_s, u"canceled"_s};
     const QDeadlineTimer deadline(timeoutMs);
     for (;;) {
-        if (const auto attributes = jobAttributes(queue, id)) {
-            const QString state = attributes->value(u"job-state"_s);
-            if (state == u"completed" || state == u"aborted" || state == u"canceled")
-                return Job{id, *attributes};
-        }
+        const QList<Job> all = jobs(queue);
+        if (std::all_of(all.cbegin(), all.cend(),
+                        [](const Job &job) { return finished.contains(job.value(u"job-state"_s)); }))
+            return all;
         if (deadline.hasExpired()) {
-            fail(u"job %1 on %2 did not finish within %3 ms"_s.arg(id).arg(queue).arg(timeoutMs));
+            fail(u"the jobs on %1 did not finish within %2 ms"_s.arg(queue).arg(timeoutMs));
             return std::nullopt;
         }
         QThread::msleep(100);
