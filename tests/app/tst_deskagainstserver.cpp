@@ -3,14 +3,9 @@
 #include "ui/AuthView.h"
 #include "ui/ContentView.h"
 #include "ui/DeskTestSupport.h"
-#include "ui/DeskView.h"
 #include "ui/OnboardingView.h"
-#include "ui/UpdateGate.h"
 
-#include <QLineEdit>
 #include <QMainWindow>
-#include <QPushButton>
-#include <QTest>
 
 using namespace tallybrook;
 using namespace tallybrook::testing;
@@ -21,62 +16,53 @@ using Screen = ui::ContentView::Screen;
 class TestDeskAgainstServer : public QObject {
     Q_OBJECT
 
-private Q_SLOTS:
-    void initTestCase();
-    void firstLaunchToTheDeskOfTheDemoAccount();
-
-private:
     std::unique_ptr<ServerProcess> m_server;
+
+private Q_SLOTS:
+    void initTestCase() {
+        m_server = std::make_unique<ServerProcess>(QStringList{u"--seed-demo"_s});
+        QVERIFY2(m_server->start(), qPrintable(m_server->errorText()));
+    }
+
+    void firstLaunchToTheDeskOfTheDemoAccount() {
+        DeskFixture f; // for the platform's parts; the server is the real one
+        CloudConfig config;
+        config.backendURL = m_server->baseUrl();
+        config.websiteURL = m_server->baseUrl();
+        config.publishableKey = QString::fromUtf8(m_server->publishableKey());
+        TallybrookApp app(DeskPlatform{*f.cloud.http,
+                                       *f.cloud.store,
+                                       *f.defaults,
+                                       f.prints,
+                                       f.urls,
+                                       config,
+                                       TallybrookApp::updateOptions(config),
+                                       [] { return u"Front Desk"_s; },
+                                       {}});
+        app.showMainWindow();
+        QVERIFY(QTest::qWaitForWindowExposed(&app.mainWindow()));
+        QCOMPARE(app.contentView().screen(), Screen::Onboarding);
+
+        QTest::mouseClick(
+            app.contentView().onboardingView()->findChild<QPushButton *>(u"onboardingFinishButton"_s),
+            Qt::LeftButton);
+        QCOMPARE(app.contentView().screen(), Screen::Account);
+        ui::AuthView *auth = app.contentView().authView();
+        QTest::keyClicks(auth->findChild<QLineEdit *>(u"emailField"_s), u"demo@tallybrook.local"_s);
+        QTest::keyClicks(auth->findChild<QLineEdit *>(u"passwordField"_s), u"tallybrook-demo"_s);
+        QTest::keyClick(auth->findChild<QLineEdit *>(u"passwordField"_s), Qt::Key_Return);
+
+        QTRY_COMPARE_WITH_TIMEOUT(app.contentView().screen(), Screen::Desk, 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(app.model().lastRefresh().has_value(), 10000);
+        QCOMPARE(app.model().error(), std::nullopt);
+        QVERIFY(!app.updates().isRequired());
+        QVERIFY(f.cloud.store->stored.has_value()); // kept for the next launch
+
+        app.cloud().signOutAccount();
+        QCOMPARE(app.contentView().screen(), Screen::Account);
+        QVERIFY(!f.cloud.store->stored.has_value());
+    }
 };
-
-void TestDeskAgainstServer::initTestCase() {
-    quietOffscreenNoise();
-    m_server = std::make_unique<ServerProcess>(QStringList{u"--seed-demo"_s});
-    QVERIFY2(m_server->start(), qPrintable(m_server->errorText()));
-}
-
-void TestDeskAgainstServer::firstLaunchToTheDeskOfTheDemoAccount() {
-    QNetworkAccessManager http;
-    FakeSessionStore store;
-    QTemporaryDir dir;
-    QSettings defaults(dir.filePath(u"desk.ini"_s), QSettings::IniFormat);
-    FakePrintSystem prints;
-    RecordingUrlOpener urls;
-    CloudConfig config;
-    config.backendURL = m_server->baseUrl();
-    config.websiteURL = m_server->baseUrl();
-    config.publishableKey = QString::fromUtf8(m_server->publishableKey());
-    TallybrookApp app(DeskPlatform{http, store, defaults, prints, urls, config,
-                                   TallybrookApp::updateOptions(config), [] { return u"Front Desk"_s; },
-                                   [] {}});
-    app.showMainWindow();
-    QVERIFY(QTest::qWaitForWindowExposed(&app.mainWindow()));
-    QTRY_VERIFY(app.updates().lastCheck().has_value());
-    QCOMPARE(app.contentView().screen(), Screen::Onboarding);
-
-    QTest::mouseClick(
-        app.contentView().onboardingView()->findChild<QPushButton *>(u"onboardingFinishButton"_s),
-        Qt::LeftButton);
-    QCOMPARE(app.contentView().screen(), Screen::Account);
-    ui::AuthView *auth = app.contentView().authView();
-    QTest::keyClicks(auth->findChild<QLineEdit *>(u"emailField"_s), u"demo@tallybrook.local"_s);
-    QTest::keyClicks(auth->findChild<QLineEdit *>(u"passwordField"_s), u"tallybrook-demo"_s);
-    QTest::keyClick(auth->findChild<QLineEdit *>(u"passwordField"_s), Qt::Key_Return);
-
-    QTRY_COMPARE_WITH_TIMEOUT(app.contentView().screen(), Screen::Desk, 10000);
-    QVERIFY(app.model().isPolling());
-    QTRY_VERIFY_WITH_TIMEOUT(app.model().lastRefresh().has_value(), 10000);
-    QCOMPARE(app.model().error(), std::nullopt);
-    QCOMPARE(app.contentView().deskView()->shownSection(), ui::DeskSection::Today);
-    QVERIFY(!app.updates().isRequired());
-    QVERIFY(!app.mainGate().isBlocking());
-    QVERIFY(store.stored.has_value()); // kept for the next launch
-
-    app.cloud().signOutAccount();
-    QCOMPARE(app.contentView().screen(), Screen::Account);
-    QVERIFY(!app.model().isPolling());
-    QVERIFY(!store.stored.has_value());
-}
 
 QTEST_MAIN(TestDeskAgainstServer)
 #include "tst_deskagainstserver.moc"

@@ -1,77 +1,76 @@
-#include "platform/ActivationNotice.h"
+#include "app/SingleInstance.h"
 #include "platform/ComputerName.h"
 
-#include <QGuiApplication>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QTest>
 
-using namespace tallybrook::platform;
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+using namespace tallybrook;
 using namespace Qt::StringLiterals;
 
+// What the desk learns from the computer: its name, and whether a desk already runs in this session.
 class TestPlatformSeams : public QObject {
     Q_OBJECT
 
+    QTemporaryDir m_dir; // each test has a socket name of its own: a desk running here is never touched
+
 private Q_SLOTS:
-    void computerName_data();
-    void computerName();
-    void thisComputerHasAName();
-    void activationIsReportedOnTheChangeToActive();
+    // The pretty name of /etc/machine-info, read as the shell reads it, else the host name.
+    void computerName_data() {
+        QTest::addColumn<QByteArray>("machineInfo");
+        QTest::addColumn<QString>("name"); // on a computer whose host name is desk-01
+        QTest::newRow("double quotes")
+            << QByteArray("PRETTY_HOSTNAME=\"Front Desk\"\nX=y") << u"Front Desk"_s;
+        QTest::newRow("single quotes, UTF-8") << QByteArray("PRETTY_HOSTNAME='Zo\xc3\xab'") << u"Zo\u00eb"_s;
+        QTest::newRow("escaped quote") << QByteArray("PRETTY_HOSTNAME=\"A \\\"B\\\"\"") << u"A \"B\""_s;
+        QTest::newRow("comment after the value") << QByteArray("PRETTY_HOSTNAME=Lobby # big") << u"Lobby"_s;
+        QTest::newRow("the last one wins") << QByteArray("PRETTY_HOSTNAME=A\nPRETTY_HOSTNAME=B") << u"B"_s;
+        QTest::newRow("blank: the host name") << QByteArray("PRETTY_HOSTNAME=\"  \"") << u"desk-01"_s;
+    }
+    void computerName() {
+        QFETCH(QByteArray, machineInfo);
+        QFETCH(QString, name);
+        QCOMPARE(platform::computerNameFrom(machineInfo, u"desk-01"_s), name);
+        QCOMPARE(platform::computerNameFrom({}, u" "_s), u"Desk"_s); // neither
+        QVERIFY(!platform::computerName().trimmed().isEmpty());
+    }
+
+    void aSecondLaunchRaisesTheFirstAndStops() {
+        const QString name = m_dir.filePath(u"desk"_s);
+        auto first = std::make_unique<SingleInstance>(name);
+        QSignalSpy raised(first.get(), &SingleInstance::activationRequested);
+        QVERIFY(first->claim());
+        QVERIFY(!SingleInstance(name).claim());
+        QTRY_COMPARE(raised.size(), 1);
+        // Once the first desk has quit, the next launch is the desk.
+        first.reset();
+        QVERIFY(SingleInstance(name).claim());
+    }
+
+    void aSocketLeftByACrashIsTakenOver() {
+        // A bound socket nobody listens on: what a desk that crashed leaves behind.
+        const QString name = m_dir.filePath(u"crashed"_s);
+        const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        const QByteArray path = QFile::encodeName(name);
+        QVERIFY(fd >= 0 && size_t(path.size()) < sizeof(address.sun_path));
+        std::copy(path.cbegin(), path.cend(), address.sun_path);
+        QCOMPARE(::bind(fd, reinterpret_cast<const sockaddr *>(&address), sizeof(address)), 0);
+        ::close(fd);
+        QVERIFY(QFile::exists(name));
+
+        SingleInstance desk(name);
+        QSignalSpy raised(&desk, &SingleInstance::activationRequested);
+        QVERIFY(desk.claim());
+        QVERIFY(!SingleInstance(name).claim());
+        QTRY_COMPARE(raised.size(), 1);
+    }
 };
 
-void TestPlatformSeams::computerName_data() {
-    QTest::addColumn<QByteArray>("machineInfo");
-    QTest::addColumn<QString>("hostName");
-    QTest::addColumn<QString>("name");
-    QTest::newRow("pretty name in double quotes")
-        << QByteArray("PRETTY_HOSTNAME=\"Front Desk\"\nCHASSIS=desktop\n") << u"desk-01"_s << u"Front Desk"_s;
-    QTest::newRow("pretty name in single quotes")
-        << QByteArray("PRETTY_HOSTNAME='Zo\xc3\xab Park'\n") << u"desk-01"_s << u"Zo\u00eb Park"_s;
-    QTest::newRow("escaped quote inside double quotes")
-        << QByteArray("PRETTY_HOSTNAME=\"Reception \\\"A\\\"\"") << u"desk-01"_s << u"Reception \"A\""_s;
-    QTest::newRow("plain value with an escaped space")
-        << QByteArray("PRETTY_HOSTNAME=Lobby\\ iMac\n") << u"desk-01"_s << u"Lobby iMac"_s;
-    QTest::newRow("comment after the value")
-        << QByteArray("PRETTY_HOSTNAME=Lobby # the big one\n") << u"desk-01"_s << u"Lobby"_s;
-    QTest::newRow("the last assignment wins")
-        << QByteArray("PRETTY_HOSTNAME=Old\nPRETTY_HOSTNAME=\"New Desk\"\n") << u"desk-01"_s << u"New Desk"_s;
-    QTest::newRow("Unicode") << QByteArray("PRETTY_HOSTNAME=\"\xc5\x81ukasz \xf0\x9f\x96\xa5\"")
-                             << u"desk-01"_s << u"\u0141ukasz \U0001F5A5"_s;
-    QTest::newRow("blank pretty name falls back to the host name")
-        << QByteArray("PRETTY_HOSTNAME=\"  \"\n") << u"desk-01"_s << u"desk-01"_s;
-    QTest::newRow("commented-out pretty name")
-        << QByteArray("#PRETTY_HOSTNAME=\"Old\"\n") << u"desk-01"_s << u"desk-01"_s;
-    QTest::newRow("no file") << QByteArray() << u"desk-01"_s << u"desk-01"_s;
-    QTest::newRow("neither") << QByteArray() << u" "_s << u"Desk"_s;
-}
-
-void TestPlatformSeams::computerName() {
-    QFETCH(QByteArray, machineInfo);
-    QFETCH(QString, hostName);
-    QFETCH(QString, name);
-    QCOMPARE(computerNameFrom(machineInfo, hostName), name);
-}
-
-void TestPlatformSeams::thisComputerHasAName() {
-    QVERIFY(!tallybrook::platform::computerName().trimmed().isEmpty());
-}
-
-void TestPlatformSeams::activationIsReportedOnTheChangeToActive() {
-    ActivationNotice notice;
-    QSignalSpy active(&notice, &ActivationNotice::becameActive);
-    notice.applicationStateChanged(Qt::ApplicationInactive);
-    QCOMPARE(active.size(), 0);
-    notice.applicationStateChanged(Qt::ApplicationActive);
-    QCOMPARE(active.size(), 1);
-    notice.applicationStateChanged(Qt::ApplicationActive);
-    QCOMPARE(active.size(), 1);
-    notice.applicationStateChanged(Qt::ApplicationHidden);
-    notice.applicationStateChanged(Qt::ApplicationActive);
-    QCOMPARE(active.size(), 2);
-    // And it listens to the application itself.
-    notice.applicationStateChanged(Qt::ApplicationInactive);
-    Q_EMIT qGuiApp->applicationStateChanged(Qt::ApplicationActive);
-    QCOMPARE(active.size(), 3);
-}
-
-QTEST_MAIN(TestPlatformSeams)
+QTEST_GUILESS_MAIN(TestPlatformSeams)
 #include "tst_platformseams.moc"

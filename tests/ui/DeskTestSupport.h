@@ -9,37 +9,26 @@
 #include "support/TaskOutcome.h"
 #include "ui/Environment.h"
 
+#include <QAbstractButton>
+#include <QDialog>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QList>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
 #include <QSettings>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QUrl>
+#include <QToolButton>
 
-#include <chrono>
 #include <map>
-#include <memory>
-#include <optional>
 
 namespace tallybrook::testing {
 
-// The offscreen platform warns each time a window's size limits change; that says nothing about the desk.
-inline void quietOffscreenNoise() {
-    static const QtMessageHandler previous =
-        qInstallMessageHandler([](QtMsgType type, const QMessageLogContext &context, const QString &message) {
-            if (message.contains(QStringLiteral("does not support propagateSizeHints")) ||
-                message.contains(QStringLiteral("does not support raise()"))) {
-                return;
-            }
-            previous(type, context, message);
-        });
-}
-
 // Records the addresses the desk would have opened in a browser.
-class RecordingUrlOpener final : public platform::UrlOpener {
-public:
+struct RecordingUrlOpener final : platform::UrlOpener {
     bool openUrl(const QUrl &url) override {
         opened.append(url);
         return true;
@@ -47,34 +36,29 @@ public:
     QList<QUrl> opened;
 };
 
-// The backend of a few accounts, answered the way the hosted Auth and REST services would. Which account a
-// request belongs to is read from its bearer token ("access-<tag>").
+// The backend of a few accounts, answered the way the hosted services and the website would. Which account
+// a request belongs to is read from its bearer token ("access-<tag>"); an unknown one throws.
 struct DeskBackend {
     struct Account {
         QUuid id;
-        QString tag;
         QJsonArray onSite;
-        int today = 0;
         std::chrono::milliseconds onSiteDelay{0};
     };
 
     std::map<QString, Account> accounts; // by tag
     QString nextSignIn;                  // the tag the next password grant signs in
-    bool failLoads = false;
-    QByteArray failMessage = "Service temporarily unavailable";
-    int signUpStatus = 200;
-    QByteArray signUpBody;
-    int recoverStatus = 200;
-    QByteArray recoverBody = "{}";
     std::chrono::milliseconds authDelay{0};
+    // Answers of the auth service by the last segment of the path ("token", "signup"...): status and body.
+    std::map<QByteArray, std::pair<int, QByteArray>> auth{{"recover", {200, "{}"}}, {"logout", {204, {}}}};
+    std::optional<QString> failLoads; // the message every load of an account's data fails with
+    QByteArray manifest =
+        R"({"direct":{"minimumVersion":"0.1","latestVersion":"0.1","downloadURL":"https://a.b"}})";
 
     void addAccount(const QUuid &id, const QString &tag, const QStringList &onSiteNames = {}) {
-        Account account{id, tag, {}, int(onSiteNames.size()), {}};
-        int n = 0;
+        Account account{id, {}, {}};
         for (const QString &name : onSiteNames) {
             account.onSite.append(
-                QJsonObject{{QStringLiteral("id"),
-                             QStringLiteral("9b2e8c1a-0000-4000-8000-%1").arg(++n, 12, 10, QChar(u'0'))},
+                QJsonObject{{QStringLiteral("id"), QUuid::createUuid().toString(QUuid::WithoutBraces)},
                             {QStringLiteral("visitor_name"), name},
                             {QStringLiteral("answers"), QJsonArray{}},
                             {QStringLiteral("signed_in_at"), QStringLiteral("2025-03-04T08:00:00+00:00")}});
@@ -82,97 +66,53 @@ struct DeskBackend {
         accounts[tag] = account;
     }
 
-    [[nodiscard]] const Account *accountOf(const RecordedRequest &request) const {
-        const QByteArray bearer = request.header("Authorization");
-        for (const auto &[tag, account] : accounts) {
-            if (bearer == "Bearer access-" + tag.toUtf8()) {
-                return &account;
-            }
+    [[nodiscard]] ScriptedAnswer answer(const RecordedRequest &request) const {
+        const QByteArray last = request.path.mid(request.path.lastIndexOf('/') + 1);
+        if (last == "version") {
+            return ScriptedAnswer::json(200, manifest);
         }
-        return nullptr;
-    }
-
-    ScriptedAnswer answer(const RecordedRequest &request) const {
-        if (request.path.endsWith("/auth/v1/token")) {
-            if (!accounts.contains(nextSignIn)) {
-                return ScriptedAnswer::json(
-                           400,
-                           R"({"error":"invalid_grant","error_description":"Invalid login credentials"})")
-                    .delayedBy(authDelay);
-            }
-            const Account &account = accounts.at(nextSignIn);
-            return ScriptedAnswer::json(200, tokenAnswer(QStringLiteral("access-") + account.tag,
-                                                         QStringLiteral("refresh-") + account.tag, 3600,
-                                                         account.id))
+        if (auth.contains(last)) {
+            return ScriptedAnswer::json(auth.at(last).first, auth.at(last).second).delayedBy(authDelay);
+        }
+        if (last == "token") {
+            return ScriptedAnswer::json(200, tokenAnswer(QStringLiteral("access-") + nextSignIn,
+                                                         QStringLiteral("refresh-") + nextSignIn, 3600,
+                                                         accounts.at(nextSignIn).id))
                 .delayedBy(authDelay);
         }
-        if (request.path.endsWith("/auth/v1/signup")) {
-            return ScriptedAnswer::json(signUpStatus, signUpBody).delayedBy(authDelay);
-        }
-        if (request.path.endsWith("/auth/v1/recover")) {
-            return ScriptedAnswer::json(recoverStatus, recoverBody).delayedBy(authDelay);
-        }
-        if (request.path.endsWith("/auth/v1/logout")) {
-            return ScriptedAnswer::json(204, {});
-        }
-        const Account *account = accountOf(request);
-        if (!account) {
-            return ScriptedAnswer::json(401, R"({"code":"PGRST301","message":"JWT expired"})");
-        }
+        const Account &account = accounts.at(QString::fromUtf8(request.header("Authorization").mid(14)));
         if (failLoads) {
+            return ScriptedAnswer::json(503, R"({"message":")" + failLoads->toUtf8() + R"("})");
+        }
+        if (last == "visitors" && request.rawQuery.startsWith("select=id&")) {
             return ScriptedAnswer::json(
-                503, QJsonDocument(QJsonObject{{QStringLiteral("message"), QString::fromUtf8(failMessage)}})
-                         .toJson(QJsonDocument::Compact));
+                206, "[]", {{"Content-Range", "0-0/" + QByteArray::number(account.onSite.size())}});
         }
-        const QByteArray table = request.path.mid(request.path.lastIndexOf('/') + 1);
-        if (table == "kiosk_settings" || table == "notification_settings") {
-            return ScriptedAnswer::json(200, "[]");
+        if (last == "visitors") {
+            return ScriptedAnswer::json(200, QJsonDocument(account.onSite).toJson(QJsonDocument::Compact))
+                .delayedBy(account.onSiteDelay);
         }
-        if (table == "visitors" && request.rawQuery.startsWith("select=id&")) {
-            const int total =
-                request.rawQuery.contains("signed_out_at") ? int(account->onSite.size()) : account->today;
-            return ScriptedAnswer::json(206, "[]", {{"Content-Range", "0-0/" + QByteArray::number(total)}});
-        }
-        if (table == "visitors") {
-            return ScriptedAnswer::json(200, QJsonDocument(account->onSite).toJson(QJsonDocument::Compact))
-                .delayedBy(account->onSiteDelay);
-        }
-        return ScriptedAnswer::json(404, "{}");
+        return ScriptedAnswer::json(200, "[]"); // the account's setup: none saved yet
     }
 };
 
-// One model with everything it stands on, against the scripted backend; preferences in a temporary file.
+// Everything the desk stands on, against the scripted backend; preferences in a temporary file. start()
+// creates the client (with a stored session of an account when given) and the model over it.
 struct DeskFixture {
     DeskFixture() {
         cloud.server->setHandler([this](const RecordedRequest &request) { return backend.answer(request); });
-        defaults =
-            std::make_unique<QSettings>(dir.filePath(QStringLiteral("desk.ini")), QSettings::IniFormat);
     }
-    ~DeskFixture() {
-        model.reset();
-        notifier.reset();
-        printer.reset();
-    }
-    Q_DISABLE_COPY_MOVE(DeskFixture)
 
-    // Creates the client (with a stored session of this account when given) and the model over it.
     void start(const std::optional<QString> &storedTag = std::nullopt) {
-        std::optional<CloudSession> stored;
-        if (storedTag) {
-            const auto &account = backend.accounts.at(*storedTag);
-            stored = CloudSession{QStringLiteral("access-") + account.tag,
-                                  QStringLiteral("refresh-") + account.tag, cloud.now.addSecs(3600),
-                                  account.id, QStringLiteral("desk@example.com")};
-        }
-        cloud.makeClient(stored);
+        cloud.makeClient(storedTag ? std::optional(cloud.sessionExpiringIn(
+                                         3600, backend.accounts.at(*storedTag).id, *storedTag))
+                                   : std::nullopt);
         printer = std::make_unique<BadgePrinter>(*defaults, prints);
         notifier = std::make_unique<Notifier>(*cloud.http, *defaults);
         AppModelOptions options;
         options.clock = [this] { return cloud.now; };
-        options.deviceName = [] { return QStringLiteral("Front Desk"); };
         options.timeZone = QTimeZone::utc();
         options.pollInterval = std::chrono::hours(1);
-        options.deliverAlert = [](const VisitorAlert &, const QUrl &) {};
         model = std::make_unique<AppModel>(*cloud.client, *printer, *notifier, options);
     }
 
@@ -181,9 +121,9 @@ struct DeskFixture {
     // Signs in through the client, as the account screen would.
     [[nodiscard]] bool signIn(const QString &tag) {
         backend.nextSignIn = tag;
-        const auto outcome = awaitTask(
-            cloud.client->signInAccount(QStringLiteral("desk@example.com"), QStringLiteral("secret-pw")));
-        return outcome.succeeded();
+        return awaitTask(
+                   cloud.client->signInAccount(QStringLiteral("desk@example.com"), QStringLiteral("pw")))
+            .succeeded();
     }
 
     [[nodiscard]] QStringList onSiteNames() const {
@@ -197,12 +137,13 @@ struct DeskFixture {
     CloudFixture cloud;
     DeskBackend backend;
     QTemporaryDir dir;
-    std::unique_ptr<QSettings> defaults;
+    std::unique_ptr<QSettings> defaults =
+        std::make_unique<QSettings>(dir.filePath(QStringLiteral("desk.ini")), QSettings::IniFormat);
     FakePrintSystem prints;
+    RecordingUrlOpener urls;
     std::unique_ptr<BadgePrinter> printer;
     std::unique_ptr<Notifier> notifier;
     std::unique_ptr<AppModel> model;
-    RecordingUrlOpener urls;
 };
 
 } // namespace tallybrook::testing

@@ -1,244 +1,393 @@
 #include "DeskTestSupport.h"
 #include "ui/AuthView.h"
+#include "ui/BusyIndicator.h"
 #include "ui/ContentView.h"
+#include "ui/DeskScreen.h"
 #include "ui/DeskView.h"
+#include "ui/ErrorBanner.h"
 #include "ui/OnboardingView.h"
+#include "ui/SidebarModel.h"
+#include "ui/Style.h"
 
-#include <QDialog>
-#include <QLineEdit>
-#include <QPushButton>
-#include <QSignalSpy>
-#include <QTest>
+#include <QAbstractItemModelTester>
+#include <QListView>
 
 using namespace tallybrook;
 using namespace tallybrook::testing;
 using namespace tallybrook::ui;
 using namespace Qt::StringLiterals;
 using Screen = ContentView::Screen;
+using Mode = AuthView::Mode;
 
 namespace {
 
-const QUuid accountA(u"6f1c2a8e-3b4d-4e5f-9a0b-1c2d3e4f5a6b"_s);
-const QUuid accountB(u"0a1b2c3d-4e5f-4061-8728-394a5b6c7d8e"_s);
+const QStringList visitorsOfA{u"Ann Archer"_s, u"Zo\u00eb Park"_s};
+const QStringList visitorsOfB{u"\u0141ukasz Nowak"_s};
+const QByteArray refusedSignIn =
+    R"({"error":"invalid_grant","error_description":"Invalid login credentials"})";
+const QByteArray rateLimited =
+    R"({"error_code":"over_email_send_rate_limit","msg":"Email rate limit exceeded"})";
+// A user without tokens: the account waits for its email to be confirmed.
+const QByteArray unconfirmed = R"({"id":"0a1b2c3d-4e5f-4061-8728-394a5b6c7d8e","email":"zoe@example.com"})";
+
+QJsonObject bodyOf(const RecordedRequest &request) {
+    return QJsonDocument::fromJson(request.body).object();
+}
 
 } // namespace
 
+// The main window's content: the screen it picks, the session task that ties the model to the signed-in user,
+// and the two screens it shows, the account screen and the desk.
 class TestContentView : public QObject {
     Q_OBJECT
-
-private Q_SLOTS:
-    void initTestCase() { quietOffscreenNoise(); }
-    void init();
-    void cleanup();
-
-    void firstLaunchShowsTheTourThenTheAccountScreen();
-    void laterLaunchesGoStraightToTheAccountScreen();
-    void storedSessionShowsTheDeskOnToday();
-    void appearingResetsThenStartsTheModel();
-    void signingInShowsTheDeskAndLoadsTheAccount();
-    void signOutThenAnotherUserClearsTheOldDataFirst();
-    void switchingUserDirectlyClearsTheOldDataFirst();
-    void slowAnswerForTheOldUserNeverLands();
-    void sameUserWithFreshTokensDoesNotRestart();
-    void signingOutReplacesTheDeskAtOnce();
-    void accountScreenIsFreshAfterEachSignOut();
-    void onboardingSheetFinishedMarksTheTourSeen();
-    void onboardingSheetClosedOnlyLowersTheFlag();
-
-private:
-    void show(const std::optional<QString> &storedTag, bool seenTour = true);
-    void recordOnSite();
 
     std::unique_ptr<DeskFixture> m_f;
     std::unique_ptr<ContentView> m_content;
     QList<QStringList> m_onSiteHistory;
+
+    void show(const std::optional<QString> &storedTag, bool seenTour = true) {
+        m_f->start(storedTag);
+        m_f->defaults->setValue(u"hasSeenOnboarding"_s, seenTour);
+        QObject::connect(m_f->model.get(), &AppModel::onSiteChanged, m_f->model.get(),
+                         [this] { m_onSiteHistory.append(m_f->onSiteNames()); });
+        m_content = std::make_unique<ContentView>(m_f->environment());
+        m_content->resize(1000, 640);
+        m_content->show();
+        QVERIFY(QTest::qWaitForWindowExposed(m_content.get()));
+    }
+    template<class T = QLineEdit>
+    T *child(const QString &name) const {
+        return m_content->findChild<T *>(name);
+    }
+    [[nodiscard]] bool seenTour() const { return m_f->defaults->value(u"hasSeenOnboarding"_s).toBool(); }
+    [[nodiscard]] QList<RecordedRequest> requests() const { return m_f->cloud.server->requests(); }
+
+    AuthView *auth() const { return m_content->authView(); }
+    QPushButton *primary() const { return child<QPushButton>(u"authPrimaryButton"_s); }
+    QPushButton *forgot() const { return child<QPushButton>(u"forgotPasswordButton"_s); }
+    void chooseMode(Mode mode) {
+        QTest::mouseClick(child<QToolButton>(mode == Mode::SignIn ? u"signInMode"_s : u"createAccountMode"_s),
+                          Qt::LeftButton);
+        QCOMPARE(auth()->mode(), mode);
+    }
+    void fill(const QString &email, const QString &password, const QString &name = {}) {
+        child(u"emailField"_s)->setText(email);
+        child(u"passwordField"_s)->setText(password);
+        child(u"nameField"_s)->setText(name);
+    }
+
+    DeskView *desk() const { return m_content->deskView(); }
+    QListView *sidebar() const { return child<QListView>(u"sidebarList"_s); }
+    QString heading() const { return child<QLabel>(u"deskTitle"_s)->text(); }
+    // A click on the section's row, or this far below it.
+    void clickRow(DeskSection section, int below = 0) {
+        const QRect row = sidebar()->visualRect(sidebar()->model()->index(int(section), 0));
+        QTest::mouseClick(sidebar()->viewport(), Qt::LeftButton, {}, row.center() + QPoint(0, below));
+    }
+
+private Q_SLOTS:
+    void init() {
+        m_f = std::make_unique<DeskFixture>();
+        m_f->backend.addAccount(QUuid::createUuid(), u"a"_s, visitorsOfA);
+        m_f->backend.addAccount(QUuid::createUuid(), u"b"_s, visitorsOfB);
+        m_f->backend.nextSignIn = u"a"_s;
+        m_onSiteHistory.clear();
+    }
+    void cleanup() {
+        m_content.reset();
+        m_f.reset();
+    }
+
+    void appearingResetsThenStartsTheModel() {
+        show(u"a"_s, false); // signed in, the tour is skipped
+        QCOMPARE(m_content->screen(), Screen::Desk);
+        QCOMPARE(m_content->sessionTaskRuns(), 1);
+        QTRY_COMPARE(m_f->onSiteNames(), visitorsOfA);
+        // Hidden and shown again (as when the update gate gives the window back): reset and start anew.
+        m_content->hide();
+        m_content->show();
+        QCOMPARE(m_content->sessionTaskRuns(), 2);
+        QVERIFY(m_f->model->onSite().isEmpty());
+        QVERIFY(m_f->model->isPolling());
+        QTRY_COMPARE(m_f->onSiteNames(), visitorsOfA);
+    }
+
+    void anotherUserNeverSeesTheOldData_data() {
+        QTest::addColumn<bool>("signOutFirst");
+        QTest::newRow("after a sign-out") << true;
+        QTest::newRow("switched directly") << false;
+    }
+    void anotherUserNeverSeesTheOldData() {
+        QFETCH(bool, signOutFirst);
+        show(u"a"_s);
+        QTRY_COMPARE(m_f->onSiteNames(), visitorsOfA);
+        QPointer<DeskView> oldDesk = desk();
+        if (signOutFirst) {
+            m_f->cloud.client->signOutAccount();
+            // At once: the account screen, and nothing of the old account left in memory.
+            QCOMPARE(m_content->screen(), Screen::Account);
+            QVERIFY(m_f->model->onSite().isEmpty());
+            QVERIFY(!m_f->model->isPolling());
+            QTRY_VERIFY(!oldDesk);
+        }
+        m_f->backend.accounts[u"b"_s].onSiteDelay = std::chrono::milliseconds(200);
+        QVERIFY(m_f->signIn(u"b"_s));
+        QCOMPARE(m_content->screen(), Screen::Desk);
+        QCOMPARE(m_content->sessionTaskRuns(), signOutFirst ? 3 : 2);
+        QVERIFY(m_f->model->onSite().isEmpty()); // the new account's data is still on its way
+        QTRY_COMPARE(m_f->onSiteNames(), visitorsOfB);
+        QCOMPARE(m_onSiteHistory, (QList<QStringList>{visitorsOfA, {}, visitorsOfB}));
+    }
+
+    void sameUserWithFreshTokensDoesNotRestart() {
+        show(u"a"_s);
+        QTRY_COMPARE(m_f->onSiteNames(), visitorsOfA);
+        QSignalSpy sessionChanged(m_f->cloud.client.get(), &CloudClient::sessionChanged);
+        m_f->cloud.now = m_f->cloud.now.addSecs(60);
+        QVERIFY(m_f->signIn(u"a"_s)); // a new session, the same user
+        QCOMPARE(sessionChanged.size(), 1);
+        QCOMPARE(m_content->sessionTaskRuns(), 1);
+        QCOMPARE(m_f->onSiteNames(), visitorsOfA);
+    }
+
+    void tourSheetFollowsItsFlag() {
+        show(u"a"_s);
+        m_f->defaults->setValue(u"hasSeenOnboarding"_s, false);
+        for (const bool finish :
+             {false, true}) { // closed, only the flag goes down; finished, the tour is seen
+            m_f->model->setShowingOnboarding(true);
+            QPointer<QDialog> sheet = m_content->onboardingSheet();
+            QTRY_VERIFY(sheet && sheet->isVisible());
+            if (finish) {
+                QTest::mouseClick(sheet->findChild<QPushButton *>(u"onboardingFinishButton"_s),
+                                  Qt::LeftButton);
+            } else {
+                QTest::keyClick(sheet, Qt::Key_Escape);
+            }
+            QCOMPARE(seenTour(), finish);
+            QVERIFY(!m_f->model->isShowingOnboarding());
+            QVERIFY(!m_content->onboardingSheet());
+            QTRY_VERIFY(!sheet);
+            QCOMPARE(m_content->screen(), Screen::Desk); // the screen in the window stays
+        }
+    }
+
+    // The account screen.
+
+    void primaryButtonEnablement_data() {
+        QTest::addColumn<Mode>("mode");
+        QTest::addColumn<QString>("email");
+        QTest::addColumn<QString>("password");
+        QTest::addColumn<bool>("enabled");
+        const QString email = u"desk@example.com"_s;
+        QTest::newRow("create: 7 characters") << Mode::Create << email << u"1234567"_s << false;
+        QTest::newRow("create: 8 characters") << Mode::Create << email << u"12345678"_s << true;
+        QTest::newRow("create: 4 emoji are 4 characters") << Mode::Create << email << u"😀😀😀😀"_s << false;
+        QTest::newRow("sign in: one character") << Mode::SignIn << email << u"x"_s << true;
+        QTest::newRow("sign in: a space is a password") << Mode::SignIn << email << u" "_s << true;
+        QTest::newRow("sign in: empty password") << Mode::SignIn << email << QString() << false;
+        QTest::newRow("no dot after the at sign")
+            << Mode::SignIn << u"desk@example"_s << u"secret"_s << false;
+        QTest::newRow("blanks around the email are trimmed")
+            << Mode::SignIn << u"\t desk@a.com "_s << u"s"_s << true;
+    }
+    void primaryButtonEnablement() {
+        QFETCH(Mode, mode);
+        QFETCH(QString, email);
+        QFETCH(QString, password);
+        QFETCH(bool, enabled);
+        show(std::nullopt);
+        chooseMode(mode);
+        fill(email, password);
+        QCOMPARE(primary()->isEnabled(), enabled);
+    }
+
+    void anInvalidEmailStartsNothing() {
+        show(std::nullopt);
+        fill(u"desk@example"_s, u"secret"_s);
+        QTest::keyClick(child(u"passwordField"_s), Qt::Key_Return);
+        QTest::keyClick(child(u"emailField"_s), Qt::Key_Enter, Qt::KeypadModifier);
+        QVERIFY(!auth()->isWorking());
+        QTest::mouseClick(forgot(), Qt::LeftButton);
+        QCOMPARE(auth()->message(), u"Enter your email above first."_s);
+        QVERIFY(auth()->messageIsError());
+        QVERIFY(!auth()->isWorking());
+        QVERIFY(requests().isEmpty());
+        // Creating an account asks for a name, and the other mode's message goes.
+        QCOMPARE(child(u"passwordField"_s)->echoMode(), QLineEdit::Password);
+        chooseMode(Mode::Create);
+        QVERIFY(!auth()->message());
+        QVERIFY(child(u"nameField"_s)->isVisible() && !forgot()->isVisible());
+    }
+
+    void nothingElseStartsWhileWorking() {
+        show(std::nullopt);
+        m_f->backend.authDelay = std::chrono::milliseconds(200);
+        fill(u"desk@example.com"_s, u"secret"_s);
+        QPointer<AuthView> screen = auth();
+        QTest::keyClick(child(u"passwordField"_s), Qt::Key_Return); // Return is the primary button
+        QVERIFY(screen->isWorking());
+        QVERIFY(!primary()->isEnabled() && !forgot()->isEnabled());
+        QVERIFY(child<BusyIndicator>(u"authProgress"_s)->isVisible());
+        primary()->click();
+        screen->submit();
+        QTest::keyClick(child(u"passwordField"_s), Qt::Key_Return);
+        screen->sendPasswordReset();
+        QTRY_VERIFY(m_f->cloud.client->isSignedIn());
+        QCOMPARE(m_f->cloud.requestsTo("/token") + m_f->cloud.requestsTo("/recover"), 1);
+    }
+
+    // What the account screen says once the server has answered: in red when it failed.
+    void outcomes_data() {
+        QTest::addColumn<QByteArray>("path"); // what was asked for: token (sign in), recover, or signup
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QByteArray>("answer");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("sign-in refused") << QByteArray("token") << 400 << refusedSignIn
+                                         << u"That email and password combination did not work."_s;
+        QTest::newRow("reset sent") << QByteArray("recover") << 200 << QByteArray("{}")
+                                    << u"If that email has an account, a reset link is on its way."_s;
+        QTest::newRow("reset refused")
+            << QByteArray("recover") << 429 << rateLimited << u"Email rate limit exceeded"_s;
+        QTest::newRow("account to confirm")
+            << QByteArray("signup") << 200 << unconfirmed
+            << u"Check your inbox for a link to confirm your email, then sign in."_s;
+    }
+    void outcomes() {
+        QFETCH(QByteArray, path);
+        QFETCH(int, status);
+        QFETCH(QByteArray, answer);
+        QFETCH(QString, message);
+        const bool isError = status != 200;
+        const Mode mode = path == "signup" ? Mode::Create : Mode::SignIn;
+        show(std::nullopt);
+        m_f->backend.auth[path] = {status, answer};
+        chooseMode(mode);
+        fill(u" desk@example.com"_s, u"long enough"_s, u"Zoë Łukasz"_s);
+        (path == "recover" ? forgot() : primary())->click();
+        QTRY_VERIFY(!auth()->isWorking());
+        auto *shown = child<QLabel>(u"authMessage"_s);
+        QVERIFY(shown->isVisible());
+        QCOMPARE(shown->text(), message);
+        QCOMPARE(textColor(shown),
+                 isError ? errorTextColor(shown->palette()) : secondaryTextColor(shown->palette()));
+        QCOMPARE(auth()->mode(), mode);
+        QVERIFY(primary()->isEnabled() && forgot()->isEnabled());
+        QCOMPARE(bodyOf(requests().constFirst()).value(u"email").toString(), u"desk@example.com"_s);
+        if (mode == Mode::Create) {
+            QCOMPARE(bodyOf(requests().constFirst()).value(u"data")[u"name"].toString(), u"Zoë Łukasz"_s);
+        }
+    }
+
+    void screenGoneBeforeTheAnswer() {
+        show(std::nullopt);
+        m_f->backend.authDelay = std::chrono::milliseconds(150);
+        fill(u"desk@example.com"_s, u"secret"_s);
+        primary()->click();
+        m_content.reset();
+        // The client still signs in; nothing touches the screen that is gone.
+        QTRY_VERIFY(m_f->cloud.client->isSignedIn());
+        QTest::qWait(20);
+    }
+
+    // The desk.
+
+    void sidebarChoosesTheSection() {
+        show(u"a"_s);
+        SidebarModel model; // the rows, as an item model
+        QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::QtTest);
+        model.setCollapsed(true);
+        QStringList titles;
+        for (int row = 0; row < sidebar()->model()->rowCount(); ++row) {
+            titles.append(sidebar()->model()->index(row, 0).data().toString());
+            QCOMPARE(sidebar()->model()->index(row, 0).data(Qt::AccessibleTextRole), titles.constLast());
+        }
+        QCOMPARE(titles, (QStringList{u"Today"_s, u"Visitors"_s, u"Invites"_s, u"Employees"_s}));
+        QCOMPARE(sidebar()->selectionModel()->selectedRows(),
+                 QModelIndexList{sidebar()->model()->index(0, 0)});
+        QCOMPARE(desk()->section(), DeskSection::Today);
+        QSignalSpy changed(desk(), &DeskView::sectionChanged);
+        for (const DeskSection section : {DeskSection::Visitors, DeskSection::Employees}) {
+            clickRow(section);
+            QCOMPARE(desk()->section(), section);
+            QCOMPARE(heading(), title(section));
+        }
+        QCOMPARE(changed.size(), 2);
+        QTRY_COMPARE(desk()->findChildren<DeskScreen *>().size(), 1); // the old screens are gone
+        // A click on the sidebar's empty space deselects: the desk shows Today.
+        clickRow(DeskSection::Employees, 40);
+        QCOMPARE(desk()->section(), std::nullopt);
+        QCOMPARE(heading(), u"Today"_s);
+        // Collapsed to icons, the sidebar stays so on the next desk.
+        QTest::mouseClick(child<QToolButton>(u"collapseSidebarButton"_s), Qt::LeftButton);
+        QCOMPARE(child<QToolButton>(u"collapseSidebarButton"_s)->accessibleName(), u"Expand Sidebar"_s);
+        m_f->cloud.client->signOutAccount();
+        QVERIFY(m_f->signIn(u"a"_s));
+        QVERIFY(desk()->isSidebarCollapsed());
+        auto *signInButton = child<QToolButton>(u"signInVisitorButton"_s);
+        QCOMPARE(signInButton->toolTip(), u"Sign in a visitor (Ctrl+N)"_s);
+        QTest::mouseClick(signInButton, Qt::LeftButton);
+        QVERIFY(m_f->model->isSigningIn());
+    }
+
+    void errorBannerFollowsTheModel() {
+        show(u"a"_s);
+        auto *banner = child<ErrorBanner>(u"errorBanner"_s);
+        auto *text = child<QLabel>(u"errorBannerText"_s);
+        // Until the setup has loaded its failure keeps the banner up; this is about the refresh's own banner.
+        QTRY_VERIFY(m_f->model->lastRefresh());
+        m_f->backend.failLoads = u"<b>\u0141ukasz</b> cannot be reached"_s;
+        QVERIFY(runTask(m_f->model->refresh()));
+        QVERIFY(banner->isVisible());
+        QCOMPARE(text->text(), *m_f->backend.failLoads);
+        QCOMPARE(text->textFormat(), Qt::PlainText); // server text is never markup
+        m_f->backend.failLoads.reset();
+        QVERIFY(runTask(m_f->model->refresh()));
+        QVERIFY(!banner->isVisible());
+    }
+
+    void sheetsFollowTheirFlags_data() {
+        QTest::addColumn<bool>("invite");
+        QTest::newRow("Sign In Visitor") << false;
+        QTest::newRow("New Invite") << true;
+    }
+    void sheetsFollowTheirFlags() {
+        QFETCH(bool, invite);
+        show(std::nullopt);
+        AppModel &model = *m_f->model;
+        const auto raise = [&](bool up) { invite ? model.setInviting(up) : model.setSigningIn(up); };
+        const auto raised = [&] { return invite ? model.isInviting() : model.isSigningIn(); };
+        const auto sheet = [&]() -> QDialog * {
+            return invite ? desk()->newInviteSheet() : desk()->signInSheet();
+        };
+
+        // A flag raised before the desk exists opens its sheet once the desk is in its window.
+        raise(true);
+        QVERIFY(m_f->signIn(u"a"_s));
+        QTRY_VERIFY(sheet() && sheet()->isVisible());
+        QCOMPARE(desk()->findChildren<QDialog *>().size(), 1);
+        QPointer<QDialog> open = sheet();
+        raise(true); // again: the same sheet stays
+        QCOMPARE(sheet(), open.data());
+
+        // Closed by the person: the flag goes down, and it opens again when raised.
+        QTest::keyClick(open, Qt::Key_Escape);
+        QVERIFY(!raised());
+        QVERIFY(!sheet());
+        QTRY_VERIFY(!open);
+        raise(true);
+        open = sheet();
+        QTRY_VERIFY(open && open->isVisible());
+        // Lowered by the model: the sheet closes.
+        raise(false);
+        QVERIFY(!sheet());
+        QTRY_VERIFY(!open);
+        // A desk that goes takes its sheets' flags down with it.
+        raise(true);
+        m_f->cloud.client->signOutAccount();
+        QTRY_VERIFY(!raised());
+    }
 };
-
-void TestContentView::init() {
-    m_f = std::make_unique<DeskFixture>();
-    m_f->backend.addAccount(accountA, u"a"_s, {u"Ann Archer"_s, u"Zo\u00eb Park"_s});
-    m_f->backend.addAccount(accountB, u"b"_s, {u"\u0141ukasz Nowak"_s});
-    m_onSiteHistory.clear();
-}
-
-void TestContentView::cleanup() {
-    m_content.reset();
-    m_f.reset();
-}
-
-void TestContentView::show(const std::optional<QString> &storedTag, bool seenTour) {
-    m_f->start(storedTag);
-    m_f->defaults->setValue(u"hasSeenOnboarding"_s, seenTour);
-    recordOnSite();
-    m_content = std::make_unique<ContentView>(m_f->environment());
-    m_content->resize(1000, 640);
-    m_content->show();
-    QVERIFY(QTest::qWaitForWindowExposed(m_content.get()));
-}
-
-void TestContentView::recordOnSite() {
-    QObject::connect(m_f->model.get(), &AppModel::onSiteChanged, m_f->model.get(),
-                     [this] { m_onSiteHistory.append(m_f->onSiteNames()); });
-}
-
-void TestContentView::firstLaunchShowsTheTourThenTheAccountScreen() {
-    show(std::nullopt, false);
-    QCOMPARE(m_content->screen(), Screen::Onboarding);
-    QVERIFY(m_content->onboardingView());
-    QTest::mouseClick(m_content->onboardingView()->findChild<QPushButton *>(u"onboardingFinishButton"_s),
-                      Qt::LeftButton);
-    QCOMPARE(m_f->defaults->value(u"hasSeenOnboarding"_s).toBool(), true);
-    QCOMPARE(m_content->screen(), Screen::Account);
-    QVERIFY(m_content->authView());
-    QTRY_VERIFY(m_content->authView()->isVisible());
-}
-
-void TestContentView::laterLaunchesGoStraightToTheAccountScreen() {
-    show(std::nullopt, true);
-    QCOMPARE(m_content->screen(), Screen::Account);
-    QVERIFY(m_content->authView());
-    QVERIFY(!m_f->model->isPolling());
-    QCOMPARE(m_f->cloud.server->requestCount(), 0);
-}
-
-void TestContentView::storedSessionShowsTheDeskOnToday() {
-    show(u"a"_s, false); // the tour is skipped too
-    QCOMPARE(m_content->screen(), Screen::Desk);
-    QVERIFY(m_content->deskView());
-    QCOMPARE(m_content->deskView()->section(), DeskSection::Today);
-}
-
-void TestContentView::appearingResetsThenStartsTheModel() {
-    show(u"a"_s);
-    QCOMPARE(m_content->sessionTaskRuns(), 1);
-    QVERIFY(m_f->model->isPolling());
-    QTRY_COMPARE(m_f->onSiteNames(), (QStringList{u"Ann Archer"_s, u"Zo\u00eb Park"_s}));
-    QCOMPARE(m_f->model->counts().onSite, 2);
-
-    // Hidden and shown again (as when the update gate gives the window back): reset and start anew.
-    m_content->hide();
-    QCOMPARE(m_content->sessionTaskRuns(), 1);
-    m_content->show();
-    QCOMPARE(m_content->sessionTaskRuns(), 2);
-    QVERIFY(m_f->model->onSite().isEmpty());
-    QVERIFY(m_f->model->isPolling());
-    QTRY_COMPARE(m_f->onSiteNames().size(), 2);
-}
-
-void TestContentView::signingInShowsTheDeskAndLoadsTheAccount() {
-    show(std::nullopt);
-    QCOMPARE(m_content->screen(), Screen::Account);
-    QVERIFY(m_f->signIn(u"b"_s));
-    QCOMPARE(m_content->screen(), Screen::Desk);
-    QCOMPARE(m_content->sessionTaskRuns(), 2);
-    QVERIFY(m_f->model->isPolling());
-    QTRY_COMPARE(m_f->onSiteNames(), QStringList{u"\u0141ukasz Nowak"_s});
-}
-
-void TestContentView::signOutThenAnotherUserClearsTheOldDataFirst() {
-    show(u"a"_s);
-    QTRY_COMPARE(m_f->onSiteNames().size(), 2);
-    m_f->cloud.client->signOutAccount();
-    // At once: the account screen, and nothing of the old account left in memory.
-    QCOMPARE(m_content->screen(), Screen::Account);
-    QVERIFY(m_f->model->onSite().isEmpty());
-    QCOMPARE(m_f->model->counts().onSite, 0);
-    QVERIFY(!m_f->model->isPolling());
-
-    m_f->backend.accounts[u"b"_s].onSiteDelay = std::chrono::milliseconds(200);
-    QVERIFY(m_f->signIn(u"b"_s));
-    QVERIFY(m_f->model->onSite().isEmpty()); // the new account's data is still on its way
-    QTRY_COMPARE(m_f->onSiteNames(), QStringList{u"\u0141ukasz Nowak"_s});
-    const QList<QStringList> expected{{u"Ann Archer"_s, u"Zo\u00eb Park"_s}, {}, {u"\u0141ukasz Nowak"_s}};
-    QCOMPARE(m_onSiteHistory, expected);
-}
-
-void TestContentView::switchingUserDirectlyClearsTheOldDataFirst() {
-    show(u"a"_s);
-    QTRY_COMPARE(m_f->onSiteNames().size(), 2);
-    QPointer<DeskView> desk = m_content->deskView();
-    m_f->backend.accounts[u"b"_s].onSiteDelay = std::chrono::milliseconds(150);
-    QVERIFY(m_f->signIn(u"b"_s)); // another user without a sign-out in between
-    QCOMPARE(m_content->sessionTaskRuns(), 2);
-    QTRY_COMPARE(m_f->onSiteNames(), QStringList{u"\u0141ukasz Nowak"_s});
-    const QList<QStringList> expected{{u"Ann Archer"_s, u"Zo\u00eb Park"_s}, {}, {u"\u0141ukasz Nowak"_s}};
-    QCOMPARE(m_onSiteHistory, expected);
-    QCOMPARE(m_content->deskView(), desk.data());
-}
-
-void TestContentView::slowAnswerForTheOldUserNeverLands() {
-    show(u"a"_s);
-    QTRY_COMPARE(m_f->onSiteNames().size(), 2);
-    m_f->backend.accounts[u"a"_s].onSite = QJsonArray{}; // A's visitors left...
-    m_f->backend.accounts[u"a"_s].onSiteDelay = std::chrono::milliseconds(250);
-    static_cast<void>(m_f->model->refresh()); // ... and A's answer is slow
-    QVERIFY(m_f->signIn(u"b"_s));
-    QTRY_COMPARE(m_f->onSiteNames(), QStringList{u"\u0141ukasz Nowak"_s});
-    QTest::qWait(400);
-    QCOMPARE(m_f->onSiteNames(), QStringList{u"\u0141ukasz Nowak"_s});
-}
-
-void TestContentView::sameUserWithFreshTokensDoesNotRestart() {
-    show(u"a"_s);
-    QTRY_COMPARE(m_f->onSiteNames().size(), 2);
-    QSignalSpy sessionChanged(m_f->cloud.client.get(), &CloudClient::sessionChanged);
-    m_f->cloud.now = m_f->cloud.now.addSecs(60);
-    QVERIFY(m_f->signIn(u"a"_s)); // a new session, the same user
-    QCOMPARE(sessionChanged.size(), 1);
-    QCOMPARE(m_content->sessionTaskRuns(), 1);
-    QCOMPARE(m_f->onSiteNames().size(), 2);
-}
-
-void TestContentView::signingOutReplacesTheDeskAtOnce() {
-    show(u"a"_s);
-    QPointer<DeskView> desk = m_content->deskView();
-    m_f->cloud.client->signOutAccount();
-    QVERIFY(!m_content->deskView());
-    QVERIFY(m_content->authView());
-    QTRY_VERIFY(!desk);
-}
-
-void TestContentView::accountScreenIsFreshAfterEachSignOut() {
-    show(std::nullopt);
-    auto *email = m_content->authView()->findChild<QLineEdit *>(u"emailField"_s);
-    QTest::keyClicks(email, u"desk@example.com"_s);
-    m_content->authView()->setMode(AuthView::Mode::Create);
-    QVERIFY(m_f->signIn(u"a"_s));
-    m_f->cloud.client->signOutAccount();
-    QCOMPARE(m_content->authView()->mode(), AuthView::Mode::SignIn);
-    QVERIFY(m_content->authView()->findChild<QLineEdit *>(u"emailField"_s)->text().isEmpty());
-}
-
-void TestContentView::onboardingSheetFinishedMarksTheTourSeen() {
-    show(std::nullopt, true);
-    m_f->defaults->remove(u"hasSeenOnboarding"_s);  // so that finishing visibly records it
-    QCOMPARE(m_content->screen(), Screen::Account); // the screen in the window stays
-
-    m_f->model->setShowingOnboarding(true);
-    QPointer<QDialog> sheet = m_content->onboardingSheet();
-    QVERIFY(sheet);
-    QTRY_VERIFY(sheet->isVisible());
-    QCOMPARE(sheet->windowModality(), Qt::WindowModal);
-    QTest::mouseClick(sheet->findChild<QPushButton *>(u"onboardingFinishButton"_s), Qt::LeftButton);
-    QCOMPARE(m_f->defaults->value(u"hasSeenOnboarding"_s).toBool(), true);
-    QVERIFY(!m_f->model->isShowingOnboarding());
-    QVERIFY(!m_content->onboardingSheet());
-    QTRY_VERIFY(!sheet);
-    QCOMPARE(m_content->screen(), Screen::Account);
-}
-
-void TestContentView::onboardingSheetClosedOnlyLowersTheFlag() {
-    show(u"a"_s);
-    m_f->defaults->setValue(u"hasSeenOnboarding"_s, false);
-    m_f->model->setShowingOnboarding(true);
-    QPointer<QDialog> sheet = m_content->onboardingSheet();
-    QTRY_VERIFY(sheet && sheet->isVisible());
-    QTest::keyClick(sheet, Qt::Key_Escape);
-    QVERIFY(!m_f->model->isShowingOnboarding());
-    QCOMPARE(m_f->defaults->value(u"hasSeenOnboarding"_s).toBool(), false);
-    QTRY_VERIFY(!sheet);
-    QCOMPARE(m_content->screen(), Screen::Desk);
-}
 
 QTEST_MAIN(TestContentView)
 #include "tst_contentview.moc"

@@ -10,230 +10,142 @@ using namespace tallybrook;
 using namespace tallybrook::testing;
 using namespace Qt::StringLiterals;
 using Kind = UpdateStatus::Kind;
+using Channel = UpdateChecker::Channel;
 
 namespace {
 
-QByteArray manifest(const QByteArray &minimum, const QByteArray &latest,
-                    const QByteArray &url = "https://tallybrook.app/download") {
-    return R"({"direct":{"minimumVersion":")" + minimum + R"(","latestVersion":")" + latest +
-           R"(","downloadURL":")" + url + R"("},"appStore":null})";
+QByteArray channel(const QByteArray &minimum, const QByteArray &latest, const QByteArray &url) {
+    return R"({"minimumVersion":")" + minimum + R"(","latestVersion":")" + latest + R"(","downloadURL":")" +
+           url + R"("})";
 }
+
+QByteArray manifest(const QByteArray &minimum, const QByteArray &latest,
+                    const QByteArray &url = "https://tallybrook.app/download",
+                    const QByteArray &store = "null") {
+    return R"({"direct":)" + channel(minimum, latest, url) + R"(,"appStore":)" + store + "}";
+}
+
+// Answers that are no manifest: each would change the status if it were read as one.
+const QByteArray malformed = R"({"direct":{"minimumVersion")";
+const QByteArray missingKey = R"({"direct":{"minimumVersion":"1","downloadURL":"https://a.b"}})";
+const QByteArray numberForText =
+    R"({"direct":{"minimumVersion":9,"latestVersion":"9","downloadURL":"https://a.b"}})";
+const QByteArray channelNotAnObject = R"({"direct":"soon"})";
 
 } // namespace
 
 class TestUpdateChecker : public QObject {
     Q_OBJECT
 
-private Q_SLOTS:
-    void comparesVersions_data();
-    void comparesVersions();
-    void readsManifests_data();
-    void readsManifests();
-    void evaluatesTheRunningVersion_data();
-    void evaluatesTheRunningVersion();
-    void failedChecksKeepTheStatus_data();
-    void failedChecksKeepTheStatus();
-    void dismissedOfferReturnsOnlyForANewVersion();
-    void activationChecksOnlyAfterAnHour();
-
-private:
-    std::unique_ptr<UpdateChecker> makeChecker(ScriptedHttpServer &server, QNetworkAccessManager &http,
-                                               const QString &running);
     QDateTime m_now = QDateTime(QDate(2025, 3, 4), QTime(9, 0), Qt::UTC);
-};
+    QNetworkAccessManager m_http;
+    std::unique_ptr<ScriptedHttpServer> m_server;
+    std::unique_ptr<UpdateChecker> m_checker;
 
-void TestUpdateChecker::comparesVersions_data() {
-    QTest::addColumn<QString>("a");
-    QTest::addColumn<QString>("b");
-    QTest::addColumn<int>("order");
-    QTest::newRow("missing piece is zero") << u"1.2"_s << u"1.2.0"_s << 0;
-    QTest::newRow("numeric, not textual") << u"1.10"_s << u"1.9"_s << 1;
-    QTest::newRow("suffix counts as zero") << u"2.0-beta"_s << u"2.0"_s << 0;
-    QTest::newRow("empty pieces dropped") << u"1..2"_s << u"1.2"_s << 0;
-    QTest::newRow("letters count as zero") << u"2b"_s << u"0"_s << 0;
-    QTest::newRow("less") << u"1.4"_s << u"1.5"_s << -1;
-    QTest::newRow("longer is greater when the rest is not zero") << u"1.6"_s << u"1.6.1"_s << -1;
-    QTest::newRow("empty is zero") << QString() << u"0.0"_s << 0;
-}
-
-void TestUpdateChecker::comparesVersions() {
-    QFETCH(QString, a);
-    QFETCH(QString, b);
-    QFETCH(int, order);
-    QCOMPARE(compareVersions(a, b), order);
-    QCOMPARE(compareVersions(b, a), -order);
-}
-
-void TestUpdateChecker::readsManifests_data() {
-    QTest::addColumn<QByteArray>("body");
-    QTest::addColumn<bool>("readable");
-    QTest::addColumn<bool>("hasDirect");
-    QTest::newRow("both channels")
-        << QByteArray(
-               R"({"direct":{"minimumVersion":"1","latestVersion":"2","downloadURL":"https://a.b/d","x":1},)"
-               R"("appStore":{"minimumVersion":"1","latestVersion":"2","downloadURL":"https://a.b/s"}})")
-        << true << true;
-    QTest::newRow("no channels") << QByteArray("{}") << true << false;
-    QTest::newRow("null channel") << QByteArray(R"({"direct":null})") << true << false;
-    QTest::newRow("missing key") << QByteArray(
-                                        R"({"direct":{"minimumVersion":"1","downloadURL":"https://a.b/d"}})")
-                                 << false << false;
-    QTest::newRow("number instead of text")
-        << QByteArray(R"({"direct":{"minimumVersion":1,"latestVersion":"2","downloadURL":"https://a.b/d"}})")
-        << false << false;
-    QTest::newRow("channel not an object") << QByteArray(R"({"appStore":"soon"})") << false << false;
-    QTest::newRow("not json") << QByteArray("<html>") << false << false;
-    QTest::newRow("array") << QByteArray("[]") << false << false;
-}
-
-void TestUpdateChecker::readsManifests() {
-    QFETCH(QByteArray, body);
-    QFETCH(bool, readable);
-    QFETCH(bool, hasDirect);
-    const auto manifest = VersionManifest::fromJson(body);
-    QCOMPARE(manifest.has_value(), readable);
-    if (manifest) {
-        QCOMPARE(manifest->direct.has_value(), hasDirect);
+private Q_SLOTS:
+    void init() {
+        m_server = std::make_unique<ScriptedHttpServer>();
+        UpdateChecker::Options options;
+        options.manifestURL = m_server->baseUrl();
+        options.runningVersion = u"1.0"_s;
+        options.checkAtCreation = false;
+        options.clock = [this] { return m_now; };
+        m_checker = std::make_unique<UpdateChecker>(m_http, options);
     }
-}
 
-void TestUpdateChecker::evaluatesTheRunningVersion_data() {
-    QTest::addColumn<QByteArray>("body");
-    QTest::addColumn<int>("channel");
-    QTest::addColumn<QString>("running");
-    QTest::addColumn<Kind>("kind");
-    QTest::addColumn<QString>("version");
-    QTest::newRow("below the minimum")
-        << manifest("1.5", "1.6") << 0 << u"1.4"_s << Kind::Required << u"1.6"_s;
-    QTest::newRow("latest written longer")
-        << manifest("1.0", "1.6.0") << 0 << u"1.6"_s << Kind::UpToDate << QString();
-    QTest::newRow("newer patch") << manifest("1.0", "1.6.1") << 0 << u"1.6"_s << Kind::Available
-                                 << u"1.6.1"_s;
-    QTest::newRow("no running version counts as 0")
-        << manifest("0.1", "1.0") << 0 << QString() << Kind::Required << u"1.0"_s;
-    QTest::newRow("only the other channel")
-        << QByteArray(
-               R"({"appStore":{"minimumVersion":"9","latestVersion":"9","downloadURL":"https://a.b"}})")
-        << 0 << u"1.0"_s << Kind::UpToDate << QString();
-    QTest::newRow("store copy reads its own channel")
-        << QByteArray(
-               R"({"appStore":{"minimumVersion":"9","latestVersion":"9.1","downloadURL":"https://a.b"}})")
-        << 1 << u"1.0"_s << Kind::Required << u"9.1"_s;
-    // A link the desk will not open offers nothing, whatever the versions say; only the channel in use
-    // counts.
-    QTest::newRow("file link") << manifest("1.0", "9.0", "file:///tmp/x") << 0 << u"1.0"_s << Kind::UpToDate
-                               << QString();
-    QTest::newRow("plain http elsewhere")
-        << manifest("9.0", "9.1", "http://evil.example") << 0 << u"1.0"_s << Kind::UpToDate << QString();
-    QTest::newRow("link that is not a URL")
-        << manifest("9.0", "9.1", "http://[::1") << 0 << u"1.0"_s << Kind::UpToDate << QString();
-    QTest::newRow("plain http on this computer")
-        << manifest("1.0", "9.0", "http://127.0.0.1:5/d") << 0 << u"1.0"_s << Kind::Available << u"9.0"_s;
-    QTest::newRow("file link in the other channel")
-        << QByteArray(
-               R"({"direct":{"minimumVersion":"1","latestVersion":"9","downloadURL":"https://a.b"},)"
-               R"("appStore":{"minimumVersion":"1","latestVersion":"9","downloadURL":"file:///tmp/x"}})")
-        << 0 << u"1.0"_s << Kind::Available << u"9"_s;
-}
+    void comparesVersions_data() {
+        QTest::addColumn<QString>("a");
+        QTest::addColumn<QString>("b");
+        QTest::addColumn<int>("order");
+        QTest::newRow("missing piece is zero") << u"1.2"_s << u"1.2.0"_s << 0;
+        QTest::newRow("numeric, not textual") << u"1.10"_s << u"1.9"_s << 1;
+        QTest::newRow("non-numeric piece counts as zero") << u"2.0-beta"_s << u"2.0"_s << 0;
+        QTest::newRow("empty pieces dropped") << u"1..2"_s << u"1.2"_s << 0;
+        QTest::newRow("longer is greater when the rest is not zero") << u"1.6"_s << u"1.6.1"_s << -1;
+    }
+    void comparesVersions() {
+        QFETCH(QString, a);
+        QFETCH(QString, b);
+        QFETCH(int, order);
+        QCOMPARE(compareVersions(a, b), order);
+        QCOMPARE(compareVersions(b, a), -order);
+    }
 
-void TestUpdateChecker::evaluatesTheRunningVersion() {
-    QFETCH(QByteArray, body);
-    QFETCH(int, channel);
-    QFETCH(QString, running);
-    QFETCH(Kind, kind);
-    QFETCH(QString, version);
-    const auto parsed = VersionManifest::fromJson(body);
-    QVERIFY(parsed);
-    const UpdateStatus status = UpdateChecker::evaluate(
-        *parsed, channel == 0 ? UpdateChecker::Channel::Direct : UpdateChecker::Channel::AppStore, running);
-    QCOMPARE(status.kind, kind);
-    QCOMPARE(status.version, version);
-}
+    // The running version is 1. Only the channel in use counts; a download link the desk will not open offers
+    // nothing, whatever the versions say.
+    void evaluatesTheChannelInUse_data() {
+        QTest::addColumn<QByteArray>("body");
+        QTest::addColumn<Channel>("channel");
+        QTest::addColumn<QString>("status");
+        const auto direct = Channel::Direct;
+        const QByteArray store = channel("9", "9.1", "https://a.b/s");
+        QTest::newRow("below the minimum") << manifest("1.5", "1.6") << direct << u"required 1.6"_s;
+        QTest::newRow("latest written longer") << manifest("1", "1.0.0") << direct << u"up to date"_s;
+        QTest::newRow("newer patch") << manifest("1", "1.0.1") << direct << u"available 1.0.1"_s;
+        QTest::newRow("only the other channel")
+            << "{\"appStore\":" + store + "}" << direct << u"up to date"_s;
+        QTest::newRow("the store's copy")
+            << manifest("1", "1", "https://a", store) << Channel::AppStore << u"required 9.1"_s;
+        QTest::newRow("file link") << manifest("1", "9", "file:///tmp/x") << direct << u"up to date"_s;
+        QTest::newRow("plain http elsewhere")
+            << manifest("9", "9", "http://a.b") << direct << u"up to date"_s;
+        QTest::newRow("link that is not a URL")
+            << manifest("9", "9", "http://[::1") << direct << u"up to date"_s;
+        QTest::newRow("plain http on this computer")
+            << manifest("1", "9", "http://127.0.0.1:5") << direct << u"available 9"_s;
+        QTest::newRow("file link in the other channel")
+            << manifest("1", "9", "https://a", channel("1", "9", "file:///x")) << direct << u"available 9"_s;
+    }
+    void evaluatesTheChannelInUse() {
+        QFETCH(QByteArray, body);
+        QFETCH(Channel, channel);
+        QFETCH(QString, status);
+        const UpdateStatus got = UpdateChecker::evaluate(*VersionManifest::fromJson(body), channel, u"1"_s);
+        QCOMPARE(got.kind == Kind::UpToDate
+                     ? u"up to date"_s
+                     : (got.kind == Kind::Required ? u"required "_s : u"available "_s) + got.version,
+                 status);
+    }
 
-std::unique_ptr<UpdateChecker> TestUpdateChecker::makeChecker(ScriptedHttpServer &server,
-                                                              QNetworkAccessManager &http,
-                                                              const QString &running) {
-    UpdateChecker::Options options;
-    options.manifestURL = QUrl(server.baseUrl().toString() + u"/api/mac/version"_s);
-    options.runningVersion = running;
-    options.timeout = std::chrono::milliseconds(2000);
-    options.checkAtCreation = false;
-    options.clock = [this] { return m_now; };
-    return std::make_unique<UpdateChecker>(http, options);
-}
+    // Every failure is silent and leaves the status as it was.
+    void failedChecksKeepTheStatus_data() {
+        QTest::addColumn<ScriptedAnswer>("answer");
+        QTest::newRow("201 is not 200") << ScriptedAnswer::json(201, manifest("9.0", "9.0"));
+        QTest::newRow("connection dropped") << ScriptedAnswer::drop();
+        QTest::newRow("malformed json") << ScriptedAnswer::json(200, malformed);
+        QTest::newRow("a version missing") << ScriptedAnswer::json(200, missingKey);
+        QTest::newRow("a number for a version") << ScriptedAnswer::json(200, numberForText);
+        QTest::newRow("a channel that is not an object") << ScriptedAnswer::json(200, channelNotAnObject);
+    }
+    void failedChecksKeepTheStatus() {
+        QFETCH(ScriptedAnswer, answer);
+        m_server->enqueue(ScriptedAnswer::json(200, manifest("1.0", "1.1")));
+        QVERIFY(runTask(m_checker->check()));
+        QCOMPARE(m_checker->status().kind, Kind::Available);
+        QCOMPARE(m_server->requests().constFirst().header("Accept"), QByteArray("application/json"));
 
-void TestUpdateChecker::failedChecksKeepTheStatus_data() {
-    QTest::addColumn<ScriptedAnswer>("answer");
-    QTest::newRow("304") << ScriptedAnswer::json(304, {});
-    QTest::newRow("500") << ScriptedAnswer::json(500, manifest("1.0", "9.0"));
-    QTest::newRow("201 is not 200") << ScriptedAnswer::json(201, manifest("9.0", "9.0"));
-    QTest::newRow("malformed json") << ScriptedAnswer::json(200, R"({"direct":{"minimumVersion")");
-    QTest::newRow("connection dropped twice") << ScriptedAnswer::drop();
-}
+        QSignalSpy changed(m_checker.get(), &UpdateChecker::statusChanged);
+        m_server->setHandler([answer](const RecordedRequest &) { return answer; });
+        m_now = m_now.addSecs(10);
+        QVERIFY(runTask(m_checker->check()));
+        QCOMPARE(changed.size(), 0);
+        QCOMPARE(*m_checker->lastCheck(), m_now); // a failed check counts as a check
+    }
 
-void TestUpdateChecker::failedChecksKeepTheStatus() {
-    QFETCH(ScriptedAnswer, answer);
-    ScriptedHttpServer server;
-    QNetworkAccessManager http;
-    auto checker = makeChecker(server, http, u"1.0"_s);
-    server.enqueue(ScriptedAnswer::json(200, manifest("1.0", "1.1")));
-    QVERIFY(runTask(checker->check()));
-    QCOMPARE(checker->status().kind, Kind::Available);
-    const RecordedRequest first = server.requests().constFirst();
-    QCOMPARE(first.path, QByteArray("/api/mac/version"));
-    QCOMPARE(first.header("Accept"), QByteArray("application/json"));
-
-    QSignalSpy changed(checker.get(), &UpdateChecker::statusChanged);
-    server.setHandler([answer](const RecordedRequest &) { return answer; });
-    m_now = m_now.addSecs(10);
-    QVERIFY(runTask(checker->check()));
-    QCOMPARE(checker->status().kind, Kind::Available);
-    QCOMPARE(checker->status().version, u"1.1"_s);
-    QCOMPARE(changed.size(), 0);
-    QCOMPARE(*checker->lastCheck(), m_now); // a failed check counts as a check
-}
-
-void TestUpdateChecker::dismissedOfferReturnsOnlyForANewVersion() {
-    ScriptedHttpServer server;
-    QNetworkAccessManager http;
-    auto checker = makeChecker(server, http, u"1.9"_s);
-    server.setHandler(
-        [](const RecordedRequest &) { return ScriptedAnswer::json(200, manifest("1.0", "2.0")); });
-    QVERIFY(runTask(checker->check()));
-    QCOMPARE(checker->offeredUpdate()->version, u"2.0"_s);
-
-    checker->setDismissedVersion(u"2.0"_s);
-    QVERIFY(!checker->offeredUpdate());
-    QVERIFY(runTask(checker->check()));
-    QVERIFY(!checker->offeredUpdate());
-
-    server.setHandler(
-        [](const RecordedRequest &) { return ScriptedAnswer::json(200, manifest("1.0", "2.0.1")); });
-    QVERIFY(runTask(checker->check()));
-    QCOMPARE(checker->offeredUpdate()->version, u"2.0.1"_s);
-}
-
-void TestUpdateChecker::activationChecksOnlyAfterAnHour() {
-    ScriptedHttpServer server;
-    QNetworkAccessManager http;
-    auto checker = makeChecker(server, http, u"1.0"_s);
-    server.setHandler(
-        [](const RecordedRequest &) { return ScriptedAnswer::json(200, manifest("1.0", "1.0")); });
-
-    checker->applicationBecameActive(); // never checked: nothing to compare with
-    QTest::qWait(50);
-    QCOMPARE(server.requestCount(), 0);
-
-    QVERIFY(runTask(checker->check()));
-    m_now = m_now.addSecs(3600);
-    checker->applicationBecameActive();
-    QTest::qWait(50);
-    QCOMPARE(server.requestCount(), 1);
-
-    m_now = m_now.addSecs(1);
-    checker->applicationBecameActive();
-    QVERIFY(server.waitForRequests(2));
-}
+    void activationChecksOnlyAfterAnHour() {
+        m_server->setHandler(
+            [](const RecordedRequest &) { return ScriptedAnswer::json(200, manifest("1", "1")); });
+        m_checker->applicationBecameActive(); // never checked: nothing to compare with
+        QVERIFY(runTask(m_checker->check()));
+        m_now = m_now.addSecs(3600);
+        m_checker->applicationBecameActive();
+        QTest::qWait(50);
+        QCOMPARE(m_server->requestCount(), 1);
+        m_now = m_now.addSecs(1);
+        m_checker->applicationBecameActive();
+        QVERIFY(m_server->waitForRequests(2));
+    }
+};
 
 QTEST_GUILESS_MAIN(TestUpdateChecker)
 #include "tst_updatechecker.moc"
