@@ -30,38 +30,6 @@ char *toString(const std::optional<NotifyError> &outcome) {
 }
 } // namespace tallybrook
 
-// Host alerts: which address is usable, which service it belongs to, what each service is sent, and the
-// delivery with its single retry and the outcome it records.
-class TestNotifier : public QObject {
-    Q_OBJECT
-
-private Q_SLOTS:
-    void init();
-    void cleanup();
-
-    void addresses_data();
-    void addresses();
-    void payloads_data();
-    void payloads();
-
-    void retriesOnceAndRecordsTheOutcome_data();
-    void retriesOnceAndRecordsTheOutcome();
-    void transportFailuresAreNetworkErrors();
-    void notifierMayGoAwayWhilePosting();
-
-private:
-    [[nodiscard]] Notifier &makeNotifier(NotifierOptions options = {});
-    [[nodiscard]] QUrl hook() const { return m_server->baseUrl().resolved(QUrl(u"/hooks/desk"_s)); }
-
-    std::unique_ptr<QTemporaryDir> m_dir;
-    std::unique_ptr<QSettings> m_preferences;
-    std::unique_ptr<ScriptedHttpServer> m_server;
-    std::unique_ptr<QNetworkAccessManager> m_http;
-    std::unique_ptr<Notifier> m_notifier;
-    QList<std::chrono::milliseconds> m_waits;
-    QDateTime m_now = QDateTime({2025, 3, 4}, {9, 5}, Qt::UTC);
-};
-
 namespace {
 
 const QLocale english(QLocale::English, QLocale::UnitedStates);
@@ -81,68 +49,183 @@ QJsonObject json(const char *text) {
 
 } // namespace
 
-void TestNotifier::init() {
-    m_dir = std::make_unique<QTemporaryDir>();
-    QVERIFY(m_dir->isValid());
-    m_preferences = std::make_unique<QSettings>(m_dir->filePath(u"desk.ini"_s), QSettings::IniFormat);
-    m_server = std::make_unique<ScriptedHttpServer>();
-    m_http = std::make_unique<QNetworkAccessManager>();
-    m_waits.clear();
-}
+// Host alerts: which address is usable, which service it belongs to, what each service is sent, and the
+// delivery with its single retry and the outcome it records.
+class TestNotifier : public QObject {
+    Q_OBJECT
 
-void TestNotifier::cleanup() {
-    m_notifier.reset();
-    m_http.reset();
-    m_server.reset();
-    m_preferences.reset();
-    m_dir.reset();
-}
+private Q_SLOTS:
+    void init() {
+        m_dir = std::make_unique<QTemporaryDir>();
+        QVERIFY(m_dir->isValid());
+        m_preferences = std::make_unique<QSettings>(m_dir->filePath(u"desk.ini"_s), QSettings::IniFormat);
+        m_server = std::make_unique<ScriptedHttpServer>();
+        m_http = std::make_unique<QNetworkAccessManager>();
+        m_waits.clear();
+    }
+    void cleanup() {
+        m_notifier.reset();
+        m_http.reset();
+        m_server.reset();
+        m_preferences.reset();
+        m_dir.reset();
+    }
 
-Notifier &TestNotifier::makeNotifier(NotifierOptions options) {
-    // The retry's pause is recorded, not waited for.
-    options.wait = [this](std::chrono::milliseconds delay) -> QCoro::Task<void> {
-        m_waits.append(delay);
-        co_return;
-    };
-    options.clock = [this] { return m_now; };
-    m_notifier = std::make_unique<Notifier>(*m_http, *m_preferences, options);
-    return *m_notifier;
-}
+    void addresses_data() {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<std::optional<WebhookKind>>("kind"); // none: not a usable address
+        const auto row = [](const char *name, const char16_t *text, std::optional<WebhookKind> kind) {
+            QTest::newRow(name) << QString::fromUtf16(text) << kind;
+        };
+        using enum WebhookKind;
+        row("blanks and line breaks trimmed", u" \n https://hooks.slack.com/services/T0/B0/x\t\r\n", Slack);
+        row("scheme and host in capitals", u"HTTPS://HOOKS.Slack.COM/services/T0/B0/x", Slack);
+        row("http refused", u"http://hooks.slack.com/services/T0/B0/x", {});
+        row("no host", u"https:///services/x", {});
+        row("no scheme", u"hooks.slack.com/services/x", {});
+        row("space inside", u"https://exa mple.com/hook", {});
+        row("slack host as a prefix", u"https://hooks.slack.com.example.net/services/x", Generic);
+        row("ends with slack's host", u"https://evilhooks.slack.com/services/x", Generic);
+        row("logic apps workflow", u"https://prod-12.westus.logic.azure.com:443/workflows/abc", Teams);
+        row("power platform workflow", u"https://default0123.ab.environment.api.powerplatform.com/flows/1",
+            Teams);
+        row("logic apps suffix without a dot", u"https://evillogic.azure.com/workflows/a", Generic);
+        row("google chat", u"https://chat.googleapis.com/v1/spaces/AAA/messages?key=k&token=t", GoogleChat);
+        row("google chat subdomain", u"https://x.chat.googleapis.com/v1/spaces/AAA/messages", Generic);
+        row("discord", u"https://discord.com/api/webhooks/123/token", Discord);
+        row("discord's older host", u"https://discordapp.com/api/webhooks/123/token", Discord);
+        row("discord outside webhooks", u"https://discord.com/channels/123/456", Generic);
+        row("discord path in capitals", u"https://discord.com/API/webhooks/123/token", Generic);
+        row("discord subdomain", u"https://canary.discord.com/api/webhooks/123/token", Generic);
+    }
+    void addresses() {
+        QFETCH(QString, text);
+        QFETCH(std::optional<WebhookKind>, kind);
+        const std::optional<QUrl> url = validatedWebhookURL(text);
+        QCOMPARE(url ? std::optional(Notifier::kind(*url)) : std::nullopt, kind);
+    }
+    // Defined below the class: moc reads the "//" of a URL in a raw string as a comment.
+    void payloads_data();
+    void payloads() {
+        QFETCH(VisitorAlert, alert);
+        QFETCH(WebhookKind, kind);
+        QFETCH(QJsonObject, expected);
+        const QJsonObject payload = Notifier::payload(alert, kind, english, QTimeZone::utc());
+        QCOMPARE(payload, expected);
+        // On the wire: compact, the keys of every object in sorted order.
+        QCOMPARE(Notifier::body(payload), QJsonDocument(expected).toJson(QJsonDocument::Compact));
+    }
 
-void TestNotifier::addresses_data() {
-    QTest::addColumn<QString>("text");
-    QTest::addColumn<std::optional<WebhookKind>>("kind"); // none: not a usable address
-    const auto row = [](const char *name, const char16_t *text, std::optional<WebhookKind> kind) {
-        QTest::newRow(name) << QString::fromUtf16(text) << kind;
-    };
-    using enum WebhookKind;
-    row("blanks and line breaks trimmed", u" \n https://hooks.slack.com/services/T0/B0/x\t\r\n", Slack);
-    row("scheme and host in capitals", u"HTTPS://HOOKS.Slack.COM/services/T0/B0/x", Slack);
-    row("http refused", u"http://hooks.slack.com/services/T0/B0/x", {});
-    row("no host", u"https:///services/x", {});
-    row("no scheme", u"hooks.slack.com/services/x", {});
-    row("space inside", u"https://exa mple.com/hook", {});
-    row("slack host as a prefix", u"https://hooks.slack.com.example.net/services/x", Generic);
-    row("ends with slack's host", u"https://evilhooks.slack.com/services/x", Generic);
-    row("logic apps workflow", u"https://prod-12.westus.logic.azure.com:443/workflows/abc", Teams);
-    row("power platform workflow", u"https://default0123.ab.environment.api.powerplatform.com/flows/1",
-        Teams);
-    row("logic apps suffix without a dot", u"https://evillogic.azure.com/workflows/a", Generic);
-    row("google chat", u"https://chat.googleapis.com/v1/spaces/AAA/messages?key=k&token=t", GoogleChat);
-    row("google chat subdomain", u"https://x.chat.googleapis.com/v1/spaces/AAA/messages", Generic);
-    row("discord", u"https://discord.com/api/webhooks/123/token", Discord);
-    row("discord's older host", u"https://discordapp.com/api/webhooks/123/token", Discord);
-    row("discord outside webhooks", u"https://discord.com/channels/123/456", Generic);
-    row("discord path in capitals", u"https://discord.com/API/webhooks/123/token", Generic);
-    row("discord subdomain", u"https://canary.discord.com/api/webhooks/123/token", Generic);
-}
+    void retriesOnceAndRecordsTheOutcome_data() {
+        QTest::addColumn<QList<int>>("statuses");
+        QTest::addColumn<PostResult>("expected");
+        QTest::newRow("200 at once") << QList<int>{200} << PostResult();
+        QTest::newRow("204 counts as delivered") << QList<int>{204} << PostResult();
+        QTest::newRow("500 then 200") << QList<int>{500, 200} << PostResult();
+        QTest::newRow("404 twice") << QList<int>{404, 404} << PostResult(NotifyError::http(404));
+        QTest::newRow("the second status is reported")
+            << QList<int>{500, 503} << PostResult(NotifyError::http(503));
+        QTest::newRow("a 3xx answer is no delivery")
+            << QList<int>{300, 300} << PostResult(NotifyError::http(300));
+    }
+    void retriesOnceAndRecordsTheOutcome() {
+        QFETCH(QList<int>, statuses);
+        QFETCH(PostResult, expected);
+        for (int status : statuses)
+            m_server->enqueue(ScriptedAnswer::json(status, R"({"error":"nope"})"));
+        // A third answer that must never be asked for.
+        m_server->enqueue(ScriptedAnswer::json(200, "{}"));
+        const QDateTime earlier = m_now.addDays(-1);
+        m_preferences->setValue(Notifier::lastSuccessKey, earlier);
+        m_preferences->setValue(Notifier::lastErrorKey, u"an older failure"_s);
+        NotifierOptions options;
+        options.locale = QLocale(QLocale::German, QLocale::Germany);
+        options.timeZone = QTimeZone("Europe/Berlin");
 
-void TestNotifier::addresses() {
-    QFETCH(QString, text);
-    QFETCH(std::optional<WebhookKind>, kind);
-    const std::optional<QUrl> url = validatedWebhookURL(text);
-    QCOMPARE(url ? std::optional(Notifier::kind(*url)) : std::nullopt, kind);
-}
+        const auto outcome = awaitTask(makeNotifier(options).post(arrival, hook()));
+        QVERIFY(outcome.finished);
+        QCOMPARE(*outcome.value, expected);
+        QCOMPARE(m_server->requestCount(), statuses.size());
+        QCOMPARE(m_waits, statuses.size() == 2 ? QList{std::chrono::milliseconds(2s)}
+                                               : QList<std::chrono::milliseconds>());
+        // Both attempts send the same request; a loopback address is no chat service, so it gets the generic
+        // object, its time in the desk's style.
+        for (const RecordedRequest &request : m_server->requests()) {
+            QCOMPARE(request.method, "POST");
+            QCOMPARE(request.path, "/hooks/desk");
+            QCOMPARE(request.header("Content-Type"), "application/json");
+            QCOMPARE(request.body, Notifier::body(Notifier::payload(arrival, WebhookKind::Generic,
+                                                                    options.locale, *options.timeZone)));
+            QVERIFY(request.body.contains("Łukasz · 15:05"));
+        }
+        // A success stamps its time and clears the last error; a failure keeps the last success.
+        if (expected) {
+            QCOMPARE(expected->message(), u"The service answered with error %1. Check the webhook URL."_s.arg(
+                                              statuses.constLast()));
+            QCOMPARE(m_preferences->value(Notifier::lastErrorKey).toString(), expected->message());
+            QCOMPARE(m_preferences->value(Notifier::lastSuccessKey).toDateTime(), earlier);
+        } else {
+            QVERIFY(!m_preferences->contains(Notifier::lastErrorKey));
+            QCOMPARE(m_preferences->value(Notifier::lastSuccessKey).toDateTime(), m_now);
+        }
+    }
+    void transportFailuresAreNetworkErrors() {
+        // A hanging endpoint, with the real timer this time, shortened.
+        m_server->enqueue(ScriptedAnswer::hang());
+        m_server->enqueue(ScriptedAnswer::hang());
+        NotifierOptions options;
+        options.transferTimeout = 200ms;
+        options.retryDelay = 100ms;
+        Notifier notifier(*m_http, *m_preferences, options);
+        QElapsedTimer clock;
+        clock.start();
+        const auto hung = awaitTask(notifier.post(arrival, hook()), 5000);
+        QVERIFY2(hung.finished, "the post never ended");
+        QCOMPARE(*hung.value, PostResult(NotifyError::network(u"The request timed out."_s)));
+        QCOMPARE(m_server->requestCount(), 2);
+        QVERIFY2(clock.elapsed() >= 500, "both attempts and the pause between them");
+        QCOMPARE(m_preferences->value(Notifier::lastErrorKey).toString(), u"The request timed out."_s);
+
+        const QUrl closed = hook();
+        m_server.reset();
+        const auto refused = awaitTask(makeNotifier().post(arrival, closed));
+        QVERIFY(refused.finished);
+        QCOMPARE(*refused.value, PostResult(NotifyError::network(u"Could not connect to the server."_s)));
+        QCOMPARE(m_waits.size(), 1);
+    }
+    void notifierMayGoAwayWhilePosting() {
+        m_server->enqueue(ScriptedAnswer::json(500, "{}").delayedBy(100ms));
+        m_server->enqueue(ScriptedAnswer::json(200, "{}"));
+        auto outcome = start(makeNotifier().post(arrival, hook()));
+        QVERIFY(m_server->waitForRequests(1));
+        m_notifier.reset();
+        QTRY_VERIFY(outcome->finished);
+        QCOMPARE(*outcome->value, PostResult());
+        QCOMPARE(m_server->requestCount(), 2);
+        QCOMPARE(m_preferences->value(Notifier::lastSuccessKey).toDateTime(), m_now);
+    }
+
+private:
+    [[nodiscard]] Notifier &makeNotifier(NotifierOptions options = {}) {
+        // The retry's pause is recorded, not waited for.
+        options.wait = [this](std::chrono::milliseconds delay) -> QCoro::Task<void> {
+            m_waits.append(delay);
+            co_return;
+        };
+        options.clock = [this] { return m_now; };
+        m_notifier = std::make_unique<Notifier>(*m_http, *m_preferences, options);
+        return *m_notifier;
+    }
+    [[nodiscard]] QUrl hook() const { return m_server->baseUrl().resolved(QUrl(u"/hooks/desk"_s)); }
+
+    std::unique_ptr<QTemporaryDir> m_dir;
+    std::unique_ptr<QSettings> m_preferences;
+    std::unique_ptr<ScriptedHttpServer> m_server;
+    std::unique_ptr<QNetworkAccessManager> m_http;
+    std::unique_ptr<Notifier> m_notifier;
+    QList<std::chrono::milliseconds> m_waits;
+    QDateTime m_now = QDateTime({2025, 3, 4}, {9, 5}, Qt::UTC);
+};
 
 void TestNotifier::payloads_data() {
     QTest::addColumn<VisitorAlert>("alert");
@@ -204,108 +287,6 @@ void TestNotifier::payloads_data() {
         << json(R"({"event": "sign_in", "visitor": "Test Visitor", "timestamp": "2025-03-04T14:05:09Z",
         "fields": [{"label": "Note", "value": "This is a test from Tallybrook."}],
         "text": "Test Visitor has signed in · 2:05 PM\nNote: This is a test from Tallybrook."})");
-}
-
-void TestNotifier::payloads() {
-    QFETCH(VisitorAlert, alert);
-    QFETCH(WebhookKind, kind);
-    QFETCH(QJsonObject, expected);
-    const QJsonObject payload = Notifier::payload(alert, kind, english, QTimeZone::utc());
-    QCOMPARE(payload, expected);
-    // On the wire: compact, the keys of every object in sorted order.
-    QCOMPARE(Notifier::body(payload), QJsonDocument(expected).toJson(QJsonDocument::Compact));
-}
-
-void TestNotifier::retriesOnceAndRecordsTheOutcome_data() {
-    QTest::addColumn<QList<int>>("statuses");
-    QTest::addColumn<PostResult>("expected");
-    QTest::newRow("200 at once") << QList<int>{200} << PostResult();
-    QTest::newRow("204 counts as delivered") << QList<int>{204} << PostResult();
-    QTest::newRow("500 then 200") << QList<int>{500, 200} << PostResult();
-    QTest::newRow("404 twice") << QList<int>{404, 404} << PostResult(NotifyError::http(404));
-    QTest::newRow("the second status is reported")
-        << QList<int>{500, 503} << PostResult(NotifyError::http(503));
-    QTest::newRow("a 3xx answer is no delivery")
-        << QList<int>{300, 300} << PostResult(NotifyError::http(300));
-}
-
-void TestNotifier::retriesOnceAndRecordsTheOutcome() {
-    QFETCH(QList<int>, statuses);
-    QFETCH(PostResult, expected);
-    for (int status : statuses)
-        m_server->enqueue(ScriptedAnswer::json(status, R"({"error":"nope"})"));
-    // A third answer that must never be asked for.
-    m_server->enqueue(ScriptedAnswer::json(200, "{}"));
-    const QDateTime earlier = m_now.addDays(-1);
-    m_preferences->setValue(Notifier::lastSuccessKey, earlier);
-    m_preferences->setValue(Notifier::lastErrorKey, u"an older failure"_s);
-    NotifierOptions options;
-    options.locale = QLocale(QLocale::German, QLocale::Germany);
-    options.timeZone = QTimeZone("Europe/Berlin");
-
-    const auto outcome = awaitTask(makeNotifier(options).post(arrival, hook()));
-    QVERIFY(outcome.finished);
-    QCOMPARE(*outcome.value, expected);
-    QCOMPARE(m_server->requestCount(), statuses.size());
-    QCOMPARE(m_waits, statuses.size() == 2 ? QList{std::chrono::milliseconds(2s)}
-                                           : QList<std::chrono::milliseconds>());
-    // Both attempts send the same request; a loopback address is no chat service, so it gets the generic
-    // object, its time in the desk's style.
-    for (const RecordedRequest &request : m_server->requests()) {
-        QCOMPARE(request.method, "POST");
-        QCOMPARE(request.path, "/hooks/desk");
-        QCOMPARE(request.header("Content-Type"), "application/json");
-        QCOMPARE(request.body, Notifier::body(Notifier::payload(arrival, WebhookKind::Generic, options.locale,
-                                                                *options.timeZone)));
-        QVERIFY(request.body.contains("Łukasz · 15:05"));
-    }
-    // A success stamps its time and clears the last error; a failure keeps the last success.
-    if (expected) {
-        QCOMPARE(expected->message(),
-                 u"The service answered with error %1. Check the webhook URL."_s.arg(statuses.constLast()));
-        QCOMPARE(m_preferences->value(Notifier::lastErrorKey).toString(), expected->message());
-        QCOMPARE(m_preferences->value(Notifier::lastSuccessKey).toDateTime(), earlier);
-    } else {
-        QVERIFY(!m_preferences->contains(Notifier::lastErrorKey));
-        QCOMPARE(m_preferences->value(Notifier::lastSuccessKey).toDateTime(), m_now);
-    }
-}
-
-void TestNotifier::transportFailuresAreNetworkErrors() {
-    // A hanging endpoint, with the real timer this time, shortened.
-    m_server->enqueue(ScriptedAnswer::hang());
-    m_server->enqueue(ScriptedAnswer::hang());
-    NotifierOptions options;
-    options.transferTimeout = 200ms;
-    options.retryDelay = 100ms;
-    Notifier notifier(*m_http, *m_preferences, options);
-    QElapsedTimer clock;
-    clock.start();
-    const auto hung = awaitTask(notifier.post(arrival, hook()), 5000);
-    QVERIFY2(hung.finished, "the post never ended");
-    QCOMPARE(*hung.value, PostResult(NotifyError::network(u"The request timed out."_s)));
-    QCOMPARE(m_server->requestCount(), 2);
-    QVERIFY2(clock.elapsed() >= 500, "both attempts and the pause between them");
-    QCOMPARE(m_preferences->value(Notifier::lastErrorKey).toString(), u"The request timed out."_s);
-
-    const QUrl closed = hook();
-    m_server.reset();
-    const auto refused = awaitTask(makeNotifier().post(arrival, closed));
-    QVERIFY(refused.finished);
-    QCOMPARE(*refused.value, PostResult(NotifyError::network(u"Could not connect to the server."_s)));
-    QCOMPARE(m_waits.size(), 1);
-}
-
-void TestNotifier::notifierMayGoAwayWhilePosting() {
-    m_server->enqueue(ScriptedAnswer::json(500, "{}").delayedBy(100ms));
-    m_server->enqueue(ScriptedAnswer::json(200, "{}"));
-    auto outcome = start(makeNotifier().post(arrival, hook()));
-    QVERIFY(m_server->waitForRequests(1));
-    m_notifier.reset();
-    QTRY_VERIFY(outcome->finished);
-    QCOMPARE(*outcome->value, PostResult());
-    QCOMPARE(m_server->requestCount(), 2);
-    QCOMPARE(m_preferences->value(Notifier::lastSuccessKey).toDateTime(), m_now);
 }
 
 QTEST_GUILESS_MAIN(TestNotifier)

@@ -66,129 +66,119 @@ public:
     explicit TestQtPrintSystem(PrivateCups &cups) : m_cups(cups) {}
 
 private Q_SLOTS:
-    void initTestCase();
-    void queueTitleFitsAnIppName_data();
-    void queueTitleFitsAnIppName();
-    void choosingThePrinter();
-    void printsOnePageOfTheLabelSizeWithItsTitle();
-    void aPrinterWithoutTheLabelSizeFailsInsteadOfPrintingOnItsOwnPaper();
-    void acceptingTheDialogKeepsTheLabelPage();
+    void initTestCase() {
+        if (!PrivateCups::isInstalled())
+            QSKIP("/usr/sbin/cupsd is not installed (scripts/setup.sh installs cups); the print system needs "
+                  "it");
+        QVERIFY2(m_cups.start(), qPrintable(m_cups.errorText()));
+    }
+    void queueTitleFitsAnIppName_data() {
+        QTest::addColumn<QString>("title");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("line breaks become spaces") << u"Robin\nSample\r\t\u2028!"_s << u"Robin Sample   !"_s;
+        QTest::newRow("exactly 255 bytes") << QString(255, u'a') << QString(255, u'a');
+        QTest::newRow("256 bytes") << QString(256, u'a') << QString(255, u'a');
+        // 127 two-byte letters are 254 bytes; the next one would make 256.
+        QTest::newRow("two-byte letters stay whole")
+            << QString(200, QChar(0x00eb)) << QString(127, QChar(0x00eb));
+        // An emoji is four bytes in UTF-8 and two UTF-16 units; it is never cut in half.
+        const QString emoji = u"\U0001F600"_s;
+        QTest::newRow("emoji stay whole") << u"a"_s + emoji.repeated(100) << u"a"_s + emoji.repeated(63);
+        // A letter and its combining accent are one character.
+        QTest::newRow("combining marks stay with their letter")
+            << QString(253, u'x') + u"e\u0301"_s << QString(253, u'x');
+    }
+    void queueTitleFitsAnIppName() {
+        QFETCH(QString, title);
+        QFETCH(QString, expected);
+        QCOMPARE(QtPrintSystem::queueTitle(title), expected);
+    }
+    void choosingThePrinter() {
+        // No printer at all: nothing to print on, not even the dialog has a printer to start from.
+        QCOMPARE(m_system.installedPrinterNames(), QStringList());
+        DrawnPage drawn;
+        QCOMPARE(m_system.print(labelJob(QString(), &drawn)), PrintResult::NoPrinter);
+        {
+            const DialogAnswer none(false);
+            QCOMPARE(m_system.print(labelJob(QString(), &drawn, true)), PrintResult::NoPrinter);
+            QCOMPARE(none.printer, QString());
+        }
+
+        // A printer, but no default one: only the dialog prints without a name, starting at the first
+        // printer.
+        QVERIFY2(m_cups.addQueue(u"TestPDF"_s), qPrintable(m_cups.errorText()));
+        QCOMPARE(m_system.defaultPrinterName(), QString());
+        QCOMPARE(m_system.print(labelJob(QString(), &drawn)), PrintResult::NoPrinter);
+        const DialogAnswer cancel(false);
+        QCOMPARE(m_system.print(labelJob(QString(), &drawn, true)), PrintResult::Cancelled);
+        QCOMPARE(cancel.printer, u"TestPDF"_s);
+
+        // A name that is not installed is never swapped for the default printer.
+        QVERIFY2(m_cups.setDefaultQueue(u"TestPDF"_s), qPrintable(m_cups.errorText()));
+        QCOMPARE(m_system.installedPrinterNames(), QStringList{u"TestPDF"_s});
+        QCOMPARE(m_system.defaultPrinterName(), u"TestPDF"_s);
+        QVERIFY(m_system.hasPrinter(u"TestPDF"_s));
+        QVERIFY(!m_system.hasPrinter(u"Front Desk QL-820"_s));
+        QVERIFY(!m_system.hasPrinter(QString()));
+        QCOMPARE(m_system.print(labelJob(u"Front Desk QL-820"_s, &drawn)), PrintResult::NoPrinter);
+        QCOMPARE(drawn.calls, 0);
+        QVERIFY(m_cups.jobs(u"TestPDF"_s).isEmpty());
+    }
+    void printsOnePageOfTheLabelSizeWithItsTitle() {
+        // A queue that refuses jobs fails the job; the next good one is not blamed for it.
+        DrawnPage drawn;
+        QVERIFY2(m_cups.addQueue(u"Closed"_s) && m_cups.rejectJobs(u"Closed"_s),
+                 qPrintable(m_cups.errorText()));
+        QCOMPARE(m_system.print(labelJob(u"Closed"_s, &drawn)), PrintResult::Failed);
+        QVERIFY(m_cups.jobs(u"Closed"_s).isEmpty());
+
+        drawn = {};
+        PrintJob job = labelJob(u"TestPDF"_s, &drawn);
+        job.title = u"Visitor badge - "_s + u"Zo\u00eb "_s.repeated(100) + u"\nSecond line"_s;
+        QCOMPARE(m_system.print(job), PrintResult::Printed);
+        // The callback drew once, on the whole page turned landscape.
+        QCOMPARE(drawn.calls, 1);
+        QCOMPARE(drawn.page.toRect(), drawn.device);
+        QVERIFY(qAbs(drawn.page.width() / drawn.page.height() - labelPoints.height() / labelPoints.width()) <
+                0.01);
+        const auto jobs = m_cups.finishedJobs(u"TestPDF"_s);
+        QVERIFY2(jobs && jobs->size() == 1, qPrintable(m_cups.errorText()));
+        QCOMPARE(jobs->constFirst().value(u"job-state"_s), u"completed"_s);
+        QCOMPARE(jobs->constFirst().value(u"media"_s), labelMedia);
+        // The title as the queue allows it: one line, at most 255 bytes.
+        QCOMPARE(jobs->constFirst().value(u"job-name"_s), QtPrintSystem::queueTitle(job.title));
+    }
+    void aPrinterWithoutTheLabelSizeFailsInsteadOfPrintingOnItsOwnPaper() {
+        QVERIFY2(m_cups.addQueue(u"Office"_s, PrivateCups::PageSizes::NamedOnly),
+                 qPrintable(m_cups.errorText()));
+        DrawnPage drawn;
+        QCOMPARE(m_system.print(labelJob(u"Office"_s, &drawn)), PrintResult::Failed);
+        QCOMPARE(drawn.calls, 0);
+        // A size the printer has by name prints.
+        PrintJob a4 = labelJob(u"Office"_s, &drawn);
+        a4.pageSize = QPageSize(QPageSize::A4);
+        a4.orientation = QPageLayout::Portrait;
+        QCOMPARE(m_system.print(a4), PrintResult::Printed);
+        const auto jobs = m_cups.finishedJobs(u"Office"_s);
+        QVERIFY2(jobs && jobs->size() == 1, qPrintable(m_cups.errorText()));
+        QCOMPARE(jobs->constFirst().value(u"media"_s), u"A4"_s);
+    }
+    void acceptingTheDialogKeepsTheLabelPage() {
+        DrawnPage drawn;
+        const DialogAnswer answer(true);
+        QCOMPARE(m_system.print(labelJob(u"TestPDF"_s, &drawn, true)), PrintResult::Printed);
+        QCOMPARE(answer.printer, u"TestPDF"_s);
+        QCOMPARE(drawn.calls, 1);
+        const auto jobs = m_cups.finishedJobs(u"TestPDF"_s);
+        QVERIFY2(jobs && jobs->size() == 2, qPrintable(m_cups.errorText()));
+        QCOMPARE(jobs->constLast().value(u"media"_s), labelMedia);
+    }
     void cleanupTestCase() { m_cups.stop(); }
 
 private:
     PrivateCups &m_cups;
     QtPrintSystem m_system;
 };
-
-void TestQtPrintSystem::initTestCase() {
-    if (!PrivateCups::isInstalled())
-        QSKIP("/usr/sbin/cupsd is not installed (scripts/setup.sh installs cups); the print system needs it");
-    QVERIFY2(m_cups.start(), qPrintable(m_cups.errorText()));
-}
-
-void TestQtPrintSystem::queueTitleFitsAnIppName_data() {
-    QTest::addColumn<QString>("title");
-    QTest::addColumn<QString>("expected");
-    QTest::newRow("line breaks become spaces") << u"Robin\nSample\r\t\u2028!"_s << u"Robin Sample   !"_s;
-    QTest::newRow("exactly 255 bytes") << QString(255, u'a') << QString(255, u'a');
-    QTest::newRow("256 bytes") << QString(256, u'a') << QString(255, u'a');
-    // 127 two-byte letters are 254 bytes; the next one would make 256.
-    QTest::newRow("two-byte letters stay whole")
-        << QString(200, QChar(0x00eb)) << QString(127, QChar(0x00eb));
-    // An emoji is four bytes in UTF-8 and two UTF-16 units; it is never cut in half.
-    const QString emoji = u"\U0001F600"_s;
-    QTest::newRow("emoji stay whole") << u"a"_s + emoji.repeated(100) << u"a"_s + emoji.repeated(63);
-    // A letter and its combining accent are one character.
-    QTest::newRow("combining marks stay with their letter")
-        << QString(253, u'x') + u"e\u0301"_s << QString(253, u'x');
-}
-
-void TestQtPrintSystem::queueTitleFitsAnIppName() {
-    QFETCH(QString, title);
-    QFETCH(QString, expected);
-    QCOMPARE(QtPrintSystem::queueTitle(title), expected);
-}
-
-void TestQtPrintSystem::choosingThePrinter() {
-    // No printer at all: nothing to print on, not even the dialog has a printer to start from.
-    QCOMPARE(m_system.installedPrinterNames(), QStringList());
-    DrawnPage drawn;
-    QCOMPARE(m_system.print(labelJob(QString(), &drawn)), PrintResult::NoPrinter);
-    {
-        const DialogAnswer none(false);
-        QCOMPARE(m_system.print(labelJob(QString(), &drawn, true)), PrintResult::NoPrinter);
-        QCOMPARE(none.printer, QString());
-    }
-
-    // A printer, but no default one: only the dialog prints without a name, starting at the first printer.
-    QVERIFY2(m_cups.addQueue(u"TestPDF"_s), qPrintable(m_cups.errorText()));
-    QCOMPARE(m_system.defaultPrinterName(), QString());
-    QCOMPARE(m_system.print(labelJob(QString(), &drawn)), PrintResult::NoPrinter);
-    const DialogAnswer cancel(false);
-    QCOMPARE(m_system.print(labelJob(QString(), &drawn, true)), PrintResult::Cancelled);
-    QCOMPARE(cancel.printer, u"TestPDF"_s);
-
-    // A name that is not installed is never swapped for the default printer.
-    QVERIFY2(m_cups.setDefaultQueue(u"TestPDF"_s), qPrintable(m_cups.errorText()));
-    QCOMPARE(m_system.installedPrinterNames(), QStringList{u"TestPDF"_s});
-    QCOMPARE(m_system.defaultPrinterName(), u"TestPDF"_s);
-    QVERIFY(m_system.hasPrinter(u"TestPDF"_s));
-    QVERIFY(!m_system.hasPrinter(u"Front Desk QL-820"_s));
-    QVERIFY(!m_system.hasPrinter(QString()));
-    QCOMPARE(m_system.print(labelJob(u"Front Desk QL-820"_s, &drawn)), PrintResult::NoPrinter);
-    QCOMPARE(drawn.calls, 0);
-    QVERIFY(m_cups.jobs(u"TestPDF"_s).isEmpty());
-}
-
-void TestQtPrintSystem::printsOnePageOfTheLabelSizeWithItsTitle() {
-    // A queue that refuses jobs fails the job; the next good one is not blamed for it.
-    DrawnPage drawn;
-    QVERIFY2(m_cups.addQueue(u"Closed"_s) && m_cups.rejectJobs(u"Closed"_s), qPrintable(m_cups.errorText()));
-    QCOMPARE(m_system.print(labelJob(u"Closed"_s, &drawn)), PrintResult::Failed);
-    QVERIFY(m_cups.jobs(u"Closed"_s).isEmpty());
-
-    drawn = {};
-    PrintJob job = labelJob(u"TestPDF"_s, &drawn);
-    job.title = u"Visitor badge - "_s + u"Zo\u00eb "_s.repeated(100) + u"\nSecond line"_s;
-    QCOMPARE(m_system.print(job), PrintResult::Printed);
-    // The callback drew once, on the whole page turned landscape.
-    QCOMPARE(drawn.calls, 1);
-    QCOMPARE(drawn.page.toRect(), drawn.device);
-    QVERIFY(qAbs(drawn.page.width() / drawn.page.height() - labelPoints.height() / labelPoints.width()) <
-            0.01);
-    const auto jobs = m_cups.finishedJobs(u"TestPDF"_s);
-    QVERIFY2(jobs && jobs->size() == 1, qPrintable(m_cups.errorText()));
-    QCOMPARE(jobs->constFirst().value(u"job-state"_s), u"completed"_s);
-    QCOMPARE(jobs->constFirst().value(u"media"_s), labelMedia);
-    // The title as the queue allows it: one line, at most 255 bytes.
-    QCOMPARE(jobs->constFirst().value(u"job-name"_s), QtPrintSystem::queueTitle(job.title));
-}
-
-void TestQtPrintSystem::aPrinterWithoutTheLabelSizeFailsInsteadOfPrintingOnItsOwnPaper() {
-    QVERIFY2(m_cups.addQueue(u"Office"_s, PrivateCups::PageSizes::NamedOnly), qPrintable(m_cups.errorText()));
-    DrawnPage drawn;
-    QCOMPARE(m_system.print(labelJob(u"Office"_s, &drawn)), PrintResult::Failed);
-    QCOMPARE(drawn.calls, 0);
-    // A size the printer has by name prints.
-    PrintJob a4 = labelJob(u"Office"_s, &drawn);
-    a4.pageSize = QPageSize(QPageSize::A4);
-    a4.orientation = QPageLayout::Portrait;
-    QCOMPARE(m_system.print(a4), PrintResult::Printed);
-    const auto jobs = m_cups.finishedJobs(u"Office"_s);
-    QVERIFY2(jobs && jobs->size() == 1, qPrintable(m_cups.errorText()));
-    QCOMPARE(jobs->constFirst().value(u"media"_s), u"A4"_s);
-}
-
-void TestQtPrintSystem::acceptingTheDialogKeepsTheLabelPage() {
-    DrawnPage drawn;
-    const DialogAnswer answer(true);
-    QCOMPARE(m_system.print(labelJob(u"TestPDF"_s, &drawn, true)), PrintResult::Printed);
-    QCOMPARE(answer.printer, u"TestPDF"_s);
-    QCOMPARE(drawn.calls, 1);
-    const auto jobs = m_cups.finishedJobs(u"TestPDF"_s);
-    QVERIFY2(jobs && jobs->size() == 2, qPrintable(m_cups.errorText()));
-    QCOMPARE(jobs->constLast().value(u"media"_s), labelMedia);
-}
 
 int main(int argc, char **argv) {
     // Before the application: CUPS clients, Qt's among them, read where the scheduler is only once.
