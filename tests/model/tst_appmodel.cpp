@@ -253,6 +253,7 @@ private Q_SLOTS:
         // The desk signs out while the list is still on its way, and another account signs in.
         d->f.client->signOutAccount();
         d->model->reset();
+        QCOMPARE(d->signIn({{0, u"Ann"_s}}).errorText(), u"Your session ended. Please sign in again."_s);
         d->backend.onSite = {visitorRow(2, u"New account's visitor"_s)};
         d->backend.onSiteDelay = std::chrono::milliseconds(0);
         d->signInAs(accountB, u"b"_s);

@@ -87,6 +87,7 @@ private Q_SLOTS:
         QTest::newRow("east offset") << u"2025-03-04T11:05:12+02:00"_s << 0;
         QTest::newRow("month 13") << u"2025-13-01T00:00:00Z"_s << -1;
         QTest::newRow("no zone") << u"2025-03-04T09:05:12"_s << -1;
+        QTest::newRow("space for T") << u"2025-03-04 09:05:12Z"_s << -1;
         QTest::newRow("trailing text") << u"2025-03-04T09:05:12Z!"_s << -1;
     }
     void timestamps() {
