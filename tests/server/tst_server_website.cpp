@@ -1,5 +1,5 @@
-// The website in process: the invite API (validation, ownership, the email and its link), the version
-// manifest, the guest's invite page, the pages and the password-reset page behind the emailed link.
+// The website in process: the invite API (validation, ownership, the email and its link), the guest's invite
+// page, the pages and the version manifest, and the password-reset page behind the emailed link.
 #include "ServerFixture.h"
 
 #include <QUrl>
@@ -12,18 +12,16 @@ namespace {
 
 const QString password = u"correct horse"_s;
 const QByteArray invite =
-    R"({"answers":[{"slot":0,"value":"Ana Almeida"},{"slot":1,"value":"Bluefin"}],)"
-    R"("email":"guest@example.com","visit_date":"2030-03-04","visit_time":"14:30","note":"Ring twice."})";
+    R"({"answers":[{"slot":0,"value":"Ana"},{"slot":1,"value":"Bluefin"}],"email":"guest@example.com",)"
+    R"("visit_date":"2030-03-04","visit_time":"14:30","note":"Ring twice."})";
 
 // Signs a host up, with a sign-in form of Name and Company and a place name; returns the access token.
 QString host(ServerFixture &server, const QString &email, const QString &placeName = u"Studio"_s) {
     const QJsonObject signedUp = ServerFixture::object(server.signUp(email, password, u"Priya"_s));
-    Statement insert = server.db().prepare(
-        "INSERT INTO kiosk_settings (owner_id, fields, employees, place_name) VALUES (?1, ?2, '[]', ?3)");
-    insert.bind(1, signedUp[u"user"][u"id"].toString())
-        .bindText(2, R"([{"slot":0,"label":"Name"},{"slot":1,"label":"Company"}])")
-        .bind(3, placeName);
-    insert.run();
+    Statement insert =
+        server.db().prepare("INSERT INTO kiosk_settings (owner_id, fields, place_name) VALUES (?1, ?2, ?3)");
+    insert.bind(1, signedUp[u"user"][u"id"].toString()).bind(3, placeName);
+    insert.bindText(2, R"([{"slot":0,"label":"Name"},{"slot":1,"label":"Company"}])").run();
     return signedUp.value(u"access_token").toString();
 }
 
@@ -46,11 +44,11 @@ private Q_SLOTS:
     void createInvite() {
         ServerFixture server;
         const QString token = host(server, u"host@example.com"_s, u"Harbour <Studio>"_s);
-        const HttpResponse created = create(
-            server, token,
-            "{\"answers\":[{\"slot\":0,\"value\":\"  Zoë Ø'Brien \"},{\"slot\":1,\"value\":\"Bluefin\"},"
-            R"({"slot":0,"value":"Someone else"},{"slot":7,"value":"Unlabelled"}],)"
-            R"("email":" guest@example.com ","visit_date":"2030-03-04","visit_time":"14:30","note":"Ring twice."})");
+        const HttpResponse created =
+            create(server, token,
+                   R"({"answers":[{"slot":0,"value":"  Zoë "},{"slot":1,"value":"Bluefin"},)"
+                   R"({"slot":0,"value":"Someone else"},{"slot":7,"value":"Unlabelled"}],)"
+                   R"("email":" guest@example.com ","visit_date":"2030-03-04","visit_time":"14:30"})");
         QCOMPARE(created.status, 201);
         Statement row = server.db().prepare(
             "SELECT json_array(owner_id = (SELECT id FROM users), visitor_name, visitor_email, "
@@ -58,17 +56,14 @@ private Q_SLOTS:
         row.bind(1, ServerFixture::object(created).value(u"id").toString());
         QVERIFY(row.step());
         QCOMPARE(
-            QJsonDocument::fromJson(row.text(0)).array(),
-            QJsonDocument::fromJson(
-                "[1,\"Zoë Ø'Brien\",\"guest@example.com\",[{\"slot\":0,\"label\":\"Name\",\"value\":\"Zoë "
-                "Ø'Brien\"},"
-                R"({"slot":1,"label":"Company","value":"Bluefin"},{"slot":7,"value":"Unlabelled"}],)"
-                R"("2030-03-04","14:30","Ring twice.",null])")
-                .array());
+            row.text(0),
+            QByteArray(R"([1,"Zoë","guest@example.com",[{"label":"Name","slot":0,"value":"Zoë"},)"
+                       R"({"label":"Company","slot":1,"value":"Bluefin"},{"slot":7,"value":"Unlabelled"}],)"
+                       R"("2030-03-04","14:30",null,null])"));
         QVERIFY(row.text(1).size() >= 32);
-        const QString mail = server.outbox().value(0);
         QCOMPARE(inviteLink(server), u"http://127.0.0.1:54321/i/"_s +
                                          QString::fromLatin1(QUrl::toPercentEncoding(row.string(1))));
+        const QString mail = server.outbox().value(0);
         for (const QString &text :
              {u"To: guest@example.com"_s, u"Priya has invited you to visit at Harbour <Studio>."_s,
               u"When: Monday, March 4, 2030 at 14:30"_s}) {
@@ -78,36 +73,28 @@ private Q_SLOTS:
 
     void refusedInvites_data() {
         QTest::addColumn<QByteArray>("change"); // members replacing the valid invite's, or a whole body
-        QTest::addColumn<int>("status");
         QTest::addColumn<QString>("error");
-        const auto row = [](const char *change, int status, const char *error) {
-            QTest::newRow(change) << QByteArray(change) << status << QString::fromUtf8(error);
+        const auto row = [](const char *change, const char *error) {
+            QTest::newRow(change) << QByteArray(change) << QString::fromUtf8(error);
         };
-        const char *slots = "Each answer needs a whole slot number and a text value.";
-        const char *date = "The visit date must be a day written as yyyy-MM-dd, for example 2025-03-04.";
-        const char *time = "The visit time must be written as HH:mm, for example 14:30.";
-        row("{answers:", 400, "The invite could not be read: the request body is not a JSON object.");
-        row(R"({"answers":null})", 422,
-            "The invite has no answers: send them as a list of slot and value pairs.");
-        row(R"({"answers":[{"value":"Ana"}]})", 422, slots);
-        row(R"({"answers":[{"slot":0,"value":"Ana"},{"slot":1.5,"value":"x"}]})", 422, slots);
-        row(R"({"answers":[{"slot":0,"value":7}]})", 422, slots);
-        row("{\"answers\":[{\"slot\":1,\"value\":\"Bluefin\"},{\"slot\":0,\"value\":\" \\n \"}]}", 422,
-            "The guest's name is missing: fill in the first question of the form.");
-        row(R"({"email":null})", 422, "The guest's email address is missing.");
-        row(R"({"email":"ana@example"})", 422, "The guest's email address is not valid.");
-        row(R"({"visit_date":"2030-3-4"})", 422, date);
-        row(R"({"visit_date":"2030-02-30"})", 422, date);
-        row(R"({"visit_date":20300304})", 422, date);
-        row(R"({"visit_time":"14"})", 422, time);
-        row(R"({"visit_time":"25:00"})", 422, time);
-        row(R"({"note":[]})", 422, "The note must be text.");
-        row("2001 characters of note", 422, "The note is too long (at most 2000 characters).");
+        const char *slots = "422 Each answer needs a whole slot number and a text value.";
+        row("{answers:", "400 The invite could not be read: the request body is not a JSON object.");
+        row(R"({"answers":null})",
+            "422 The invite has no answers: send them as a list of slot and value pairs.");
+        row(R"({"answers":[{"value":"Ana"}]})", slots);
+        row(R"({"answers":[{"slot":0,"value":7}]})", slots);
+        row(R"({"answers":[{"slot":1,"value":"B"},{"slot":0,"value":" "}]})",
+            "422 The guest's name is missing: fill in the first question of the form.");
+        row(R"({"email":null})", "422 The guest's email address is missing.");
+        row(R"({"visit_date":"2030-02-30"})",
+            "422 The visit date must be a day written as yyyy-MM-dd, for example 2025-03-04.");
+        row(R"({"visit_time":"25:00"})", "422 The visit time must be written as HH:mm, for example 14:30.");
+        row("2001 characters of note", "422 The note is too long (at most 2000 characters).");
     }
 
+    // Nothing stored and no email sent.
     void refusedInvites() {
         QFETCH(QByteArray, change);
-        QFETCH(int, status);
         QFETCH(QString, error);
         ServerFixture server;
         QJsonObject body = QJsonDocument::fromJson(invite).object();
@@ -118,114 +105,51 @@ private Q_SLOTS:
         }
         const HttpResponse refused = create(server, host(server, u"host@example.com"_s),
                                             changes.isEmpty() ? change : ServerFixture::json(body));
-        QCOMPARE(refused.status, status);
-        QCOMPARE(ServerFixture::object(refused), (QJsonObject{{u"error"_s, error}}));
-        QCOMPARE(server.rowCount("invites"), 0);
-        QCOMPARE(server.outbox().size(), 0);
-    }
-
-    void bearerRequired_data() {
-        QTest::addColumn<QByteArray>("target");
-        QTest::addColumn<QByteArray>("bearer");
-        QTest::addColumn<QString>("error");
-        const QString ended = u"Your session ended. Please sign in again."_s;
-        QTest::newRow("no token") << QByteArray("/api/invites") << QByteArray() << u"Sign in to continue."_s;
-        QTest::newRow("not a token") << QByteArray("/api/invites") << QByteArray("abc.def") << ended;
-        QTest::newRow("expired") << QByteArray("/api/invites") << QByteArray("expired") << ended;
-        QTest::newRow("signed out") << QByteArray("/api/invites") << QByteArray("ended") << ended;
-        QTest::newRow("resend, signed out")
-            << QByteArray("/api/invites/00000000-0000-4000-8000-000000000000/resend") << QByteArray("ended")
-            << ended;
-    }
-
-    void bearerRequired() {
-        QFETCH(QByteArray, target);
-        QFETCH(QByteArray, bearer);
-        QFETCH(QString, error);
-        ServerFixture server;
-        QString token = host(server, u"host@example.com"_s);
-        if (bearer == "expired") {
-            server.advance(3600);
-        } else if (bearer == "ended") {
-            QCOMPARE(server.authorized("POST", "/auth/v1/logout", token).status, 204);
-        } else {
-            token = QString::fromLatin1(bearer);
-        }
-        const HttpResponse refused = server.call(
-            "POST", target, invite,
-            token.isEmpty() ? HeaderList() : HeaderList{{"Authorization", "Bearer " + token.toLatin1()}});
-        QCOMPARE(refused.status, 401);
-        QCOMPARE(ServerFixture::object(refused), (QJsonObject{{u"error"_s, error}}));
-        QCOMPARE(server.rowCount("invites"), 0);
+        QCOMPARE(QString::number(refused.status) + u' ' + ServerFixture::object(refused)[u"error"].toString(),
+                 error);
+        QCOMPARE(server.rowCount("invites") + server.outbox().size(), 0);
     }
 
     void resend_data() {
-        QTest::addColumn<QString>("whose");
-        QTest::addColumn<int>("status");
-        QTest::addColumn<QString>("error");
-        QTest::newRow("own invite") << u"own"_s << 200 << QString();
-        QTest::newRow("own invite, id in capitals") << u"OWN"_s << 200 << QString();
-        QTest::newRow("another account's invite") << u"other"_s << 404 << u"Invite not found."_s;
-        QTest::newRow("no such invite") << u"none"_s << 404 << u"Invite not found."_s;
-        QTest::newRow("used invite") << u"used"_s << 422
-                                     << u"This invite has already been used, so it is not sent again."_s;
+        QTest::addColumn<QString>("which");
+        QTest::addColumn<QString>("answer");
+        const QString ended = u"401 Your session ended. Please sign in again."_s;
+        QTest::newRow("own invite") << u"own"_s << u"200"_s;
+        QTest::newRow("own invite, id in capitals") << u"OWN"_s << u"200"_s;
+        QTest::newRow("another account's invite") << u"other"_s << u"404 Invite not found."_s;
+        QTest::newRow("no such invite") << u"none"_s << u"404 Invite not found."_s;
+        QTest::newRow("used invite") << u"used"_s
+                                     << u"422 This invite has already been used, so it is not sent again."_s;
+        QTest::newRow("no token") << u"no token"_s << u"401 Sign in to continue."_s;
+        QTest::newRow("not a token") << u"not a token"_s << ended;
+        QTest::newRow("signed out") << u"signed out"_s << ended;
     }
 
-    // Only the owner's unused invite goes out again, with the same link.
+    // Only the owner's unused invite goes out again, with the same link, and only to a live session.
     void resend() {
-        QFETCH(QString, whose);
-        QFETCH(int, status);
-        QFETCH(QString, error);
+        QFETCH(QString, which);
+        QFETCH(QString, answer);
         ServerFixture server;
-        const QString own = host(server, u"host@example.com"_s);
+        QString own = host(server, u"host@example.com"_s);
         const QString other = host(server, u"rival@example.com"_s);
         QString id =
-            ServerFixture::object(create(server, whose == u"other" ? other : own)).value(u"id").toString();
-        id = whose == u"none"  ? u"00000000-0000-4000-8000-000000000000"_s
-             : whose == u"OWN" ? id.toUpper()
+            ServerFixture::object(create(server, which == u"other" ? other : own)).value(u"id").toString();
+        id = which == u"none"  ? u"00000000-0000-4000-8000-000000000000"_s
+             : which == u"OWN" ? id.toUpper()
                                : id;
-        if (whose == u"used") {
+        if (which == u"used") {
             server.db().exec("UPDATE invites SET used_at = '2030-03-04T14:31:00.000000+00:00'");
+        } else if (which == u"signed out") {
+            QCOMPARE(server.authorized("POST", "/auth/v1/logout", own).status, 204);
         }
+        own = which == u"no token" ? QString() : which == u"not a token" ? u"abc.def"_s : own;
+        const QByteArray bearer = own.isEmpty() ? QByteArray() : "Bearer " + own.toLatin1();
         const HttpResponse answered =
-            server.authorized("POST", "/api/invites/" + id.toLatin1() + "/resend", own);
-        QCOMPARE(answered.status, status);
-        const QJsonObject expected{
-            {status == 200 ? u"id"_s : u"error"_s, status == 200 ? id.toLower() : error}};
-        QCOMPARE(ServerFixture::object(answered), expected);
-        QCOMPARE(server.outbox().size(), status == 200 ? 2 : 1);
-        QVERIFY(status != 200 || inviteLink(server, 1) == inviteLink(server));
-    }
-
-    void manifest_data() {
-        QTest::addColumn<QByteArray>("file"); // empty: no --manifest; "missing": a file that is not there
-        QTest::addColumn<QByteArray>("answer");
-        const QByteArray channel =
-            R"({"downloadURL":"https://tallybrook.app/download","latestVersion":"0.0.0","minimumVersion":"0.0.0"})";
-        QTest::newRow("default") << QByteArray()
-                                 << R"({"appStore":)" + channel + R"(,"direct":)" + channel + "}";
-        QTest::newRow("from a file, as it is")
-            << QByteArray("{ \"direct\": {\"latestVersion\": \"2.1\"} }\n")
-            << QByteArray("{ \"direct\": {\"latestVersion\": \"2.1\"} }\n");
-        QTest::newRow("file missing")
-            << QByteArray("missing") << QByteArray(R"({"error":"The version manifest could not be read."})");
-    }
-
-    void manifest() {
-        QFETCH(QByteArray, file);
-        QFETCH(QByteArray, answer);
-        QTemporaryDir dir;
-        QFile written(dir.filePath(u"version.json"_s));
-        if (!file.isEmpty() && file != "missing") {
-            QVERIFY(written.open(QIODevice::WriteOnly) && written.write(file) == file.size() &&
-                    written.flush());
-        }
-        ServerFixture server(false, file.isEmpty() ? QString() : written.fileName());
-        const HttpResponse response = server.call("GET", "/api/mac/version");
-        QCOMPARE(QByteArray::number(response.status) + ' ' + response.body,
-                 (file == "missing" ? "500 " : "200 ") + answer);
-        QVERIFY(response.header("Content-Type").startsWith("application/json"));
-        QCOMPARE(server.call("POST", "/api/mac/version").status, 405);
+            server.call("POST", "/api/invites/" + id.toLatin1() + "/resend", {}, {{"Authorization", bearer}});
+        const QString error = ServerFixture::object(answered)[u"error"].toString();
+        QCOMPARE(QString(QString::number(answered.status) + u' ' + error).trimmed(), answer);
+        QCOMPARE(server.outbox().size(), answer == u"200" ? 2 : 1);
+        QVERIFY(answer != u"200" || inviteLink(server, 1) == inviteLink(server));
     }
 
     void guestPage_data() {
@@ -239,10 +163,6 @@ private Q_SLOTS:
             << u"&lt;script&gt;alert(&quot;x&quot;)&lt;/script&gt; &amp; &#39;Zoë&#39;"_s << u"<script>"_s;
         QTest::newRow("markup in the place") << u"Ana"_s << u"<b>Bold</b> & Co"_s << u"2030-03-04"_s
                                              << u"&lt;b&gt;Bold&lt;/b&gt; &amp; Co"_s << u"<b>"_s;
-        QTest::newRow("visit day and time") << u"Ana"_s << u"Studio"_s << u"2030-03-04"_s
-                                            << u"Monday, March 4, 2030 at 14:30"_s << u"passed"_s;
-        QTest::newRow("past day") << u"Ana"_s << u"Studio"_s << u"2001-01-01"_s << u"has passed"_s
-                                  << u"signed in"_s;
         QTest::newRow("used") << u"Ana"_s << u"Studio"_s << u"used"_s << u"You have signed in"_s
                               << u"has passed"_s;
     }
@@ -276,35 +196,37 @@ private Q_SLOTS:
 
     void pages_data() {
         QTest::addColumn<QByteArray>("target");
-        QTest::addColumn<int>("status");
-        QTest::addColumn<QByteArray>("text");
-        const auto row = [](const char *target, int status, const char *text) {
-            QTest::newRow(target) << QByteArray(target) << status << QByteArray(text);
+        QTest::addColumn<QByteArray>("answer"); // status, then text the body holds
+        const auto row = [](const char *target, const char *answer) {
+            QTest::newRow(target) << QByteArray(target) << QByteArray(answer);
         };
-        row("/", 200, "Tallybrook local server");
-        row("/support", 200, "Tallybrook Support");
-        row("/privacy", 200, "Privacy Policy");
-        row("/dashboard", 200, "Dashboard");
-        row("/guides/host-notifications", 200, "Host Notifications");
-        row("/guides/kiosk-setup", 200, "Setting up the sign-in form");
-        row("/auth/callback", 200, "continue at the desk");
-        row("/auth/callback?type=signup", 200, "Email confirmed");
-        row("/auth/callback?error=access_denied&error_description=Email+link+%3Cb%3Einvalid%3C%2Fb%3E", 400,
-            "Email link &lt;b&gt;invalid&lt;/b&gt;");
-        row("/pricing", 404, "Page not found");
-        row("/guides/", 404, "Page not found");
-        row("/api/visitors", 404, "{\"error\":\"Not found.\"}");
+        row("/", "200 Tallybrook local server");
+        row("/auth/callback?type=signup", "200 Email confirmed");
+        row("/auth/callback?error=access_denied&error_description=Email+link+%3Cb%3Ebad%3C%2Fb%3E",
+            "400 Email link &lt;b&gt;bad&lt;/b&gt;");
+        row("/pricing", "404 Page not found");
+        row("/api/visitors", "404 {\"error\":\"Not found.\"}");
+        row("/api/mac/version",
+            "200 {\"direct\":{\"latestVersion\":\"2.1\"}}\n"); // the --manifest file, as it is
     }
 
     void pages() {
         QFETCH(QByteArray, target);
-        QFETCH(int, status);
-        QFETCH(QByteArray, text);
-        ServerFixture server;
+        QFETCH(QByteArray, answer);
+        QTemporaryDir dir;
+        QFile manifest(dir.filePath(u"version.json"_s));
+        QVERIFY(manifest.open(QIODevice::WriteOnly) &&
+                manifest.write("{\"direct\":{\"latestVersion\":\"2.1\"}}\n") > 0);
+        manifest.close();
+        ServerFixture server(false, manifest.fileName());
         const HttpResponse page = server.call("GET", target);
-        QCOMPARE(page.status, status);
-        QVERIFY2(page.body.contains(text), page.body.constData());
-        QVERIFY(target.startsWith("/api/") || page.body.startsWith("<!DOCTYPE html>"));
+        QVERIFY2(answer.startsWith(QByteArray(QByteArray::number(page.status) + ' ')) &&
+                     page.body.contains(answer.mid(4)),
+                 page.body.constData());
+        QVERIFY(
+            page.header("Content-Type")
+                .startsWith(target.startsWith("/api/") ? "application/json" : "text/html; charset=utf-8"));
+        QCOMPARE(server.call("POST", "/api/mac/version").status, 405);
     }
 
     // The emailed link opens a form that changes the password once, ending every session of the account.
@@ -316,16 +238,15 @@ private Q_SLOTS:
         const QByteArray target = QUrl(link).toString(QUrl::RemoveScheme | QUrl::RemoveAuthority).toLatin1();
         QVERIFY(server.call("GET", target).body.contains("<form method=\"post\" action=\"/auth/callback\">"));
         const auto submit = [&](const QString &first, const QString &second) {
-            QUrlQuery fields{{u"token"_s, QUrlQuery(QUrl(link)).queryItemValue(u"token"_s)},
-                             {u"password"_s, first},
-                             {u"repeat"_s, second}};
+            const QUrlQuery fields{{u"token"_s, QUrlQuery(QUrl(link)).queryItemValue(u"token"_s)},
+                                   {u"password"_s, first},
+                                   {u"repeat"_s, second}};
             return server.call("POST", "/auth/callback", fields.toString(QUrl::FullyEncoded).toLatin1());
         };
         QCOMPARE(submit(u"short"_s, u"short"_s).status, 422);
         QVERIFY(submit(u"battery staple"_s, u"battery stapler"_s).body.contains("not the same"));
         QVERIFY(submit(password, password).body.contains("different from your current one"));
-        const HttpResponse changed = submit(u"battery staple"_s, u"battery staple"_s);
-        QVERIFY(changed.status == 200 && changed.body.contains("Password changed"));
+        QVERIFY(submit(u"battery staple"_s, u"battery staple"_s).body.contains("Password changed"));
         QCOMPARE(server.authorized("GET", "/auth/v1/user", token).status, 403);
         QCOMPARE(server.signIn(u"host@example.com"_s, password).status, 400);
         QCOMPARE(server.signIn(u"host@example.com"_s, u"battery staple"_s).status, 200);
