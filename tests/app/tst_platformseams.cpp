@@ -29,6 +29,7 @@ private Q_SLOTS:
         QTest::newRow("escaped quote") << QByteArray("PRETTY_HOSTNAME=\"A \\\"B\\\"\"") << u"A \"B\""_s;
         QTest::newRow("comment after the value") << QByteArray("PRETTY_HOSTNAME=Lobby # big") << u"Lobby"_s;
         QTest::newRow("the last one wins") << QByteArray("PRETTY_HOSTNAME=A\nPRETTY_HOSTNAME=B") << u"B"_s;
+        QTest::newRow("commented out") << QByteArray("#PRETTY_HOSTNAME=A") << u"desk-01"_s;
         QTest::newRow("blank: the host name") << QByteArray("PRETTY_HOSTNAME=\"  \"") << u"desk-01"_s;
     }
     void computerName() {

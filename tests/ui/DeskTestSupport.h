@@ -116,8 +116,6 @@ struct DeskFixture {
         model = std::make_unique<AppModel>(*cloud.client, *printer, *notifier, options);
     }
 
-    [[nodiscard]] ui::Environment environment() { return ui::Environment{*model, *defaults, urls}; }
-
     // Signs in through the client, as the account screen would.
     [[nodiscard]] bool signIn(const QString &tag) {
         backend.nextSignIn = tag;
