@@ -51,19 +51,28 @@ class TestServerProcess : public QObject {
     }
 
 private Q_SLOTS:
-    // On any free port, with the demo account made once and found on the next start; "stopped" is printed
-    // only after the event loop ended and the database was closed.
+    // On any free port, serving the default version manifest (0.0.0 meets every version), with the demo
+    // account made once and found on the next start; "stopped" is printed only after the event loop ended and
+    // the database was closed.
     void startsSeedsAndStopsCleanly() {
-        ServerProcess server({u"--seed-demo"_s});
+        ServerProcess server({u"--seed-demo"_s, u"--confirm-emails"_s});
         QVERIFY2(server.start(), qPrintable(server.errorText()));
         QVERIFY(server.baseUrl().port() > 0 && server.baseUrl().port() != 54321);
-        QVERIFY(send(server, "GET", u"/api/mac/version"_s).second.contains(u"direct"));
+        const QByteArray channel =
+            R"({"minimumVersion":"0.0.0","latestVersion":"0.0.0","downloadURL":"https://tallybrook.app/download"})";
+        QCOMPARE(
+            send(server, "GET", u"/api/mac/version"_s).second,
+            QJsonDocument::fromJson(R"({"direct":)" + channel + R"(,"appStore":)" + channel + "}").object());
         QVERIFY(server.output().contains(
             "demo account: demo@tallybrook.local  password: tallybrook-demo  (created)\n"));
         const auto demo =
             send(server, "POST", u"/auth/v1/token?grant_type=password"_s,
                  {{u"email"_s, u"demo@tallybrook.local"_s}, {u"password"_s, u"tallybrook-demo"_s}});
         QCOMPARE(demo.second[u"user"][u"user_metadata"][u"name"].toString(), u"Front Desk Demo"_s);
+        const QJsonObject ada{{u"email"_s, u"ada@example.com"_s}, {u"password"_s, u"correct horse"_s}};
+        const auto waiting = send(server, "POST", u"/auth/v1/signup"_s, ada);
+        QVERIFY(waiting.first == 200 && !waiting.second.contains(u"access_token"));
+        QCOMPARE(signIn(server, u"ada@example.com"_s, u"correct horse"_s), 400); // not confirmed yet
         QVERIFY(server.restart());
         QVERIFY(server.output().contains(
             "demo account: demo@tallybrook.local  password: tallybrook-demo  (already there)\n"));

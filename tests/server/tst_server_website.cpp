@@ -163,6 +163,8 @@ private Q_SLOTS:
             << u"&lt;script&gt;alert(&quot;x&quot;)&lt;/script&gt; &amp; &#39;Zoë&#39;"_s << u"<script>"_s;
         QTest::newRow("markup in the place") << u"Ana"_s << u"<b>Bold</b> & Co"_s << u"2030-03-04"_s
                                              << u"&lt;b&gt;Bold&lt;/b&gt; &amp; Co"_s << u"<b>"_s;
+        QTest::newRow("past day") << u"Ana"_s << u"Studio"_s << u"2001-01-01"_s << u"has passed"_s
+                                  << u"signed in"_s;
         QTest::newRow("used") << u"Ana"_s << u"Studio"_s << u"used"_s << u"You have signed in"_s
                               << u"has passed"_s;
     }
@@ -201,6 +203,10 @@ private Q_SLOTS:
             QTest::newRow(target) << QByteArray(target) << QByteArray(answer);
         };
         row("/", "200 Tallybrook local server");
+        for (const char *page :
+             {"/support", "/privacy", "/dashboard", "/guides/host-notifications", "/guides/kiosk-setup"}) {
+            row(page, "200 </footer>");
+        }
         row("/auth/callback?type=signup", "200 Email confirmed");
         row("/auth/callback?error=access_denied&error_description=Email+link+%3Cb%3Ebad%3C%2Fb%3E",
             "400 Email link &lt;b&gt;bad&lt;/b&gt;");
