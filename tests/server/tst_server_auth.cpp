@@ -60,6 +60,8 @@ private Q_SLOTS:
             "400 validation_failed missing email or phone");
         row("unsupported grant", "POST /auth/v1/token?grant_type=magic {}", "",
             "400 invalid_credentials unsupported_grant_type");
+        row("empty refresh token", refresh + R"({"refresh_token":""})", "",
+            "400 validation_failed Refresh token is not valid");
         row("malformed refresh token", refresh + R"({"refresh_token":"a b"})", "",
             "400 validation_failed Refresh token is not valid");
         row("unknown refresh token", refresh + R"({"refresh_token":"k3j4h5g6f7d2"})", "",
@@ -97,6 +99,8 @@ private Q_SLOTS:
             "403 session_not_found Session from session_id claim in JWT does not exist");
         row("user of a deleted account", "GET /auth/v1/user", "deleted",
             "403 user_not_found User from sub claim in JWT does not exist");
+        row("weak new password", R"(PUT /auth/v1/user {"password":"abc"})", "valid",
+            "422 weak_password Password should be at least 6 characters.");
         row("same password", R"(PUT /auth/v1/user {"password":"correct horse"})", "valid",
             "422 same_password New password should be different from the old password.");
         row("logout of an unknown scope", "POST /auth/v1/logout?scope=everywhere", "valid",

@@ -83,6 +83,10 @@ private Q_SLOTS:
             "422 The invite has no answers: send them as a list of slot and value pairs.");
         row(R"({"answers":[{"value":"Ana"}]})", slots);
         row(R"({"answers":[{"slot":0,"value":7}]})", slots);
+        row(R"({"answers":[{"slot":0,"value":"Ana"},{"slot":1.5,"value":"x"}]})", slots);
+        row(R"({"email":"ana@example"})", "422 The guest's email address is not valid.");
+        row(R"({"visit_date":20300304})",
+            "422 The visit date must be a day written as yyyy-MM-dd, for example 2025-03-04.");
         row(R"({"answers":[{"slot":1,"value":"B"},{"slot":0,"value":" "}]})",
             "422 The guest's name is missing: fill in the first question of the form.");
         row(R"({"email":null})", "422 The guest's email address is missing.");
@@ -233,6 +237,10 @@ private Q_SLOTS:
             page.header("Content-Type")
                 .startsWith(target.startsWith("/api/") ? "application/json" : "text/html; charset=utf-8"));
         QCOMPARE(server.call("POST", "/api/mac/version").status, 405);
+        QVERIFY(QFile::remove(manifest.fileName()));
+        const HttpResponse missing = server.call("GET", "/api/mac/version");
+        QCOMPARE(QByteArray::number(missing.status) + missing.body,
+                 R"(500{"error":"The version manifest could not be read."})");
     }
 
     // The emailed link opens a form that changes the password once, ending every session of the account.
