@@ -520,6 +520,21 @@ private Q_SLOTS:
         QCOMPARE(d->f.client->session()->userID, accountA);
         QCOMPARE(d->f.requestsTo("/kiosk_settings"), 1);
         QCOMPARE(d->f.requestsTo("/notification_settings"), 0); // B's webhooks never merged into A's
+
+        // A save waiting for a fresh token is not written if the desk leaves A as soon as the token comes.
+        d->f.now = d->f.now.addSecs(3590);
+        d->f.server->clearRequests();
+        const auto refresh = start(d->f.client->validSession());
+        connect(
+            d->f.client.get(), &CloudClient::sessionChanged, this,
+            [this] {
+                d->f.client->signOutAccount();
+                d->signInAs(accountB, u"b"_s);
+            },
+            Qt::SingleShotConnection);
+        QCOMPARE(awaitTask(d->model->saveForm({}, {}, {})).errorText(),
+                 u"Your session ended. Please sign in again."_s);
+        QCOMPARE(d->f.requestsTo("/kiosk_settings"), 0);
     }
 
     void setupSavesAreExact() {
