@@ -102,6 +102,12 @@ private Q_SLOTS:
         QCOMPARE(m_content->screen(), Screen::Desk);
         QCOMPARE(m_content->sessionTaskRuns(), 1);
         QTRY_COMPARE(m_f->onSiteNames(), visitorsOfA);
+        // A new session of the same user changes nothing.
+        QSignalSpy sessionChanged(m_f->cloud.client.get(), &CloudClient::sessionChanged);
+        m_f->cloud.now = m_f->cloud.now.addSecs(60);
+        QVERIFY(m_f->signIn(u"a"_s));
+        QCOMPARE(sessionChanged.size(), 1);
+        QCOMPARE(m_content->sessionTaskRuns(), 1);
         // Hidden and shown again (as when the update gate gives the window back): reset and start anew.
         m_content->hide();
         m_content->show();
@@ -138,16 +144,6 @@ private Q_SLOTS:
         QCOMPARE(m_onSiteHistory, (QList<QStringList>{visitorsOfA, {}, visitorsOfB}));
     }
 
-    void sameUserWithFreshTokensDoesNotRestart() {
-        show(u"a"_s);
-        QTRY_COMPARE(m_f->onSiteNames(), visitorsOfA);
-        QSignalSpy sessionChanged(m_f->cloud.client.get(), &CloudClient::sessionChanged);
-        m_f->cloud.now = m_f->cloud.now.addSecs(60);
-        QVERIFY(m_f->signIn(u"a"_s)); // a new session, the same user
-        QCOMPARE(sessionChanged.size(), 1);
-        QCOMPARE(m_content->sessionTaskRuns(), 1);
-    }
-
     void tourSheetFollowsItsFlag() {
         show(u"a"_s);
         m_f->defaults->setValue(u"hasSeenOnboarding"_s, false);
@@ -180,11 +176,8 @@ private Q_SLOTS:
         QTest::newRow("create: 7 characters") << Mode::Create << email << u"1234567"_s << false;
         QTest::newRow("create: 8 characters") << Mode::Create << email << u"12345678"_s << true;
         QTest::newRow("create: 4 emoji are 4 characters") << Mode::Create << email << u"😀😀😀😀"_s << false;
-        QTest::newRow("sign in: one character") << Mode::SignIn << email << u"x"_s << true;
         QTest::newRow("sign in: a space is a password") << Mode::SignIn << email << u" "_s << true;
         QTest::newRow("sign in: empty password") << Mode::SignIn << email << QString() << false;
-        QTest::newRow("no dot after the at sign")
-            << Mode::SignIn << u"desk@example"_s << u"secret"_s << false;
         QTest::newRow("blanks around the email are trimmed")
             << Mode::SignIn << u"\t desk@a.com "_s << u"s"_s << true;
         QTest::newRow("a line break is no blank") << Mode::SignIn << u"\ndesk@a.com"_s << u"s"_s << false;
@@ -200,7 +193,8 @@ private Q_SLOTS:
         QCOMPARE(primary()->isEnabled(), enabled);
     }
 
-    void anInvalidEmailStartsNothing() {
+    // Nothing starts with an invalid email, nor while something runs.
+    void nothingStartsUntilItMay() {
         show(std::nullopt);
         fill(u"desk@example"_s, u"secret"_s);
         QTest::keyClick(child(u"passwordField"_s), Qt::Key_Return);
@@ -216,12 +210,10 @@ private Q_SLOTS:
         chooseMode(Mode::Create);
         QVERIFY(!auth()->message());
         QVERIFY(child(u"nameField"_s)->isVisible() && !forgot()->isVisible());
-    }
+        chooseMode(Mode::SignIn);
 
-    void nothingElseStartsWhileWorking() {
-        show(std::nullopt);
         m_f->backend.authDelay = std::chrono::milliseconds(200);
-        fill(u"desk@example.com"_s, u"secret"_s);
+        child(u"emailField"_s)->setText(u"desk@example.com"_s);
         QPointer<AuthView> screen = auth();
         QTest::keyClick(child(u"passwordField"_s), Qt::Key_Return); // Return is the primary button
         QVERIFY(screen->isWorking());
@@ -314,13 +306,16 @@ private Q_SLOTS:
         QCOMPARE(desk()->section(), std::nullopt);
         QCOMPARE(heading(), u"Today"_s);
         // Collapsed to icons, the sidebar stays so on the next desk, and a row offers its title as a tooltip.
+        // Either way its width is fixed.
         QVERIFY(!sidebar()->model()->index(1, 0).data(Qt::ToolTipRole).isValid());
+        QCOMPARE(child<QWidget>(u"sidebar"_s)->width(), 190);
         QTest::mouseClick(child<QToolButton>(u"collapseSidebarButton"_s), Qt::LeftButton);
         QCOMPARE(child<QToolButton>(u"collapseSidebarButton"_s)->accessibleName(), u"Expand Sidebar"_s);
         m_f->cloud.client->signOutAccount();
         QVERIFY(m_f->signIn(u"a"_s));
         QVERIFY(desk()->isSidebarCollapsed());
         QCOMPARE(sidebar()->model()->index(1, 0).data(Qt::ToolTipRole), u"Visitors"_s);
+        QTRY_COMPARE(child<QWidget>(u"sidebar"_s)->width(), 80);
         auto *signInButton = child<QToolButton>(u"signInVisitorButton"_s);
         QCOMPARE(signInButton->toolTip(), u"Sign in a visitor (Ctrl+N)"_s);
         QTest::mouseClick(signInButton, Qt::LeftButton);
@@ -338,6 +333,7 @@ private Q_SLOTS:
         QVERIFY(banner->isVisible());
         QCOMPARE(text->text(), *m_f->backend.failLoads);
         QCOMPARE(text->textFormat(), Qt::PlainText); // server text is never markup
+        QCOMPARE(child<QLabel>(u"deskSubtitle"_s)->textFormat(), Qt::PlainText); // nor the place's name
         m_f->backend.failLoads.reset();
         QVERIFY(runTask(m_f->model->refresh()));
         QVERIFY(!banner->isVisible());
