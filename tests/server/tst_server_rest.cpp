@@ -34,26 +34,20 @@ class TestServerRest : public QObject {
     QByteArray m_aliceToken;
     QHash<QByteArray, QByteArray> m_as; // the Authorization header sent for a request starting with the key
     InviteRecord m_invite;
-    std::unique_ptr<Outbox> m_walkerOutbox;
     std::unique_ptr<RestService> m_walker; // the same service with its search index switched off
 
-    // `request` is "METHOD target[ body]", the target after /rest/v1/.
-    HttpResponse rest(QByteArray request, const QByteArray &token, const QByteArray &prefer = {},
-                      const QByteArray &accept = {}, const QByteArray &authorization = {}) {
-        request.insert(request.indexOf(' ') + 1, "/rest/v1/");
-        const QByteArray bearer =
-            authorization.isEmpty() && !token.isEmpty() ? "Bearer " + token : authorization;
-        return m_fx.send(request, {{"Authorization", bearer}, {"Prefer", prefer}, {"Accept", accept}});
-    }
-    // As Alice, or as Bob or with a bad token when `request` starts with a key of m_as; @alice, @ALICE,
-    // @invite and @a1 (Alice's first visitor) stand for the ids.
+    // `request` is "METHOD target[ body]", the target after /rest/v1/. As Alice, or as another account or
+    // with another token when `request` starts with a key of m_as; @alice, @ALICE, @invite and @a1 (Alice's
+    // first visitor) stand for the ids.
     HttpResponse send(QByteArray request, const QByteArray &prefer = {}, const QByteArray &accept = {}) {
         const QByteArray who = request.left(request.indexOf(' '));
+        const QByteArray authorization = m_as.value(who, "Bearer " + m_aliceToken);
         request.remove(0, m_as.contains(who) ? who.size() + 1 : 0);
         request.replace("@alice", m_alice.toUtf8()).replace("@ALICE", m_alice.toUpper().toUtf8());
         request.replace("@invite", m_invite.id.toUtf8())
             .replace("@a1", "00000000-0000-4000-8000-000000000001");
-        return rest(request, m_aliceToken, prefer, accept, m_as.value(who));
+        request.insert(request.indexOf(' ') + 1, "/rest/v1/");
+        return m_fx.send(request, {{"Authorization", authorization}, {"Prefer", prefer}, {"Accept", accept}});
     }
     QByteArray names(const QByteArray &query) {
         return firstValues(send("GET visitors?select=visitor_name&" + query));
@@ -81,7 +75,10 @@ private Q_SLOTS:
         const QByteArray other =
             crypto::base64Url(R"({"sub":"00000000-0000-4000-8000-00000000000b","exp":4102444800})");
         m_as = {{"bob", "Bearer " + m_fx.token(m_fx.createUser(u"bob@example.com"_s))},
-                {"expired", "Bearer " + m_fx.token(m_alice, -1)},
+                {"expired", "Bearer " + m_fx.token(m_alice, 0)}, // in its expiry second
+                {"nobody", {}},
+                {"anon", "Bearer " + m_fx.token(m_alice, 3600, u"anon"_s)},
+                {"service", "Bearer " + m_fx.token(m_alice, 3600, u"service_role"_s)},
                 {"one-part", "Bearer abc"},
                 {"not-base64", "Bearer !.?.*"},
                 {"swapped", "Bearer " + good[0] + '.' + other + '.' + good[2]},
@@ -90,14 +87,13 @@ private Q_SLOTS:
                 {"not-a-uuid", "Bearer " + m_fx.app().context().jwt().sign({{u"sub"_s, u"1 OR 1=1"_s},
                                                                             {u"role"_s, u"authenticated"_s},
                                                                             {u"exp"_s, 4102444800.0}})}};
-        QCOMPARE(rest("POST visitors " + sampleVisitors, m_aliceToken).status, 201);
+        QCOMPARE(send("POST visitors " + sampleVisitors).status, 201);
         QCOMPARE(
             send(R"(bob POST visitors [{"visitor_name":"Ann Lee"},{"visitor_name":"Bravo Guest"}])").status,
             201);
         m_invite = InviteStore(m_fx.app().context())
                        .create(m_alice, {u"Guest"_s, u"guest@example.com"_s, {}, {}, {}, {}});
-        m_walkerOutbox = std::make_unique<Outbox>(QDir::tempPath());
-        m_walker = std::make_unique<RestService>(m_fx.app().context(), *m_walkerOutbox);
+        m_walker = std::make_unique<RestService>(m_fx.app().context(), m_fx.app().outbox());
         m_walker->setSearchIndexLimit(0);
     }
 
@@ -364,26 +360,19 @@ private Q_SLOTS:
         QCOMPARE(m_fx.rowCount("visitors") + m_fx.rowCount("users"), rows);
     }
 
-    void anonymous_data() {
-        QTest::addColumn<QByteArray>("token");
-        QTest::newRow("no token") << QByteArray();
-        QTest::newRow("anon role") << m_fx.token(m_alice, 3600, u"anon"_s);
-        QTest::newRow("service role") << m_fx.token(m_alice, 3600, u"service_role"_s);
-    }
-
     // Any role but an authenticated user's reads nothing and writes nothing.
     void anonymous() {
-        QFETCH(QByteArray, token);
         const QByteArray before = aliceSnapshot();
-        QCOMPARE(answerOf(rest("GET visitors?select=id", token, "count=exact")), "200 */0 []");
-        QCOMPARE(rest("GET kiosk_settings", token).body, QByteArray("[]"));
-        for (const char *write :
-             {"POST visitors {}", "PATCH visitors?id=eq.00000000-0000-4000-8000-000000000001 {}",
-              "DELETE visitors?id=eq.00000000-0000-4000-8000-000000000001", "POST rpc/delete_account {}"}) {
-            const HttpResponse refused = rest(write, token);
-            QCOMPARE(refused.status, 401);
-            QCOMPARE(ServerFixture::object(refused).value(u"code").toString(), u"42501"_s);
-            QCOMPARE(refused.header("WWW-Authenticate"), QByteArray("Bearer"));
+        for (const QByteArray who : {"nobody ", "anon ", "service "}) {
+            QCOMPARE(answerOf(send(who + "GET visitors?select=id", "count=exact")), "200 */0 []");
+            QCOMPARE(send(who + "GET kiosk_settings").body, QByteArray("[]"));
+            for (const char *write : {"POST visitors {}", "PATCH visitors?id=eq.@a1 {}",
+                                      "DELETE visitors?id=eq.@a1", "POST rpc/delete_account {}"}) {
+                const HttpResponse refused = send(who + write);
+                QCOMPARE(QByteArray::number(refused.status) + ' ' + refused.header("WWW-Authenticate") + ' ' +
+                             ServerFixture::object(refused).value(u"code").toString().toLatin1(),
+                         "401 Bearer 42501");
+            }
         }
         QCOMPARE(aliceSnapshot(), before);
     }
@@ -508,23 +497,23 @@ private Q_SLOTS:
 
     // delete_account takes the caller's account and every row of it, and nothing of anyone else's.
     void deleteAccount() {
-        const QByteArray token = m_fx.token(m_fx.createUser(u"leaving@example.com"_s));
-        QCOMPARE(rest(R"(POST visitors {"visitor_name":"Leaving Guest"})", token).status, 201);
-        QCOMPARE(rest(R"(POST kiosk_settings {"employees":["X"]})", token).status, 201);
+        m_as.insert("leaving", "Bearer " + m_fx.token(m_fx.createUser(u"leaving@example.com"_s)));
+        QCOMPARE(send(R"(leaving POST visitors {"visitor_name":"Leaving Guest"})").status, 201);
+        QCOMPARE(send(R"(leaving POST kiosk_settings {"employees":["X"]})").status, 201);
         const QByteArray alice = aliceSnapshot();
-        const qint64 rows =
-            m_fx.rowCount("users") + m_fx.rowCount("visitors") + m_fx.rowCount("kiosk_settings");
-        QCOMPARE(rest("POST rpc/delete_account {}", {}).status, 401);
-        QCOMPARE(answerOf(rest("POST rpc/delete_account {}", token)), "204  ");
+        const auto rows = [this] {
+            return m_fx.rowCount("users") + m_fx.rowCount("visitors") + m_fx.rowCount("kiosk_settings");
+        };
+        const qint64 before = rows();
+        QCOMPARE(send("nobody POST rpc/delete_account {}").status, 401);
+        QCOMPARE(answerOf(send("leaving POST rpc/delete_account {}")), "204  ");
         QCOMPARE(aliceSnapshot(), alice);
-        QCOMPARE(m_fx.rowCount("users") + m_fx.rowCount("visitors") + m_fx.rowCount("kiosk_settings"),
-                 rows - 3);
+        QCOMPARE(rows(), before - 3);
         QCOMPARE(m_fx.rowCount("visitors_search WHERE visitors_search MATCH 'leaving'"), 0);
         // The token, still unexpired, reads nothing and deletes nothing more.
-        QCOMPARE(rest("GET visitors", token).body, QByteArray("[]"));
-        QCOMPARE(rest("POST rpc/delete_account", token).status, 204);
-        QCOMPARE(m_fx.rowCount("users") + m_fx.rowCount("visitors") + m_fx.rowCount("kiosk_settings"),
-                 rows - 3);
+        QCOMPARE(send("leaving GET visitors").body, QByteArray("[]"));
+        QCOMPARE(send("leaving POST rpc/delete_account").status, 204);
+        QCOMPARE(rows(), before - 3);
     }
 };
 
