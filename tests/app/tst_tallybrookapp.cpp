@@ -1,9 +1,13 @@
+#include "app/SingleInstance.h"
 #include "app/TallybrookApp.h"
 #include "platform/ActivationNotice.h"
+#include "platform/ComputerName.h"
+#include "support/ServerProcess.h"
 #include "ui/AuthView.h"
 #include "ui/ContentView.h"
 #include "ui/DeskTestSupport.h"
 #include "ui/DeskView.h"
+#include "ui/OnboardingView.h"
 #include "ui/UpdateGate.h"
 
 #include <QAbstractItemView>
@@ -11,10 +15,15 @@
 #include <QApplication>
 #include <QMainWindow>
 
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
 using namespace tallybrook;
 using namespace tallybrook::testing;
 using namespace Qt::StringLiterals;
 using Command = TallybrookApp::Command;
+using Screen = ui::ContentView::Screen;
 
 namespace {
 
@@ -24,12 +33,6 @@ const QUrl download(u"https://tallybrook.app/download/2.0"_s);
 QByteArray manifest(const QByteArray &minimum, const QByteArray &latest) {
     return R"({"direct":{"minimumVersion":")" + minimum + R"(","latestVersion":")" + latest +
            R"(","downloadURL":")" + download.toEncoded() + R"("}})";
-}
-
-QAbstractButton *buttonOf(QMessageBox *box, const QString &text) {
-    const auto buttons = box->buttons();
-    return *std::find_if(buttons.cbegin(), buttons.cend(),
-                         [&](auto *button) { return button->text() == text; });
 }
 
 // The texts of an alert, and whether each is shown as plain text.
@@ -46,7 +49,8 @@ QStringList textsOf(QMessageBox *box) {
 
 } // namespace
 
-// The shell: its windows behind the update gate, the gate's blocking screen and its offer, and the commands.
+// The shell: its windows behind the update gate, the gate's blocking screen and its offer, and the commands;
+// the platform seams it connects; and the road the run command takes, against the real server.
 class TestTallybrookApp : public QObject {
     Q_OBJECT
 
@@ -54,14 +58,16 @@ class TestTallybrookApp : public QObject {
     QDateTime m_now;
     int m_quits = 0;
     std::unique_ptr<TallybrookApp> m_app;
+    QTemporaryDir m_dir; // socket names of the single-instance tests: a desk running here is never touched
 
-    void launch(bool signedIn) {
+    // Against the scripted backend unless `against` says otherwise.
+    void launch(bool signedIn, const std::optional<CloudConfig> &against = {}) {
         if (signedIn) { // the desk runs on the real clock
             m_f->cloud.store->stored =
                 CloudSession{u"access-a"_s, u"r"_s, QDateTime::currentDateTimeUtc().addSecs(3600),
                              m_f->backend.accounts.at(u"a"_s).id, u"desk@example.com"_s};
         }
-        const CloudConfig config = m_f->cloud.config();
+        const CloudConfig config = against.value_or(m_f->cloud.config());
         UpdateChecker::Options updates = TallybrookApp::updateOptions(config);
         updates.clock = [this] { return m_now; };
         m_app = std::make_unique<TallybrookApp>(
@@ -70,9 +76,11 @@ class TestTallybrookApp : public QObject {
         m_app->showMainWindow();
         QApplication::setActiveWindow(&m_app->mainWindow());
         QVERIFY(QTest::qWaitForWindowActive(&m_app->mainWindow()));
-        // The check started at creation has answered.
-        QTRY_COMPARE(m_f->cloud.requestsTo("/site/api/mac/version"), 1); // under the website's base
-        QTest::qWait(20);
+        if (!against) {
+            // The check started at creation has answered.
+            QTRY_COMPARE(m_f->cloud.requestsTo("/site/api/mac/version"), 1); // under the website's base
+            QTest::qWait(20);
+        }
     }
     void report(const QByteArray &body) {
         m_f->backend.manifest = body;
@@ -126,15 +134,15 @@ private Q_SLOTS:
         QCOMPARE(screen->findChild<QLabel *>(u"updateRequiredMessage"_s)->text(),
                  u"This version of Tallybrook (0.1.0) is no longer supported. Download version 9.1 to keep "_s
                  u"signing in visitors."_s);
-        // Return downloads: where the screen puts the focus, with the focus on "Quit", and from the keypad.
+        // The screen puts the focus on Download; Return downloads even with the focus on "Quit", and so does
+        // Enter on the keypad.
         auto *downloadButton = screen->findChild<QPushButton *>(u"downloadUpdateButton"_s);
         QApplication::setActiveWindow(&m_app->mainWindow());
         QTRY_VERIFY(downloadButton->hasFocus());
-        QTest::keyClick(downloadButton, Qt::Key_Return);
         QTest::keyClick(screen->findChild<QPushButton *>(u"quitButton"_s), Qt::Key_Return);
         QTest::keyClick(screen, Qt::Key_Enter, Qt::KeypadModifier);
         QTest::mouseClick(downloadButton, Qt::LeftButton);
-        QCOMPARE(m_f->urls.opened, QList<QUrl>(4, download));
+        QCOMPARE(m_f->urls.opened, QList<QUrl>(3, download));
         // Either window's blocking screen quits the desk.
         QCOMPARE(m_quits, 0);
         for (ui::UpdateGate *gate : {&m_app->mainGate(), m_app->settingsGate()}) {
@@ -142,10 +150,6 @@ private Q_SLOTS:
                               Qt::LeftButton);
         }
         QCOMPARE(m_quits, 2);
-        // A gate that does not know its version says 0.
-        ui::UpdateGate gate(m_app->updates(), m_f->urls, {QString(), {}}, new QWidget);
-        QVERIFY(
-            gate.requiredView()->findChild<QLabel *>(u"updateRequiredMessage"_s)->text().contains(u"(0)"));
 
         // A second required answer that leaves the watched value as it was does not reset again.
         model.start();
@@ -194,7 +198,8 @@ private Q_SLOTS:
         } else if (how == u"Return" || how == u"Escape") {
             QTest::keyClick(alert, how == u"Return" ? Qt::Key_Return : Qt::Key_Escape);
         } else {
-            QTest::mouseClick(buttonOf(alert, how), Qt::LeftButton);
+            QTest::mouseClick(how == u"Download" ? alert->defaultButton() : alert->escapeButton(),
+                              Qt::LeftButton);
         }
         QTRY_COMPARE(m_app->updates().dismissedVersion(), u"2.1<b>!</b>"_s);
         QCOMPARE(m_f->urls.opened, opensDownload ? QList<QUrl>{download} : QList<QUrl>{});
@@ -219,7 +224,7 @@ private Q_SLOTS:
         QTRY_VERIFY(shownAlert(m_app->settingsGate()));
         // One answer dismisses the offer in both windows.
         QPointer<QMessageBox> mainAlert = shownAlert();
-        QTest::mouseClick(buttonOf(shownAlert(m_app->settingsGate()), u"Later"_s), Qt::LeftButton);
+        QTest::mouseClick(shownAlert(m_app->settingsGate())->escapeButton(), Qt::LeftButton); // Later
         QTRY_COMPARE(m_app->updates().dismissedVersion(), u"2.0"_s);
         QTRY_VERIFY(!mainAlert);
 
@@ -233,24 +238,6 @@ private Q_SLOTS:
         QTRY_VERIFY(!mainAlert);
         QCOMPARE(m_app->updates().dismissedVersion(), u"2.0"_s);
         QVERIFY(m_f->urls.opened.isEmpty());
-    }
-
-    void deskCommandsFollowTheSession() {
-        launch(false);
-        QCOMPARE(deskCommandsEnabled(), QList<bool>(3, false));
-        for (const Command command : {Command::Welcome, Command::Support, Command::HostNotificationsGuide,
-                                      Command::PrivacyPolicy, Command::Settings, Command::Quit}) {
-            QVERIFY(m_app->action(command)->isEnabled());
-        }
-        // A shortcut of a disabled command does nothing.
-        QTest::keyClick(&m_app->mainWindow(), Qt::Key_N, Qt::ControlModifier);
-        QVERIFY(!m_app->model().isSigningIn());
-
-        m_f->backend.nextSignIn = u"a"_s;
-        QVERIFY(awaitTask(m_app->cloud().signInAccount(u"desk@example.com"_s, u"pw"_s)).succeeded());
-        QCOMPARE(deskCommandsEnabled(), QList<bool>(3, true));
-        m_app->cloud().signOutAccount();
-        QCOMPARE(deskCommandsEnabled(), QList<bool>(3, false));
     }
 
     void shortcutsFireOnceFromEitherWindow_data() {
@@ -279,8 +266,10 @@ private Q_SLOTS:
         QCOMPARE(m_quits, command == Command::Quit ? 1 : 0);
     }
 
-    void commandsDoWhatTheySay() {
+    // Sign In Visitor, New Invite and Refresh work only while somebody is signed in.
+    void commandsDoWhatTheySayAndFollowTheSession() {
         launch(true);
+        QCOMPARE(deskCommandsEnabled(), QList<bool>(3, true));
         QTRY_COMPARE(m_app->model().onSite().size(), 1);
         m_app->action(Command::SignInVisitor)->trigger();
         QVERIFY(m_app->model().isSigningIn());
@@ -300,6 +289,8 @@ private Q_SLOTS:
         QCOMPARE(m_f->urls.opened,
                  (QList<QUrl>{QUrl(site + u"support"_s), QUrl(site + u"guides/host-notifications"_s),
                               QUrl(site + u"privacy"_s)}));
+        m_app->cloud().signOutAccount();
+        QCOMPARE(deskCommandsEnabled(), QList<bool>(3, false));
     }
 
     void oneMainWindowAndOneSettingsWindow() {
@@ -366,6 +357,90 @@ private Q_SLOTS:
             }
         }
         QVERIFY(controls > 0);
+    }
+
+    // The road the run command takes: the desk against the real local server and its demo account.
+    void firstLaunchToTheDeskOfTheDemoAccount() {
+        ServerProcess server({u"--seed-demo"_s});
+        QVERIFY2(server.start(), qPrintable(server.errorText()));
+        CloudConfig config;
+        config.backendURL = config.websiteURL = server.baseUrl();
+        config.publishableKey = QString::fromUtf8(server.publishableKey());
+        m_f->defaults->setValue(u"hasSeenOnboarding"_s, false);
+        launch(false, config);
+        ui::ContentView &content = m_app->contentView();
+        QCOMPARE(content.screen(), Screen::Onboarding);
+
+        QTest::mouseClick(content.onboardingView()->findChild<QPushButton *>(u"onboardingFinishButton"_s),
+                          Qt::LeftButton);
+        QCOMPARE(content.screen(), Screen::Account);
+        ui::AuthView *auth = content.authView();
+        QTest::keyClicks(auth->findChild<QLineEdit *>(u"emailField"_s), u"demo@tallybrook.local"_s);
+        QTest::keyClicks(auth->findChild<QLineEdit *>(u"passwordField"_s), u"tallybrook-demo"_s);
+        QTest::keyClick(auth->findChild<QLineEdit *>(u"passwordField"_s), Qt::Key_Return);
+
+        QTRY_COMPARE_WITH_TIMEOUT(content.screen(), Screen::Desk, 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(m_app->model().lastRefresh().has_value(), 10000);
+        QCOMPARE(m_app->model().error(), std::nullopt);
+        QVERIFY(!m_app->updates().isRequired());
+        QVERIFY(m_f->cloud.store->stored.has_value()); // kept for the next launch
+
+        m_app->cloud().signOutAccount();
+        QCOMPARE(content.screen(), Screen::Account);
+        QVERIFY(!m_f->cloud.store->stored.has_value());
+        m_app.reset(); // before the server goes
+    }
+
+    // The pretty name of /etc/machine-info, read as the shell reads it, else the host name.
+    void computerName_data() {
+        QTest::addColumn<QByteArray>("machineInfo");
+        QTest::addColumn<QString>("name"); // on a computer whose host name is desk-01
+        QTest::newRow("double quotes")
+            << QByteArray("PRETTY_HOSTNAME=\"Front Desk\"\nX=y") << u"Front Desk"_s;
+        QTest::newRow("single quotes, UTF-8") << QByteArray("PRETTY_HOSTNAME='Zo\xc3\xab'") << u"Zo\u00eb"_s;
+        QTest::newRow("escaped quote") << QByteArray("PRETTY_HOSTNAME=\"A \\\"B\\\"\"") << u"A \"B\""_s;
+        QTest::newRow("comment after the value") << QByteArray("PRETTY_HOSTNAME=Lobby # big") << u"Lobby"_s;
+        QTest::newRow("the last one wins") << QByteArray("PRETTY_HOSTNAME=A\nPRETTY_HOSTNAME=B") << u"B"_s;
+        QTest::newRow("commented out") << QByteArray("#PRETTY_HOSTNAME=A") << u"desk-01"_s;
+        QTest::newRow("blank: the host name") << QByteArray("PRETTY_HOSTNAME=\"  \"") << u"desk-01"_s;
+    }
+    void computerName() {
+        QFETCH(QByteArray, machineInfo);
+        QFETCH(QString, name);
+        QCOMPARE(platform::computerNameFrom(machineInfo, u"desk-01"_s), name);
+        QCOMPARE(platform::computerNameFrom({}, u" "_s), u"Desk"_s); // neither
+    }
+
+    void aSecondLaunchRaisesTheFirstAndStops() {
+        const QString name = m_dir.filePath(u"desk"_s);
+        auto first = std::make_unique<SingleInstance>(name);
+        QSignalSpy raised(first.get(), &SingleInstance::activationRequested);
+        QVERIFY(first->claim());
+        QVERIFY(!SingleInstance(name).claim());
+        QTRY_COMPARE(raised.size(), 1);
+        // Once the first desk has quit, the next launch is the desk.
+        first.reset();
+        QVERIFY(SingleInstance(name).claim());
+    }
+
+    void aSocketLeftByACrashIsTakenOver() {
+        // A bound socket nobody listens on: what a desk that crashed leaves behind.
+        const QString name = m_dir.filePath(u"crashed"_s);
+        const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        const QByteArray path = QFile::encodeName(name);
+        QVERIFY(fd >= 0 && size_t(path.size()) < sizeof(address.sun_path));
+        std::copy(path.cbegin(), path.cend(), address.sun_path);
+        QCOMPARE(::bind(fd, reinterpret_cast<const sockaddr *>(&address), sizeof(address)), 0);
+        ::close(fd);
+        QVERIFY(QFile::exists(name));
+
+        SingleInstance desk(name);
+        QSignalSpy raised(&desk, &SingleInstance::activationRequested);
+        QVERIFY(desk.claim());
+        QVERIFY(!SingleInstance(name).claim());
+        QTRY_COMPARE(raised.size(), 1);
     }
 };
 

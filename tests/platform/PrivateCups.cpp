@@ -24,31 +24,18 @@ namespace {
 const QString scheduler = u"/usr/sbin/cupsd"_s;
 const QString cupsPdfDriver = u"/usr/share/ppd/cups-pdf/CUPS-PDF_opt.ppd"_s;
 
-// A Unix socket path must fit in 108 bytes; a long TMPDIR falls back to /tmp.
-QString folderTemplate() {
-    const QString preferred = QDir::tempPath() + u"/tb-cups-XXXXXX"_s;
-    return preferred.size() < 80 ? preferred : u"/tmp/tb-cups-XXXXXX"_s;
-}
-
 bool writeFile(const QString &path, const QByteArray &data) {
     QFile file(path);
     return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(data) == data.size();
 }
 
-// The driver with its custom page size taken out: a printer that knows only its named papers.
+// The driver with its custom page size taken out: a printer that knows only its named papers. The custom
+// size's code runs from its keyword to the closing quote, followed by *End.
 QByteArray withoutCustomSizes(const QByteArray &ppd) {
-    QByteArray out;
-    bool inCustomCode = false;
-    for (const QByteArray &line : ppd.split('\n')) {
-        if (inCustomCode) {
-            inCustomCode = !line.startsWith("*End");
-        } else if (line.startsWith("*CustomPageSize")) {
-            inCustomCode = !line.trimmed().endsWith("setpagedevice\"");
-        } else if (!line.contains("CustomPageSize") && !line.startsWith("*MaxMedia")) {
-            out += line + '\n';
-        }
-    }
-    return out;
+    static const QRegularExpression custom(
+        u"^\\*CustomPageSize[^\"]*\"[^\"]*\"\\s*\\*End$|^.*(CustomPageSize|MaxMedia).*$"_s,
+        QRegularExpression::MultilineOption);
+    return QString::fromLatin1(ppd).remove(custom).toLatin1();
 }
 
 // ipptool's request for the jobs of the queue in $uri; $user is ipptool's own, the submitting user.
@@ -66,7 +53,8 @@ const QByteArray jobsRequest = R"({
 
 } // namespace
 
-PrivateCups::PrivateCups() : m_dir(folderTemplate()), m_socket(m_dir.filePath(u"cups.sock"_s)) {
+// In /tmp whatever TMPDIR says: a Unix socket path must fit in 108 bytes.
+PrivateCups::PrivateCups() : m_dir(u"/tmp/tb-cups-XXXXXX"_s), m_socket(m_dir.filePath(u"cups.sock"_s)) {
     // Read once by libcups, at its first call: hence before any printer is looked up. The client's own
     // settings (client.conf, lpoptions) come from the folder too, not from /etc/cups.
     qputenv("CUPS_SERVER", QFile::encodeName(m_socket));
@@ -89,11 +77,6 @@ void PrivateCups::fail(const QString &what) {
 
 bool PrivateCups::start() {
     stop();
-    m_error.clear();
-    if (!m_dir.isValid() || !isInstalled()) {
-        m_error = u"no temporary folder, or no "_s + scheduler;
-        return false;
-    }
     // Filters run as the unprivileged lp user when the scheduler runs as root: they must reach the folder
     // and write into tmp and out.
     ::chmod(QFile::encodeName(m_dir.path()).constData(), 0755);
@@ -115,28 +98,21 @@ bool PrivateCups::start() {
         u"BrowseLocalProtocols none\nDefaultAuthType None\nWebInterface No\n"
         u"<Location />\n  Order allow,deny\n  Allow all\n</Location>\n"
         u"<Policy default>\n  <Limit All>\n    Order deny,allow\n  </Limit>\n</Policy>\n"_s.arg(m_socket);
-    if (!writeFile(path(u"cups-files.conf"_s), files.toLocal8Bit()) ||
-        !writeFile(path(u"cupsd.conf"_s), server.toLocal8Bit()) ||
-        !writeFile(path(u"jobs.test"_s), jobsRequest)) {
-        m_error = u"could not write the configuration into "_s + m_dir.path();
-        return false;
-    }
+    // Should a file not be written, cupsd does not come up and says why in its log.
+    writeFile(path(u"cups-files.conf"_s), files.toLocal8Bit());
+    writeFile(path(u"cupsd.conf"_s), server.toLocal8Bit());
+    writeFile(path(u"jobs.test"_s), jobsRequest);
 
     m_scheduler = std::make_unique<QProcess>();
     m_scheduler->setProcessChannelMode(QProcess::ForwardedChannels);
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.remove(u"CUPS_SERVER"_s);
-    environment.remove(u"CUPS_SERVERROOT"_s);
-    m_scheduler->setProcessEnvironment(environment);
     // Should the test process die without cleaning up, the scheduler goes with it.
     m_scheduler->setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
     m_scheduler->start(scheduler,
                        {u"-f"_s, u"-c"_s, path(u"cupsd.conf"_s), u"-s"_s, path(u"cups-files.conf"_s)});
     const QDeadlineTimer deadline(30'000);
+    // cupsctl fails until the scheduler answers.
     while (m_scheduler->waitForStarted() && !deadline.hasExpired() && !m_scheduler->waitForFinished(100)) {
-        QByteArray answer;
-        if (QFileInfo::exists(m_socket) && run(u"lpstat"_s, {u"-r"_s}, &answer) &&
-            answer.contains("scheduler is running"))
+        if (QFileInfo::exists(m_socket) && run(u"cupsctl"_s, {}))
             return true;
     }
     fail(u"cupsd did not come up on "_s + m_socket);
@@ -156,7 +132,7 @@ void PrivateCups::stop() {
     m_scheduler.reset();
 }
 
-bool PrivateCups::run(const QString &program, const QStringList &arguments, QByteArray *output) {
+bool PrivateCups::run(const QString &program, const QStringList &arguments) {
     QProcess process;
     process.setProcessChannelMode(QProcess::MergedChannels);
     process.start(program, QStringList{u"-h"_s, m_socket} + arguments);
@@ -164,8 +140,6 @@ bool PrivateCups::run(const QString &program, const QStringList &arguments, QByt
     if (!finished)
         process.kill();
     const QByteArray text = process.readAll();
-    if (output)
-        *output = text;
     if (finished && process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0)
         return true;
     fail(program + u' ' + arguments.join(u' ') + u" failed: "_s + QString::fromLocal8Bit(text));
@@ -189,14 +163,6 @@ bool PrivateCups::addQueue(const QString &name, PageSizes sizes) {
     return run(u"lpadmin"_s, {u"-p"_s, name, u"-E"_s, u"-v"_s, device, u"-P"_s, ppd});
 }
 
-bool PrivateCups::setDefaultQueue(const QString &name) {
-    return run(u"lpadmin"_s, {u"-d"_s, name});
-}
-
-bool PrivateCups::rejectJobs(const QString &name) {
-    return run(u"cupsreject"_s, {name});
-}
-
 QList<PrivateCups::Job> PrivateCups::jobs(const QString &queue) {
     // ipptool reaches a Unix socket through a host name that is the percent-encoded path; it takes no -h.
     const QString uri =
@@ -210,19 +176,16 @@ QList<PrivateCups::Job> PrivateCups::jobs(const QString &queue) {
     }
     // The answer's attributes, one "name (type) = value" a line, jobs parted by "-- separator --".
     const QByteArray output = ipptool.readAll();
-    static const QRegularExpression attribute(u"^\\s+([a-z-]+) \\([^)]*\\) = (.*)$"_s);
+    static const QRegularExpression attribute(u"^\\s+([a-z-]+) \\([^)]*\\) = (.*)$"_s,
+                                              QRegularExpression::MultilineOption);
     QList<Job> result;
-    Job job;
-    QList<QByteArray> lines = output.mid(output.indexOf("RECEIVED:")).split('\n');
-    lines.append("-- separator --");
-    for (const QByteArray &line : std::as_const(lines)) {
-        if (line.contains("-- separator --")) {
-            if (job.contains(u"job-id"_s))
-                result.append(job);
-            job.clear();
-        } else if (const auto match = attribute.match(QString::fromUtf8(line)); match.hasMatch()) {
+    for (const QString &group :
+         QString::fromUtf8(output.mid(output.indexOf("RECEIVED:"))).split(u"-- separator --"_s)) {
+        Job job;
+        for (const auto &match : attribute.globalMatch(group))
             job.insert(match.captured(1), match.captured(2));
-        }
+        if (job.contains(u"job-id"_s))
+            result.append(job);
     }
     return result;
 }

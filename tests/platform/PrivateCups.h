@@ -34,8 +34,9 @@ public:
     // driver's named papers (A4, Letter and so on).
     enum class PageSizes { AnySize, NamedOnly };
     bool addQueue(const QString &name, PageSizes sizes = PageSizes::AnySize);
-    bool setDefaultQueue(const QString &name);
-    bool rejectJobs(const QString &name);
+    // Runs a CUPS command (lpadmin, cupsreject...) against this scheduler; false with errorText() when it
+    // failed.
+    bool run(const QString &program, const QStringList &arguments);
 
     // A job's IPP attributes: job-id, job-name, job-state and media.
     using Job = QMap<QString, QString>;
@@ -49,7 +50,6 @@ public:
 
 private:
     [[nodiscard]] QString path(const QString &name) const { return m_dir.filePath(name); }
-    bool run(const QString &program, const QStringList &arguments, QByteArray *output = nullptr);
     void fail(const QString &what);
 
     QTemporaryDir m_dir;

@@ -114,7 +114,7 @@ private Q_SLOTS:
         QCOMPARE(cancel.printer, u"TestPDF"_s);
 
         // A name that is not installed is never swapped for the default printer.
-        QVERIFY2(m_cups.setDefaultQueue(u"TestPDF"_s), qPrintable(m_cups.errorText()));
+        QVERIFY2(m_cups.run(u"lpadmin"_s, {u"-d"_s, u"TestPDF"_s}), qPrintable(m_cups.errorText()));
         QCOMPARE(m_system.installedPrinterNames(), QStringList{u"TestPDF"_s});
         QCOMPARE(m_system.defaultPrinterName(), u"TestPDF"_s);
         QVERIFY(m_system.hasPrinter(u"TestPDF"_s));
@@ -127,7 +127,7 @@ private Q_SLOTS:
     void printsOnePageOfTheLabelSizeWithItsTitle() {
         // A queue that refuses jobs fails the job; the next good one is not blamed for it.
         DrawnPage drawn;
-        QVERIFY2(m_cups.addQueue(u"Closed"_s) && m_cups.rejectJobs(u"Closed"_s),
+        QVERIFY2(m_cups.addQueue(u"Closed"_s) && m_cups.run(u"cupsreject"_s, {u"Closed"_s}),
                  qPrintable(m_cups.errorText()));
         QCOMPARE(m_system.print(labelJob(u"Closed"_s, &drawn)), PrintResult::Failed);
         QVERIFY(m_cups.jobs(u"Closed"_s).isEmpty());

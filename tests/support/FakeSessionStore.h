@@ -22,10 +22,7 @@ public:
         std::optional<CloudSession> clientSessionAtSave;
     };
 
-    std::optional<CloudSession> load() override {
-        ++loads;
-        return stored;
-    }
+    std::optional<CloudSession> load() override { return stored; }
     void save(const std::optional<CloudSession> &session) override {
         saves.append({session, client ? client->session() : std::nullopt});
         stored = session;
@@ -33,7 +30,6 @@ public:
 
     std::optional<CloudSession> stored;
     QList<Save> saves;
-    int loads = 0;
     const CloudClient *client = nullptr;
 };
 

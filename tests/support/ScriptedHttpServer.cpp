@@ -73,12 +73,6 @@ QByteArray RecordedRequest::header(QByteArrayView name) const {
     return it == headers.cend() ? QByteArray() : it->second;
 }
 
-struct ScriptedHttpServer::Connection {
-    QTcpSocket *socket = nullptr; // owned by the listener, which parents accepted sockets
-    QByteArray buffer;            // received bytes not yet parsed into a request
-    bool busy = false; // an answer is delayed, hanging or closing the connection; later requests wait
-};
-
 ScriptedHttpServer::ScriptedHttpServer(QObject *parent) : QObject(parent), m_listener(new QTcpServer(this)) {
     connect(m_listener, &QTcpServer::newConnection, this, &ScriptedHttpServer::acceptConnections);
     if (!m_listener->listen(QHostAddress::LocalHost, 0)) {
@@ -89,9 +83,9 @@ ScriptedHttpServer::ScriptedHttpServer(QObject *parent) : QObject(parent), m_lis
 ScriptedHttpServer::~ScriptedHttpServer() {
     m_listener->close();
     // Detach first: aborting emits disconnected(), which must not call back into a dying server.
-    for (const auto &[id, connection] : m_connections) {
-        connection->socket->disconnect(this);
-        connection->socket->abort();
+    for (const auto &[socket, connection] : m_connections) {
+        socket->disconnect(this);
+        socket->abort();
     }
 }
 
@@ -104,31 +98,26 @@ bool ScriptedHttpServer::waitForRequests(int count, int timeoutMs) {
 }
 
 void ScriptedHttpServer::acceptConnections() {
+    // Accepted sockets are the listener's children. A signal of a deleted socket never arrives; a delayed
+    // answer holds a QPointer, and a forgotten socket is no longer in m_connections.
     while (QTcpSocket *socket = m_listener->nextPendingConnection()) {
-        const int id = ++m_lastConnectionId;
-        m_connections.emplace(id, std::make_unique<Connection>(Connection{socket}));
-        // Lambdas look the connection up by id, so a late signal or timer never touches a dead one.
-        const auto read = [this, id] {
-            if (Connection *connection = find(id)) {
-                connection->buffer += connection->socket->readAll();
-                serveBuffered(id);
-            }
-        };
-        connect(socket, &QTcpSocket::readyRead, this, read);
-        connect(socket, &QTcpSocket::disconnected, this, [this, id] { forget(id); });
-        read();
+        m_connections.emplace(socket, Connection{});
+        connect(socket, &QTcpSocket::readyRead, this, [this, socket] { serve(socket); });
+        connect(socket, &QTcpSocket::disconnected, this, [this, socket] { forget(socket); });
+        serve(socket);
     }
 }
 
-void ScriptedHttpServer::serveBuffered(int connectionId) {
-    for (Connection *connection = find(connectionId); connection && !connection->busy;
-         connection = find(connectionId)) {
-        auto [request, consumed] = parseRequest(connection->buffer);
+void ScriptedHttpServer::serve(QTcpSocket *socket) {
+    for (auto it = m_connections.find(socket); it != m_connections.end() && !it->second.busy;
+         it = m_connections.find(socket)) {
+        it->second.buffer += socket->readAll();
+        auto [request, consumed] = parseRequest(it->second.buffer);
         if (consumed == 0) {
             return;
         }
-        connection->buffer.remove(0, consumed);
-        connection->busy = true;
+        it->second.buffer.remove(0, consumed);
+        it->second.busy = true;
         ScriptedAnswer answer = ScriptedAnswer::json(500, R"({"message":"no scripted answer"})");
         if (!m_queue.isEmpty()) {
             answer = m_queue.dequeue();
@@ -147,47 +136,44 @@ void ScriptedHttpServer::serveBuffered(int connectionId) {
             return;
         }
         if (answer.delay > 0ms) {
-            return QTimer::singleShot(answer.delay, Qt::PreciseTimer, this, [this, connectionId, answer] {
-                carryOut(connectionId, answer);
-                serveBuffered(connectionId);
-            });
+            return QTimer::singleShot(answer.delay, Qt::PreciseTimer, this,
+                                      [this, socket = QPointer(socket), answer] {
+                                          if (socket) {
+                                              carryOut(socket, answer);
+                                              serve(socket);
+                                          }
+                                      });
         }
-        carryOut(connectionId, answer);
+        carryOut(socket, answer);
     }
 }
 
-void ScriptedHttpServer::carryOut(int connectionId, const ScriptedAnswer &answer) {
-    Connection *connection = find(connectionId);
+void ScriptedHttpServer::carryOut(QTcpSocket *socket, const ScriptedAnswer &answer) {
+    const auto it = m_connections.find(socket);
     // Gone when the client went away while the answer was delayed.
-    if (!connection || answer.action == ScriptedAnswer::Action::Hang) {
+    if (it == m_connections.end() || answer.action == ScriptedAnswer::Action::Hang) {
         return;
     }
     const qsizetype size = answer.body.size();
     if (answer.action == ScriptedAnswer::Action::DropBeforeAnswer) {
-        connection->socket->abort();
-        forget(connectionId);
+        socket->abort();
+        forget(socket);
     } else if (answer.action == ScriptedAnswer::Action::DropMidBody) {
         // An empty body still has to promise something, or the answer would be complete.
-        connection->socket->write(message(answer, std::max<qsizetype>(size, 1), answer.body.left(size / 2)));
-        connection->socket->disconnectFromHost(); // unlike abort(), sends what was written first
+        socket->write(message(answer, std::max<qsizetype>(size, 1), answer.body.left(size / 2)));
+        socket->disconnectFromHost(); // unlike abort(), sends what was written first
     } else {
-        connection->socket->write(message(answer, size, answer.body));
-        connection->busy = false;
+        it->second.busy = false;
+        socket->write(message(answer, size, answer.body));
     }
 }
 
-void ScriptedHttpServer::forget(int connectionId) {
-    if (const auto it = m_connections.find(connectionId); it != m_connections.end()) {
-        it->second->socket->disconnect(this);
+void ScriptedHttpServer::forget(QTcpSocket *socket) {
+    if (m_connections.erase(socket) > 0) {
+        socket->disconnect(this);
         // Usually called from one of the socket's own signals, where deleting it outright is unsafe.
-        it->second->socket->deleteLater();
-        m_connections.erase(it);
+        socket->deleteLater();
     }
-}
-
-ScriptedHttpServer::Connection *ScriptedHttpServer::find(int connectionId) const {
-    const auto it = m_connections.find(connectionId);
-    return it == m_connections.end() ? nullptr : it->second.get();
 }
 
 } // namespace tallybrook::testing

@@ -10,10 +10,10 @@
 #include <chrono>
 #include <functional>
 #include <map>
-#include <memory>
 #include <utility>
 
 class QTcpServer;
+class QTcpSocket;
 
 namespace tallybrook::testing {
 
@@ -32,15 +32,12 @@ struct RecordedRequest {
     [[nodiscard]] QByteArray header(QByteArrayView name) const;
 };
 
+// Hang never answers: the connection stays open until the client or server gives up. DropBeforeAnswer closes
+// the connection without sending a byte; Qt's client then resends the request once on a new connection, even
+// a POST, so script it twice for the client to see the failure. DropMidBody sends the headers with the full
+// Content-Length and half the body, then closes.
 struct ScriptedAnswer {
-    enum class Action {
-        Answer,
-        Hang, // never answer; the connection stays open until the client or server gives up
-        // Close the connection without sending a byte. Qt's client then resends the request once on
-        // a new connection, even a POST, so script this twice for the client to see the failure.
-        DropBeforeAnswer,
-        DropMidBody, // send the headers with the full Content-Length, half the body, then close
-    };
+    enum class Action { Answer, Hang, DropBeforeAnswer, DropMidBody };
 
     int status = 200;
     HeaderList headers; // Content-Length is always computed by the server
@@ -80,7 +77,6 @@ public:
 
     void enqueue(ScriptedAnswer answer) { m_queue.enqueue(std::move(answer)); }
     void setHandler(Handler handler) { m_handler = std::move(handler); }
-    [[nodiscard]] int pendingAnswerCount() const { return int(m_queue.size()); }
 
     [[nodiscard]] QList<RecordedRequest> requests() const { return m_requests; }
     [[nodiscard]] int requestCount() const { return int(m_requests.size()); }
@@ -96,17 +92,18 @@ Q_SIGNALS:
     void requestReceived();
 
 private:
-    struct Connection;
+    struct Connection {
+        QByteArray buffer; // received bytes not yet parsed into a request
+        bool busy = false; // an answer is delayed, hanging or closing the connection; later requests wait
+    };
 
     void acceptConnections();
-    void serveBuffered(int connectionId);
-    void carryOut(int connectionId, const ScriptedAnswer &answer);
-    void forget(int connectionId);
-    [[nodiscard]] Connection *find(int connectionId) const;
+    void serve(QTcpSocket *socket);
+    void carryOut(QTcpSocket *socket, const ScriptedAnswer &answer);
+    void forget(QTcpSocket *socket);
 
     QTcpServer *m_listener = nullptr;
-    std::map<int, std::unique_ptr<Connection>> m_connections;
-    int m_lastConnectionId = 0;
+    std::map<QTcpSocket *, Connection> m_connections;
     QQueue<ScriptedAnswer> m_queue;
     Handler m_handler;
     QList<RecordedRequest> m_requests;

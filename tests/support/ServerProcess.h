@@ -23,7 +23,12 @@ public:
     bool start();
     void stop();
     // Kills the process at once, as a crash would.
-    void kill();
+    void kill() {
+        if (m_process) {
+            m_process->kill();
+        }
+        stop();
+    }
     bool restart() { return start(); }
 
     [[nodiscard]] QUrl baseUrl() const { return m_baseUrl; }

@@ -4,9 +4,7 @@
 
 #include <QCoreApplication>
 #include <QEventLoop>
-#include <QTest>
 #include <QTimer>
-#include <QtGlobal>
 #include <qcorotask.h>
 
 #include <chrono>
@@ -27,21 +25,6 @@ struct Outcome {
     std::exception_ptr failure;
 
     [[nodiscard]] bool succeeded() const { return finished && !failure; }
-    // The text of what it threw, empty when nothing was thrown.
-    [[nodiscard]] QString errorText() const {
-        try {
-            if (failure) {
-                std::rethrow_exception(failure);
-            }
-        } catch (const DeskError &error) {
-            return error.message();
-        } catch (const std::exception &error) {
-            return QStringLiteral("unexpected exception: ") + QString::fromUtf8(error.what());
-        } catch (...) {
-            return QStringLiteral("unexpected exception");
-        }
-        return {};
-    }
     template<class E>
     [[nodiscard]] std::optional<E> error() const {
         try {
@@ -53,6 +36,11 @@ struct Outcome {
         } catch (...) {
         }
         return std::nullopt;
+    }
+    // The message of the DeskError it threw, empty when nothing was thrown.
+    [[nodiscard]] QString errorText() const {
+        const auto error = this->error<DeskError>();
+        return error ? error->message() : failure ? QStringLiteral("unexpected exception") : QString();
     }
 };
 
@@ -109,12 +97,10 @@ template<class T>
 [[nodiscard]] auto runTask(QCoro::Task<T> task,
                            std::chrono::milliseconds timeout = std::chrono::seconds{10}) {
     const auto outcome = start(std::move(task));
-    waitUntilFinished(*outcome, int(timeout.count()));
-    if (outcome->failure) {
-        std::rethrow_exception(outcome->failure);
-    }
-    if (!outcome->finished) {
+    if (!waitUntilFinished(*outcome, int(timeout.count()))) {
         qWarning("runTask: the task did not finish within %lld ms", static_cast<long long>(timeout.count()));
+    } else if (outcome->failure) {
+        std::rethrow_exception(outcome->failure);
     }
     if constexpr (std::is_void_v<T>) {
         return outcome->value.has_value();

@@ -43,24 +43,9 @@ QCoro::Task<Exchange> exchange(QNetworkAccessManager &nam, QNetworkRequest reque
 class TestScriptedHttpServer final : public QObject {
     Q_OBJECT
 
-private Q_SLOTS:
-    void init() {
-        m_server = std::make_unique<ScriptedHttpServer>();
-        m_nam = std::make_unique<QNetworkAccessManager>();
-    }
-    void cleanup() {
-        m_nam.reset();
-        m_server.reset();
-    }
+    std::unique_ptr<ScriptedHttpServer> m_server;
+    std::unique_ptr<QNetworkAccessManager> m_nam;
 
-    void recordsRequestsAsSent();
-    void answersFromTheScriptOnOneConnection();
-    void delaysHangsAndDrops_data();
-    void delaysHangsAndDrops();
-    void servesConnectionsInParallel();
-    void runTaskRethrowsAndGivesUp();
-
-private:
     [[nodiscard]] QNetworkRequest request(const QByteArray &target,
                                           std::chrono::milliseconds timeout = 5s) const {
         QNetworkRequest request(
@@ -72,151 +57,142 @@ private:
         return runTask(exchange(*m_nam, request(target), method)).value_or(Exchange{}).answer;
     }
 
-    std::unique_ptr<ScriptedHttpServer> m_server;
-    std::unique_ptr<QNetworkAccessManager> m_nam;
+private Q_SLOTS:
+    void init() {
+        m_server = std::make_unique<ScriptedHttpServer>();
+        m_nam = std::make_unique<QNetworkAccessManager>();
+    }
+    void cleanup() {
+        m_nam.reset();
+        m_server.reset();
+    }
+
+    void recordsRequestsAsSent() {
+        m_server->setHandler([](const RecordedRequest &) { return ScriptedAnswer::json(200, "{}"); });
+        // Large enough to span many socket reads, and not periodic, so a shifted or repeated chunk shows.
+        QByteArray body = u"Zoë Łukasz 🎉"_s.toUtf8();
+        for (int i = 0; body.size() < 1024 * 1024; ++i) {
+            body += QByteArray::number(i) + ',';
+        }
+        QNetworkRequest request =
+            this->request("/i/ab%2Fcd%20%C5%81ukasz?name=ilike.*Zo%C3%AB%2B*&note=100%25");
+        const HeaderList sent = {
+            {"apikey", "key"}, {"Authorization", "Bearer a.b.c"}, {"X-Mixed-CASE", "Zoë"}};
+        for (const auto &[name, value] : sent) {
+            request.setRawHeader(name, value);
+        }
+        QVERIFY(runTask(exchange(*m_nam, request, "PATCH", body)));
+
+        const RecordedRequest patch = m_server->requests().constFirst();
+        QCOMPARE(patch.method + ' ' + patch.path + " ? " + patch.rawQuery,
+                 "PATCH /i/ab%2Fcd%20%C5%81ukasz ? name=ilike.*Zo%C3%AB%2B*&note=100%25"_ba);
+        QVERIFY(patch.body == body);
+        HeaderList inOrder = patch.headers;
+        inOrder.removeIf([&](const auto &header) { return !sent.contains(header); });
+        QCOMPARE(inOrder, sent);
+        QCOMPARE(patch.header("x-mixed-case"), "Zoë"_ba);
+        QVERIFY(patch.header("X-Absent").isEmpty());
+    }
+
+    void answersFromTheScriptOnOneConnection() {
+        // A 204 carries no body: a framing slip there would corrupt the next answer on the connection.
+        m_server->enqueue({.status = 204, .body = "never on the wire"});
+        m_server->enqueue(ScriptedAnswer::json(201, R"([{"id":1}])"));
+        m_server->setHandler([](const RecordedRequest &request) {
+            return ScriptedAnswer{
+                .status = 404, .headers = {{"Content-Type", "text/plain"}}, .body = request.path};
+        });
+        QSignalSpy received(m_server.get(), &ScriptedHttpServer::requestReceived);
+
+        QCOMPARE(answerTo("DELETE", "/1"), "204  "_ba);
+        QCOMPARE(answerTo("POST", "/2"), R"(201 application/json [{"id":1}])"_ba);
+        QCOMPARE(answerTo("GET", "/3"), "404 text/plain /3"_ba);
+        m_server->setHandler({});
+        QTest::ignoreMessage(QtWarningMsg, "ScriptedHttpServer: no scripted answer for GET /4");
+        QCOMPARE(answerTo("GET", "/4?x=1"), R"(500 application/json {"message":"no scripted answer"})"_ba);
+        QCOMPARE(received.size(), 4);
+        QCOMPARE(m_server->openConnectionCount(), 1);
+    }
+
+    // The client gives up after 100 ms on a delayed answer, else after 5 s.
+    void delaysAndDrops_data() {
+        QTest::addColumn<ScriptedAnswer>("answer");
+        QTest::addColumn<QNetworkReply::NetworkError>("error");
+        QTest::addColumn<QByteArray>("received");
+        // The delayed answer's timer later fires on a connection that is gone.
+        QTest::newRow("the client leaves during a delay")
+            << ScriptedAnswer::json(200, "too late").delayedBy(400ms) << QNetworkReply::OperationCanceledError
+            << "  "_ba;
+        QTest::newRow("dropped before answering")
+            << ScriptedAnswer::drop() << QNetworkReply::RemoteHostClosedError << "  "_ba;
+        QTest::newRow("dropped mid-body") << ScriptedAnswer::dropMidBody(200, "0123456789")
+                                          << QNetworkReply::RemoteHostClosedError << "200  01234"_ba;
+    }
+    void delaysAndDrops() {
+        QFETCH(ScriptedAnswer, answer);
+        QFETCH(QNetworkReply::NetworkError, error);
+        QFETCH(QByteArray, received);
+        m_server->setHandler([answer](const RecordedRequest &) { return answer; });
+
+        const auto reply = runTask(exchange(*m_nam, request("/a", answer.delay > 0ms ? 100ms : 5s), "POST"));
+        QVERIFY(reply);
+        QCOMPARE(reply->error, error);
+        QCOMPARE(reply->answer, received);
+        // Qt resends once on a new connection when the first closes before any byte of the answer.
+        QCOMPARE(m_server->requestCount(), answer.action == ScriptedAnswer::Action::DropBeforeAnswer ? 2 : 1);
+        // A connection the client or the answer closed is forgotten.
+        QTRY_COMPARE(m_server->openConnectionCount(), 0);
+
+        // The server carries on, also past the moment a delayed answer for a closed connection was due.
+        m_server->setHandler([answer](const RecordedRequest &) {
+            return ScriptedAnswer::json(200, "next").delayedBy(answer.delay);
+        });
+        QCOMPARE(answerTo("GET", "/next"), "200 application/json next"_ba);
+    }
+
+    void servesDelayedAnswersInParallel() {
+        m_server->setHandler([](const RecordedRequest &request) {
+            return ScriptedAnswer::json(200, request.path).delayedBy(500ms);
+        });
+        const auto started = std::chrono::steady_clock::now();
+        const QList outcomes{start(exchange(*m_nam, request("/1"), "GET")),
+                             start(exchange(*m_nam, request("/2"), "GET")),
+                             start(exchange(*m_nam, request("/3"), "GET"))};
+        // All three arrive while the first answer is still held back.
+        QVERIFY(m_server->waitForRequests(3));
+        QVERIFY(!outcomes[0]->finished);
+        for (int i = 0; i < 3; ++i) {
+            QVERIFY(waitUntilFinished(*outcomes[i], 5000));
+            QCOMPARE(outcomes[i]->value->answer, "200 application/json /" + QByteArray::number(i + 1));
+        }
+        QVERIFY(std::chrono::steady_clock::now() - started >= 500ms);
+    }
+
+    void runTaskRethrowsAndGivesUp() {
+        m_server->enqueue(ScriptedAnswer::json(200, "{}"));
+        auto failing = [](QNetworkAccessManager &nam, QNetworkRequest request) -> QCoro::Task<> {
+            co_await exchange(nam, std::move(request), "GET");
+            throw std::runtime_error("failed on purpose");
+        };
+        QVERIFY_THROWS_EXCEPTION(std::runtime_error, (void)runTask(failing(*m_nam, request("/a"))));
+
+        // A hanging answer never comes: the task is given up on.
+        m_server->enqueue(ScriptedAnswer::hang());
+        bool finished = false;
+        auto hanging = [](QNetworkAccessManager &nam, QNetworkRequest request,
+                          bool &finished) -> QCoro::Task<> {
+            co_await exchange(nam, std::move(request), "GET");
+            finished = true;
+        };
+        QTest::ignoreMessage(QtWarningMsg, "runTask: the task did not finish within 200 ms");
+        QVERIFY(!runTask(hanging(*m_nam, request("/hang"), finished), 200ms));
+        QVERIFY(!finished);
+
+        // Destroying the server lets go of the hanging connection; the abandoned task still runs to its end.
+        m_server.reset();
+        QTRY_VERIFY(finished);
+    }
 };
-
-void TestScriptedHttpServer::recordsRequestsAsSent() {
-    m_server->setHandler([](const RecordedRequest &) { return ScriptedAnswer::json(200, "{}"); });
-    // Large enough to span many socket reads, and not periodic, so a shifted or repeated chunk shows.
-    QByteArray body = u"Zoë Łukasz 🎉"_s.toUtf8();
-    for (int i = 0; body.size() < 1024 * 1024; ++i) {
-        body += QByteArray::number(i) + ',';
-    }
-    QNetworkRequest request = this->request("/i/ab%2Fcd%20%C5%81ukasz?name=ilike.*Zo%C3%AB%2B*&note=100%25");
-    const HeaderList sent = {{"apikey", "key"}, {"Authorization", "Bearer a.b.c"}, {"X-Mixed-CASE", "Zoë"}};
-    for (const auto &[name, value] : sent) {
-        request.setRawHeader(name, value);
-    }
-
-    QVERIFY(runTask(exchange(*m_nam, request, "PATCH", body)));
-    QCOMPARE(answerTo("DELETE", "/rest/v1/visitors"), "200 application/json {}"_ba);
-
-    const RecordedRequest patch = m_server->requests().constFirst();
-    QCOMPARE(patch.method + ' ' + patch.path + " ? " + patch.rawQuery,
-             "PATCH /i/ab%2Fcd%20%C5%81ukasz ? name=ilike.*Zo%C3%AB%2B*&note=100%25"_ba);
-    QVERIFY(patch.body == body);
-    HeaderList inOrder = patch.headers;
-    inOrder.removeIf([&](const auto &header) { return !sent.contains(header); });
-    QCOMPARE(inOrder, sent);
-    QCOMPARE(patch.header("x-mixed-case"), "Zoë"_ba);
-    const RecordedRequest removal = m_server->requests().constLast();
-    QCOMPARE(removal.method + ' ' + removal.path + " ? " + removal.rawQuery,
-             "DELETE /rest/v1/visitors ? "_ba);
-    QVERIFY(removal.body.isEmpty() && removal.header("X-Absent").isEmpty());
-}
-
-void TestScriptedHttpServer::answersFromTheScriptOnOneConnection() {
-    // A 204 carries no body: a framing slip there would corrupt the next answer on the connection.
-    m_server->enqueue({.status = 204, .body = "never on the wire"});
-    m_server->enqueue(ScriptedAnswer::json(201, R"([{"id":1}])"));
-    m_server->setHandler([](const RecordedRequest &request) {
-        return ScriptedAnswer{
-            .status = 404, .headers = {{"Content-Type", "text/plain"}}, .body = request.path};
-    });
-    QCOMPARE(m_server->pendingAnswerCount(), 2);
-    QSignalSpy received(m_server.get(), &ScriptedHttpServer::requestReceived);
-
-    QCOMPARE(answerTo("DELETE", "/1"), "204  "_ba);
-    QCOMPARE(answerTo("POST", "/2"), R"(201 application/json [{"id":1}])"_ba);
-    QCOMPARE(answerTo("GET", "/3"), "404 text/plain /3"_ba);
-    m_server->setHandler({});
-    QTest::ignoreMessage(QtWarningMsg, "ScriptedHttpServer: no scripted answer for GET /4");
-    QCOMPARE(answerTo("GET", "/4?x=1"), R"(500 application/json {"message":"no scripted answer"})"_ba);
-
-    QCOMPARE(m_server->pendingAnswerCount(), 0);
-    QCOMPARE(received.size(), 4);
-    QCOMPARE(m_server->openConnectionCount(), 1);
-}
-
-void TestScriptedHttpServer::delaysHangsAndDrops_data() {
-    QTest::addColumn<ScriptedAnswer>("answer");
-    QTest::addColumn<int>("clientTimeoutMs");
-    QTest::addColumn<QNetworkReply::NetworkError>("error");
-    QTest::addColumn<QByteArray>("received");
-    const auto row = [](const char *name, const ScriptedAnswer &answer, int clientTimeoutMs,
-                        QNetworkReply::NetworkError error, const QByteArray &received) {
-        QTest::newRow(name) << answer << clientTimeoutMs << error << received;
-    };
-
-    using E = QNetworkReply::NetworkError;
-    row("delayed", ScriptedAnswer::json(200, "late").delayedBy(300ms), 5000, E::NoError,
-        "200 application/json late");
-    row("hangs until the client gives up", ScriptedAnswer::hang(), 300, E::OperationCanceledError, "  ");
-    // The delayed answer's timer later fires on a connection that is gone.
-    row("the client leaves during a delay", ScriptedAnswer::json(200, "too late").delayedBy(400ms), 100,
-        E::OperationCanceledError, "  ");
-    row("dropped before answering", ScriptedAnswer::drop(), 5000, E::RemoteHostClosedError, "  ");
-    row("dropped mid-body", ScriptedAnswer::dropMidBody(200, "0123456789"), 5000, E::RemoteHostClosedError,
-        "200  01234");
-}
-
-void TestScriptedHttpServer::delaysHangsAndDrops() {
-    QFETCH(ScriptedAnswer, answer);
-    QFETCH(int, clientTimeoutMs);
-    QFETCH(QNetworkReply::NetworkError, error);
-    QFETCH(QByteArray, received);
-    m_server->setHandler([answer](const RecordedRequest &) { return answer; });
-
-    const auto started = std::chrono::steady_clock::now();
-    const auto reply =
-        runTask(exchange(*m_nam, request("/a", std::chrono::milliseconds(clientTimeoutMs)), "POST"));
-
-    QVERIFY(reply);
-    QCOMPARE(reply->error, error);
-    QCOMPARE(reply->answer, received);
-    QVERIFY(error != QNetworkReply::NoError || std::chrono::steady_clock::now() - started >= answer.delay);
-    // Qt resends once on a new connection when the first closes before any byte of the answer.
-    QCOMPARE(m_server->requestCount(), answer.action == ScriptedAnswer::Action::DropBeforeAnswer ? 2 : 1);
-    // Only an answered connection stays open for the next request.
-    QTRY_COMPARE(m_server->openConnectionCount(), error == QNetworkReply::NoError ? 1 : 0);
-
-    // The server carries on, also past the moment a delayed answer for a closed connection was due.
-    m_server->setHandler([answer](const RecordedRequest &) {
-        return ScriptedAnswer::json(200, "next").delayedBy(answer.delay);
-    });
-    QCOMPARE(answerTo("GET", "/next"), "200 application/json next"_ba);
-}
-
-void TestScriptedHttpServer::servesConnectionsInParallel() {
-    m_server->setHandler([](const RecordedRequest &request) {
-        return ScriptedAnswer::json(200, request.path).delayedBy(500ms);
-    });
-    const QList outcomes{start(exchange(*m_nam, request("/1"), "GET")),
-                         start(exchange(*m_nam, request("/2"), "GET")),
-                         start(exchange(*m_nam, request("/3"), "GET"))};
-
-    // All three arrive while the first answer is still held back.
-    QVERIFY(m_server->waitForRequests(3));
-    QVERIFY(!outcomes[0]->finished);
-    for (int i = 0; i < 3; ++i) {
-        QVERIFY(waitUntilFinished(*outcomes[i], 5000));
-        QCOMPARE(outcomes[i]->value->answer, "200 application/json /" + QByteArray::number(i + 1));
-    }
-}
-
-void TestScriptedHttpServer::runTaskRethrowsAndGivesUp() {
-    m_server->enqueue(ScriptedAnswer::json(200, "{}"));
-    auto failing = [](QNetworkAccessManager &nam, QNetworkRequest request) -> QCoro::Task<> {
-        co_await exchange(nam, std::move(request), "GET");
-        throw std::runtime_error("failed on purpose");
-    };
-    QVERIFY_THROWS_EXCEPTION(std::runtime_error, (void)runTask(failing(*m_nam, request("/a"))));
-
-    m_server->enqueue(ScriptedAnswer::hang());
-    bool finished = false;
-    auto hanging = [](QNetworkAccessManager &nam, QNetworkRequest request, bool &finished) -> QCoro::Task<> {
-        co_await exchange(nam, std::move(request), "GET");
-        finished = true;
-    };
-    QTest::ignoreMessage(QtWarningMsg, "runTask: the task did not finish within 200 ms");
-    QVERIFY(!runTask(hanging(*m_nam, request("/hang"), finished), 200ms));
-    QVERIFY(!finished);
-
-    // Destroying the server lets go of the hanging connection; the abandoned task still runs to its end.
-    m_server.reset();
-    QTRY_VERIFY(finished);
-}
 
 } // namespace tallybrook::testing
 
