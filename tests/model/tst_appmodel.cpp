@@ -374,22 +374,41 @@ private Q_SLOTS:
         QCOMPARE(d->prints.jobs.size(), 1);
     }
 
-    void signInHostMatching_data() {
+    // A sign-in names the host as the form lists it and alerts the host's own webhook, or else the office's.
+    void signInHostAndAlert_data() {
         QTest::addColumn<Answers>("answers");
         QTest::addColumn<QJsonValue>("host");
+        QTest::addColumn<QString>("officeHook");
+        QTest::addColumn<QString>("personal"); // Zoë's
+        QTest::addColumn<bool>("onSignIn");
+        QTest::addColumn<QString>("alertedAt"); // empty: no alert
+        const QString discord = u"https://discord.com/api/webhooks/1/x"_s;
         QTest::newRow("case, accents and spaces ignored; entry stored as listed")
-            << Answers{{0, u"Ann"_s}, {1, u"  emile roux "_s}} << QJsonValue(u"  \u00c9mile Roux  "_s);
-        QTest::newRow("the first employee field by slot decides")
-            << Answers{{0, u"Ann"_s}, {1, u"Zoe Park"_s}, {3, u"Emile Roux"_s}} << QJsonValue(zoe);
-        QTest::newRow("an empty first field is skipped")
-            << Answers{{0, u"Ann"_s}, {1, u"  "_s}, {3, u"zo\u00eb park"_s}} << QJsonValue(zoe);
-        QTest::newRow("no match: no host, the answer kept")
-            << Answers{{0, u"Ann"_s}, {1, u"Nobody Here"_s}} << QJsonValue(QJsonValue::Null);
+            << Answers{{0, u"Ann"_s}, {1, u"  emile roux "_s}} << QJsonValue(u"  \u00c9mile Roux  "_s)
+            << office << discord << true << office;
+        QTest::newRow("the first employee field by slot decides; the host's webhook wins")
+            << Answers{{0, u"Ann"_s}, {1, u"Zoe Park"_s}, {3, u"Emile Roux"_s}} << QJsonValue(zoe) << office
+            << u" "_s + discord + u" "_s << true << discord;
+        QTest::newRow("an empty first field is skipped; an invalid webhook falls back to the office")
+            << Answers{{0, u"Ann"_s}, {1, u"  "_s}, {3, u"zo\u00eb park"_s}} << QJsonValue(zoe) << office
+            << u"http://insecure.example/hook"_s << true << office;
+        QTest::newRow("no match: no host, the answer kept; no usable address, nothing sent")
+            << Answers{{0, u"Ann"_s}, {1, u"Nobody Here"_s}} << QJsonValue(QJsonValue::Null) << u"not a url"_s
+            << QString() << true << QString();
+        QTest::newRow("sign-in alerts switched off")
+            << Answers{{0, u"Ann"_s}, {1, u"zoe park"_s}} << QJsonValue(zoe) << office << QString() << false
+            << QString();
     }
-    void signInHostMatching() {
+    void signInHostAndAlert() {
         QFETCH(Answers, answers);
         QFETCH(QJsonValue, host);
+        QFETCH(QString, officeHook);
+        QFETCH(QString, personal);
+        QFETCH(bool, onSignIn);
+        QFETCH(QString, alertedAt);
         d->backend.kioskSettings = savedForm();
+        d->backend.notificationSettings = alertSettings(
+            officeHook, onSignIn, false, personal.isEmpty() ? QJsonObject() : QJsonObject{{zoe, personal}});
         QVERIFY(runTask(d->model->loadSetup()));
         QVERIFY(d->signIn(answers).succeeded());
         const QJsonObject record = d->backend.inserted.constFirst();
@@ -403,36 +422,13 @@ private Q_SLOTS:
                     QJsonObject{{u"label"_s, label}, {u"value"_s, answers.value(slot).trimmed()}});
         }
         QCOMPARE(record.value(u"answers"_s).toArray(), expected);
-    }
 
-    void alertRouting_data() {
-        QTest::addColumn<QString>("officeHook");
-        QTest::addColumn<QString>("personal");
-        QTest::addColumn<bool>("onSignIn");
-        QTest::addColumn<QString>("expected");
-        QTest::newRow("personal webhook wins") << office << u" https://discord.com/api/webhooks/1/x "_s
-                                               << true << u"https://discord.com/api/webhooks/1/x"_s;
-        QTest::newRow("invalid personal falls back to the office")
-            << office << u"http://insecure.example/hook"_s << true << office;
-        QTest::newRow("no usable address: nothing sent") << u"not a url"_s << QString() << true << QString();
-        QTest::newRow("sign-in alerts switched off") << office << QString() << false << QString();
-    }
-    void alertRouting() {
-        QFETCH(QString, officeHook);
-        QFETCH(QString, personal);
-        QFETCH(bool, onSignIn);
-        QFETCH(QString, expected);
-        d->backend.kioskSettings = savedForm();
-        d->backend.notificationSettings = alertSettings(
-            officeHook, onSignIn, false, personal.isEmpty() ? QJsonObject() : QJsonObject{{zoe, personal}});
-        QVERIFY(runTask(d->model->loadSetup()));
-        QVERIFY(d->signIn({{0, u"Ann"_s}, {1, u"zoe park"_s}}).succeeded());
-        QCOMPARE(d->alerts.size(), expected.isEmpty() ? 0 : 1);
-        if (expected.isEmpty())
+        QCOMPARE(d->alerts.size(), alertedAt.isEmpty() ? 0 : 1);
+        if (alertedAt.isEmpty())
             return;
-        QCOMPARE(d->alerts[0].second, QUrl(expected));
+        QCOMPARE(d->alerts[0].second, QUrl(alertedAt));
         QCOMPARE(d->alerts[0].first.event, VisitorAlert::Event::SignIn);
-        QCOMPARE(d->alerts[0].first.hostName, std::optional(zoe));
+        QCOMPARE(d->alerts[0].first.hostName, std::optional(host.toString()));
         QCOMPARE(d->alerts[0].first.date, d->f.now);
         // Sign-out alerts are off in this setup.
         QVERIFY(awaitTask(d->model->signOut(d->model->onSite().value(0, VisitorRow{}))).finished);

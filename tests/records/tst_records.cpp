@@ -232,98 +232,67 @@ private Q_SLOTS:
         QCOMPARE(NotificationSettings::fromJson(alertsJson).toJson(), alertsJson);
     }
 
-    void inviteStatus_data() {
+    // An invite's visit day as the desk reads it: whether it is past, the invite's status, and how it is
+    // described; "now" is 23:30 UTC on March 4, already March 5 in Auckland.
+    void invites_data() {
         QTest::addColumn<QString>("visitDate");
+        QTest::addColumn<QString>("visitTime");
         QTest::addColumn<QString>("usedAt");
         QTest::addColumn<QByteArray>("zone");
+        QTest::addColumn<QString>("locale");
         QTest::addColumn<bool>("past");
-        QTest::addColumn<InviteStatus>("expected");
-        // "Now" is 23:30 UTC on March 4, already March 5 in Auckland.
-        const auto row = [](const char *name, const QString &visitDate, const QString &usedAt, bool past,
-                            const InviteStatus &expected, const QByteArray &zone = "UTC") {
-            QTest::newRow(name) << visitDate << usedAt << zone << past << expected;
+        QTest::addColumn<InviteStatus>("status");
+        QTest::addColumn<QString>("description"); // null: no description
+        const auto row = [](const char *name, const QString &visitDate, const QString &visitTime,
+                            const QString &usedAt, bool past, const InviteStatus &status,
+                            const QString &description, const QByteArray &zone = "UTC",
+                            const QString &locale = u"en_US"_s) {
+            QTest::newRow(name) << visitDate << visitTime << usedAt << zone << locale << past << status
+                                << description;
         };
         const QString none;
-        row("yesterday, never used", u"2025-03-03"_s, none, true, InviteStatus::expired());
-        row("today, not yet used", u"2025-03-04"_s, none, false, InviteStatus::waiting());
-        row("past by the local calendar, not UTC", u"2025-03-04"_s, none, true, InviteStatus::expired(),
-            "Pacific/Auckland");
-        row("unpadded, non-number piece dropped", u"2025-x-3-3"_s, none, true, InviteStatus::expired());
-        row("used, for a past day", u"2025-01-01"_s, u"2025-03-03T10:05:00.5+01:00"_s, true,
-            InviteStatus::signedIn(QDateTime({2025, 3, 3}, {9, 5, 0, 500}, Qt::UTC)));
-        row("used, unreadable time", u"2025-12-24"_s, u"yesterday"_s, false, InviteStatus::signedIn({}));
-        row("no visit day is never past", none, none, false, InviteStatus::waiting());
-        row("year and month only", u"2020-01"_s, none, false, InviteStatus::waiting());
-        row("four numbers", u"2020-01-01-01"_s, none, false, InviteStatus::waiting());
-        row("February 30 is no day", u"2025-02-30"_s, none, false, InviteStatus::waiting());
+        const InviteStatus waiting = InviteStatus::waiting(), expired = InviteStatus::expired();
+        row("yesterday, never used", u"2025-03-03"_s, none, none, true, expired, u"Monday, March 3"_s);
+        row("today, not yet used; an hour alone adds no time", u"2025-03-04"_s, u"14"_s, none, false, waiting,
+            u"Tuesday, March 4"_s);
+        row("past by the local calendar, not UTC; hour 25 adds no time", u"2025-03-04"_s, u"25:00"_s, none,
+            true, expired, u"Tuesday, March 4"_s, "Pacific/Auckland");
+        row("unpadded, non-number piece dropped, seconds ignored", u"2025-x-3-3"_s, u"9:5:59"_s, none, true,
+            expired, u"Monday, March 3 at 9:05 AM"_s);
+        row("used, for a past day", u"2025-01-01"_s, none, u"2025-03-03T10:05:00.5+01:00"_s, true,
+            InviteStatus::signedIn(QDateTime({2025, 3, 3}, {9, 5, 0, 500}, Qt::UTC)),
+            u"Wednesday, January 1"_s);
+        row("used, unreadable time", u"2025-12-24"_s, none, u"yesterday"_s, false, InviteStatus::signedIn({}),
+            u"Wednesday, December 24"_s);
+        row("no visit day is never past", none, u"14:30"_s, none, false, waiting, none);
+        row("year and month only", u"2020-01"_s, none, none, false, waiting, none);
+        row("four numbers", u"2020-01-01-01"_s, none, none, false, waiting, none);
+        row("February 30 is no day", u"2025-02-30"_s, none, none, false, waiting, none);
+        // Other locales arrange the day their own way, always without the year.
+        const QString day = u"2025-03-04"_s;
+        row("German", day, u"14:30"_s, none, false, waiting, u"Dienstag, 4. März at 14:30"_s, "UTC",
+            u"de_DE"_s);
+        row("Spanish", day, none, none, false, waiting, u"martes, 4 de marzo"_s, "UTC", u"es_ES"_s);
+        row("Russian", day, none, none, false, waiting, u"вторник, 4 марта"_s, "UTC", u"ru_RU"_s);
+        row("Japanese", day, none, none, false, waiting, u"3月4日火曜日"_s, "UTC", u"ja_JP"_s);
     }
-    void inviteStatus() {
+    void invites() {
         QFETCH(QString, visitDate);
+        QFETCH(QString, visitTime);
         QFETCH(QString, usedAt);
         QFETCH(QByteArray, zone);
+        QFETCH(QString, locale);
         QFETCH(bool, past);
-        QFETCH(InviteStatus, expected);
+        QFETCH(InviteStatus, status);
+        QFETCH(QString, description);
         const QDateTime now({2025, 3, 4}, {23, 30}, Qt::UTC);
-        const Invite invite = inviteFor(visitDate, {}, usedAt);
-        QCOMPARE(invite.status(now, QTimeZone(zone)), expected);
+        const Invite invite = inviteFor(visitDate, visitTime, usedAt);
+        QCOMPARE(invite.status(now, QTimeZone(zone)), status);
         QCOMPARE(invite.isPast(now, QTimeZone(zone)), past);
+        QCOMPARE(invite.visitDescription(QLocale(locale)), optional(description));
         // The visit day starts at midnight in the zone, not at UTC's.
         if (const std::optional<QDateTime> day = invite.visitDay(QTimeZone(zone)))
             QCOMPARE(*day, QDateTime(day->date(), QTime(0, 0), QTimeZone(zone)));
-    }
-
-    void visitDescription_data() {
-        QTest::addColumn<QString>("visitDate");
-        QTest::addColumn<QString>("visitTime");
-        QTest::addColumn<QString>("locale");
-        QTest::addColumn<QString>("expected"); // null: no description
-        const auto row = [](const char *name, const QString &date, const QString &time,
-                            const QString &expected, const QString &locale = u"en_US"_s) {
-            QTest::newRow(name) << date << time << locale << expected;
-        };
-        const QString day = u"2025-03-04"_s, none;
-        row("day only", day, none, u"Tuesday, March 4"_s);
-        row("unpadded, seconds ignored", u"2025-3-4"_s, u"9:5:59"_s, u"Tuesday, March 4 at 9:05 AM"_s);
-        row("hour alone: day only", day, u"14"_s, u"Tuesday, March 4"_s);
-        row("hour 25: day only", day, u"25:00"_s, u"Tuesday, March 4"_s);
-        row("no visit day", u"2025-03"_s, u"14:30"_s, none);
-        // Other locales arrange the day their own way, always without the year.
-        row("German", day, u"14:30"_s, u"Dienstag, 4. März at 14:30"_s, u"de_DE"_s);
-        row("Spanish", day, none, u"martes, 4 de marzo"_s, u"es_ES"_s);
-        row("Russian", day, none, u"вторник, 4 марта"_s, u"ru_RU"_s);
-        row("Japanese", day, none, u"3月4日火曜日"_s, u"ja_JP"_s);
-    }
-    void visitDescription() {
-        QFETCH(QString, visitDate);
-        QFETCH(QString, visitTime);
-        QFETCH(QString, locale);
-        QFETCH(QString, expected);
-        QCOMPARE(inviteFor(visitDate, visitTime).visitDescription(QLocale(locale)), optional(expected));
-    }
-
-    void writtenRecords() {
-        // A new visitor: the owner in capitals, the time at UTC in whole seconds, no host written as null.
-        NewVisitor visitor{QUuid(u"7c9e6679-7425-40de-944b-e07fc1f90ae7"_s),
-                           u"rec-1"_s,
-                           u"Zoë"_s,
-                           u"Ann"_s,
-                           {{u"Company"_s, u"Acme"_s}},
-                           QDateTime({2025, 3, 4}, {10, 5, 0, 450}, QTimeZone(3600)),
-                           u"Front desk"_s};
-        const QByteArray common =
-            R"("owner_id":"7C9E6679-7425-40DE-944B-E07FC1F90AE7","device_record_id":"rec-1",
-            "visitor_name":"Zoë","signed_in_at":"2025-03-04T09:05:00Z","device_name":"Front desk")";
-        QCOMPARE(
-            visitor.toJson(),
-            parsed('{' + common + R"(,"host_name":"Ann","answers":[{"label":"Company","value":"Acme"}]})"));
-        visitor.hostName.reset();
-        visitor.answers.clear();
-        QCOMPARE(visitor.toJson(), parsed('{' + common + R"(,"host_name":null,"answers":[]})"));
-        // A new invite: absent texts are left out, not written as null.
-        const NewInvite invite{
-            {{1, u"Acme"_s}, {3, u""_s}}, u"zoe@example.com"_s, u"2025-03-04"_s, {}, u"Gate B"_s};
-        QCOMPARE(invite.toJson(), parsed(R"({"answers":[{"slot":1,"value":"Acme"},{"slot":3,"value":""}],
-            "email":"zoe@example.com","visit_date":"2025-03-04","note":"Gate B"})"));
     }
 };
 
