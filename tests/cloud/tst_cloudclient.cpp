@@ -379,7 +379,6 @@ void TestCloudClient::answersAndTheSession_data() {
         unreadable + u"\"user\" is missing."_s);
     row("over 64 MiB is refused", signIn, ok(QByteArray((64 << 20) + 1, ' ')),
         u"The server's answer was too large."_s);
-    row("dropped before answering", signIn, ScriptedAnswer::drop(), lost);
     row("dropped mid-answer", signIn, ScriptedAnswer::dropMidBody(200, tokenAnswer({}, {}, 1, userA)), lost);
     row("never answers", signIn, ScriptedAnswer::hang(), u"The request timed out."_s);
     // The auth service's refusals in each of its shapes: its message shows unless the desk has its own words.
@@ -409,20 +408,12 @@ void TestCloudClient::answersAndTheSession_data() {
     refusal("user already exists", signUpAgain, 422,
             R"({"error_code":"user_already_exists","msg":"User already registered"})", exists);
     refusal("email exists", signUpAgain, 422, R"({"error_code":"email_exists"})", exists);
-    refusal("weak password shows the server's text", signUpAgain, 422,
-            R"({"error_code":"weak_password","msg":"Password should be at least 6 characters."})",
-            u"Password should be at least 6 characters."_s);
     refusal("msg wins over message", reset, 400, R"({"message":"second","msg":"first"})", u"first"_s);
     refusal("non-text msg skipped", reset, 400, R"({"msg":{"a":1},"error_description":"described"})",
             u"described"_s);
-    refusal("html 503", reset, 503, "<html><body><h1>503 Service Unavailable</h1></body></html>",
-            u"The server answered 503."_s);
     row("insert answered with no row",
         CALL(insertVisitor({userA, u"X"_s, u"Ann"_s, std::nullopt, {}, utc(2025, 3, 4), u"Desk"_s})),
         ScriptedAnswer::json(201, "[]"), u"The visitor could not be saved. Please try again."_s);
-    row("REST error body", onSite,
-        ScriptedAnswer::json(400, R"({"code":"42703","details":null,"hint":null,"message":"no column x"})"),
-        u"no column x"_s);
     row("the website's error, not an auth message", invite,
         ScriptedAnswer::json(422, R"({"error":"That email address looks wrong.","msg":"auth text"})"),
         u"That email address looks wrong."_s);
@@ -632,7 +623,6 @@ void TestCloudClient::storedForms_data() {
         "expiresAt":60.25,"userID":"6F1C2A8E-3B4D-4E5F-9A0B-1C2D3E4F5A6B","email":"zo\u00eb@example.com"})")
                                 << true;
     QTest::newRow("not json") << "session=abc"_ba << false;
-    QTest::newRow("array") << "[]"_ba << false;
     QTest::newRow("missing email")
         << R"({"accessToken":"a","refreshToken":"r","expiresAt":1,"userID":"6F1C2A8E-3B4D-4E5F-9A0B-1C2D3E4F5A6B"})"_ba
         << false;
@@ -704,11 +694,8 @@ void TestCloudClient::acceptsHttpsAndLoopbackHttpOnly_data() {
     QTest::addColumn<QString>("text");
     QTest::addColumn<bool>("accepted");
     QTest::newRow("https") << u"https://example.com:8443/base"_s << true;
-    QTest::newRow("http on 127.0.0.1") << u"http://127.0.0.1:54321"_s << true;
     QTest::newRow("http on another 127/8 address") << u"http://127.8.9.10:1"_s << true;
     QTest::newRow("http on localhost, any case") << u"http://LOCALHOST:8080"_s << true;
-    QTest::newRow("http on ::1") << u"http://[::1]:54321"_s << true;
-    QTest::newRow("http elsewhere") << u"http://example.com"_s << false;
     QTest::newRow("http on the office network") << u"http://192.168.1.20:54321"_s << false;
     QTest::newRow("http on a look-alike host") << u"http://127.0.0.1.example.com"_s << false;
     QTest::newRow("another scheme") << u"ftp://example.com"_s << false;

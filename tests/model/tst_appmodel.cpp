@@ -362,9 +362,7 @@ private Q_SLOTS:
                                       {u"answers"_s, QJsonArray{}},
                                       {u"signed_in_at"_s, u"2025-03-04T09:05:00Z"_s},
                                       {u"device_name"_s, u"Front Desk"_s}}));
-        const RecordedRequest marked = d->f.server->requests().at(1);
-        QCOMPARE(marked.method + ' ' + marked.path + '?' + marked.rawQuery,
-                 "PATCH /rest/v1/invites?id=eq.abcdef01-2345-4678-9abc-def012345678");
+        QCOMPARE(d->f.server->requests().at(1).rawQuery, "id=eq.abcdef01-2345-4678-9abc-def012345678"_ba);
         QCOMPARE(d->alerts.size(), 1);
         QCOMPARE(revision.size(), 1);
         QCOMPARE(d->prints.jobs.constFirst().title, u"Visitor badge - Ann Lee"_s);

@@ -124,7 +124,6 @@ private Q_SLOTS:
         QTest::newRow("200 at once") << QList<int>{200} << PostResult();
         QTest::newRow("204 counts as delivered") << QList<int>{204} << PostResult();
         QTest::newRow("500 then 200") << QList<int>{500, 200} << PostResult();
-        QTest::newRow("404 twice") << QList<int>{404, 404} << PostResult(NotifyError::http(404));
         QTest::newRow("the second status is reported")
             << QList<int>{500, 503} << PostResult(NotifyError::http(503));
         QTest::newRow("a 3xx answer is no delivery")
