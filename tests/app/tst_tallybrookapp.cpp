@@ -58,7 +58,7 @@ class TestTallybrookApp : public QObject {
     QDateTime m_now;
     int m_quits = 0;
     std::unique_ptr<TallybrookApp> m_app;
-    QTemporaryDir m_dir; // socket names of the single-instance tests: a desk running here is never touched
+    QTemporaryDir m_dir; // the single-instance socket: a desk running here is never touched
 
     // Against the scripted backend unless `against` says otherwise.
     void launch(bool signedIn, const std::optional<CloudConfig> &against = {}) {
@@ -98,6 +98,19 @@ class TestTallybrookApp : public QObject {
         }
         return enabled;
     }
+    // Every control a person can use in the windows shown has a name, for screen readers and for scripts.
+    static void checkAccessibleNames() {
+        int controls = 0;
+        for (QWidget *widget : QApplication::allWidgets()) {
+            if (widget->isVisible() &&
+                (qobject_cast<QAbstractButton *>(widget) || qobject_cast<QLineEdit *>(widget) ||
+                 qobject_cast<QAbstractItemView *>(widget))) {
+                ++controls;
+                QVERIFY2(!widget->accessibleName().isEmpty(), qPrintable(widget->objectName()));
+            }
+        }
+        QVERIFY(controls > 0);
+    }
 
 private Q_SLOTS:
     void init() {
@@ -120,6 +133,7 @@ private Q_SLOTS:
         model.setSigningIn(true);
         QPointer<QDialog> sheet = m_app->contentView().deskView()->signInSheet();
         QTRY_VERIFY(sheet && sheet->isVisible());
+        checkAccessibleNames();
 
         report(manifest("9", "9.1"));
         // No event loop turn in between: the windows' content and its sheets are gone, the commands off, the
@@ -130,6 +144,7 @@ private Q_SLOTS:
         QCOMPARE(deskCommandsEnabled(), QList<bool>(3, false));
         QVERIFY(model.onSite().isEmpty());
         QVERIFY(!model.isPolling());
+        checkAccessibleNames();
         QPointer<ui::UpdateRequiredView> screen = m_app->mainGate().requiredView();
         QCOMPARE(screen->findChild<QLabel *>(u"updateRequiredMessage"_s)->text(),
                  u"This version of Tallybrook (0.1.0) is no longer supported. Download version 9.1 to keep "_s
@@ -179,8 +194,10 @@ private Q_SLOTS:
         QFETCH(QString, how);
         QFETCH(bool, opensDownload);
         launch(false);
+        m_app->contentView().authView()->setMode(ui::AuthView::Mode::Create);
         report(manifest("0", "2.0<a href='file:///etc/passwd'>x</a>"));
         QTRY_VERIFY(shownAlert());
+        checkAccessibleNames();
         QPointer<QMessageBox> alert = shownAlert();
         QCOMPARE(alert->windowModality(), Qt::WindowModal); // the desk's other window stays usable
         QCOMPARE(textsOf(alert), (QStringList{u"A New Version Is Available"_s,
@@ -325,40 +342,6 @@ private Q_SLOTS:
         QTRY_COMPARE(m_f->cloud.requestsTo("/api/mac/version"), 2);
     }
 
-    // Every control a person uses in every window the desk shows, for screen readers and for scripts.
-    void everyControlHasAnAccessibleName_data() {
-        QTest::addColumn<QString>("state");
-        for (const auto *state :
-             {"the tour", "signing in", "a new account and an offer", "a desk sheet", "required"}) {
-            QTest::newRow(state) << QString::fromLatin1(state);
-        }
-    }
-    void everyControlHasAnAccessibleName() {
-        QFETCH(QString, state);
-        m_f->defaults->setValue(u"hasSeenOnboarding"_s, state != u"the tour");
-        launch(state == u"a desk sheet");
-        if (state == u"a desk sheet") {
-            m_app->model().setSigningIn(true);
-            QTRY_VERIFY(m_app->contentView().deskView()->signInSheet()->isVisible());
-        } else if (state == u"a new account and an offer") {
-            m_app->contentView().authView()->setMode(ui::AuthView::Mode::Create);
-            report(manifest("0", "9.1"));
-            QTRY_VERIFY(shownAlert());
-        } else if (state == u"required") {
-            report(manifest("9", "9.1"));
-        }
-        int controls = 0;
-        for (QWidget *widget : QApplication::allWidgets()) {
-            if (widget->isVisible() &&
-                (qobject_cast<QAbstractButton *>(widget) || qobject_cast<QLineEdit *>(widget) ||
-                 qobject_cast<QAbstractItemView *>(widget))) {
-                ++controls;
-                QVERIFY2(!widget->accessibleName().isEmpty(), qPrintable(widget->objectName()));
-            }
-        }
-        QVERIFY(controls > 0);
-    }
-
     // The road the run command takes: the desk against the real local server and its demo account.
     void firstLaunchToTheDeskOfTheDemoAccount() {
         ServerProcess server({u"--seed-demo"_s});
@@ -370,10 +353,12 @@ private Q_SLOTS:
         launch(false, config);
         ui::ContentView &content = m_app->contentView();
         QCOMPARE(content.screen(), Screen::Onboarding);
+        checkAccessibleNames();
 
         QTest::mouseClick(content.onboardingView()->findChild<QPushButton *>(u"onboardingFinishButton"_s),
                           Qt::LeftButton);
         QCOMPARE(content.screen(), Screen::Account);
+        checkAccessibleNames();
         ui::AuthView *auth = content.authView();
         QTest::keyClicks(auth->findChild<QLineEdit *>(u"emailField"_s), u"demo@tallybrook.local"_s);
         QTest::keyClicks(auth->findChild<QLineEdit *>(u"passwordField"_s), u"tallybrook-demo"_s);
@@ -411,21 +396,11 @@ private Q_SLOTS:
         QCOMPARE(platform::computerNameFrom({}, u" "_s), u"Desk"_s); // neither
     }
 
+    // One desk per user session. The socket a crashed desk left behind is taken over; a second launch then
+    // raises the first and stops; once the first has quit, the next launch is the desk.
     void aSecondLaunchRaisesTheFirstAndStops() {
-        const QString name = m_dir.filePath(u"desk"_s);
-        auto first = std::make_unique<SingleInstance>(name);
-        QSignalSpy raised(first.get(), &SingleInstance::activationRequested);
-        QVERIFY(first->claim());
-        QVERIFY(!SingleInstance(name).claim());
-        QTRY_COMPARE(raised.size(), 1);
-        // Once the first desk has quit, the next launch is the desk.
-        first.reset();
-        QVERIFY(SingleInstance(name).claim());
-    }
-
-    void aSocketLeftByACrashIsTakenOver() {
         // A bound socket nobody listens on: what a desk that crashed leaves behind.
-        const QString name = m_dir.filePath(u"crashed"_s);
+        const QString name = m_dir.filePath(u"desk"_s);
         const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
         sockaddr_un address{};
         address.sun_family = AF_UNIX;
@@ -436,11 +411,13 @@ private Q_SLOTS:
         ::close(fd);
         QVERIFY(QFile::exists(name));
 
-        SingleInstance desk(name);
-        QSignalSpy raised(&desk, &SingleInstance::activationRequested);
-        QVERIFY(desk.claim());
+        auto first = std::make_unique<SingleInstance>(name);
+        QSignalSpy raised(first.get(), &SingleInstance::activationRequested);
+        QVERIFY(first->claim());
         QVERIFY(!SingleInstance(name).claim());
         QTRY_COMPARE(raised.size(), 1);
+        first.reset();
+        QVERIFY(SingleInstance(name).claim());
     }
 };
 

@@ -61,10 +61,6 @@ PrivateCups::PrivateCups() : m_dir(u"/tmp/tb-cups-XXXXXX"_s), m_socket(m_dir.fil
     qputenv("CUPS_SERVERROOT", QFile::encodeName(m_dir.path()));
 }
 
-PrivateCups::~PrivateCups() {
-    stop();
-}
-
 bool PrivateCups::isInstalled() {
     return QFileInfo(scheduler).isExecutable();
 }
@@ -163,46 +159,40 @@ bool PrivateCups::addQueue(const QString &name, PageSizes sizes) {
     return run(u"lpadmin"_s, {u"-p"_s, name, u"-E"_s, u"-v"_s, device, u"-P"_s, ppd});
 }
 
-QList<PrivateCups::Job> PrivateCups::jobs(const QString &queue) {
+std::optional<QList<PrivateCups::Job>> PrivateCups::finishedJobs(const QString &queue, int timeoutMs) {
     // ipptool reaches a Unix socket through a host name that is the percent-encoded path; it takes no -h.
     const QString uri =
         u"ipp://"_s + QString::fromLatin1(QUrl::toPercentEncoding(m_socket)) + u"/printers/"_s + queue;
-    QProcess ipptool;
-    ipptool.start(u"ipptool"_s, {u"-t"_s, u"-v"_s, uri, path(u"jobs.test"_s)});
-    if (!ipptool.waitForFinished(30'000) || ipptool.exitCode() != 0) {
-        fail(u"ipptool could not list the jobs of "_s + queue + u": "_s +
-             QString::fromUtf8(ipptool.readAll()));
-        return {};
-    }
     // The answer's attributes, one "name (type) = value" a line, jobs parted by "-- separator --".
-    const QByteArray output = ipptool.readAll();
     static const QRegularExpression attribute(u"^\\s+([a-z-]+) \\([^)]*\\) = (.*)$"_s,
                                               QRegularExpression::MultilineOption);
-    QList<Job> result;
-    for (const QString &group :
-         QString::fromUtf8(output.mid(output.indexOf("RECEIVED:"))).split(u"-- separator --"_s)) {
-        Job job;
-        for (const auto &match : attribute.globalMatch(group))
-            job.insert(match.captured(1), match.captured(2));
-        if (job.contains(u"job-id"_s))
-            result.append(job);
-    }
-    return result;
-}
-
-std::optional<QList<PrivateCups::Job>> PrivateCups::finishedJobs(const QString &queue, int timeoutMs) {
     static const QStringList finished{u"completed"_s, u"aborted"_s, u"canceled"_s};
     const QDeadlineTimer deadline(timeoutMs);
-    for (;;) {
-        const QList<Job> all = jobs(queue);
-        if (std::all_of(all.cbegin(), all.cend(),
+    for (;; QThread::msleep(100)) {
+        QProcess ipptool;
+        ipptool.start(u"ipptool"_s, {u"-t"_s, u"-v"_s, uri, path(u"jobs.test"_s)});
+        if (!ipptool.waitForFinished(30'000) || ipptool.exitCode() != 0) {
+            fail(u"ipptool could not list the jobs of "_s + queue + u": "_s +
+                 QString::fromUtf8(ipptool.readAll()));
+            return std::nullopt;
+        }
+        const QByteArray output = ipptool.readAll();
+        QList<Job> jobs;
+        for (const QString &group :
+             QString::fromUtf8(output.mid(output.indexOf("RECEIVED:"))).split(u"-- separator --"_s)) {
+            Job job;
+            for (const auto &match : attribute.globalMatch(group))
+                job.insert(match.captured(1), match.captured(2));
+            if (job.contains(u"job-id"_s))
+                jobs.append(job);
+        }
+        if (std::all_of(jobs.cbegin(), jobs.cend(),
                         [](const Job &job) { return finished.contains(job.value(u"job-state"_s)); }))
-            return all;
+            return jobs;
         if (deadline.hasExpired()) {
             fail(u"the jobs on %1 did not finish within %2 ms"_s.arg(queue).arg(timeoutMs));
             return std::nullopt;
         }
-        QThread::msleep(100);
     }
 }
 

@@ -21,7 +21,7 @@ namespace tallybrook::testing {
 class PrivateCups final {
 public:
     PrivateCups();
-    ~PrivateCups();
+    ~PrivateCups() { stop(); }
     Q_DISABLE_COPY_MOVE(PrivateCups)
 
     [[nodiscard]] static bool isInstalled();
@@ -40,9 +40,8 @@ public:
 
     // A job's IPP attributes: job-id, job-name, job-state and media.
     using Job = QMap<QString, QString>;
-    // Every job the queue has had, oldest first.
-    [[nodiscard]] QList<Job> jobs(const QString &queue);
-    // Once every job of the queue has finished (completed, aborted or cancelled); nothing on time-out.
+    // Every job the queue has had, oldest first, once all have finished (completed, aborted or cancelled);
+    // nothing on time-out.
     [[nodiscard]] std::optional<QList<Job>> finishedJobs(const QString &queue, int timeoutMs = 60'000);
 
     // What went wrong last, with the tail of the scheduler's log.
