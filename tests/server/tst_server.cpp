@@ -825,7 +825,6 @@ private Q_SLOTS:
         row("visitor_name=like.Ann*", "Ann_Lee|Ann Lee");
         row("visitor_name=ilike.ann*", "annette smith|Ann_Lee|Ann Lee");
         row("visitor_name=ilike.ZO%C3%8B*", "Zoë Brontë");
-        row("visitor_name=like.Ann%5C_Lee", "Ann_Lee");
         row("visitor_name=like.Carol%20%5C*Star*", "");      // an escaped star is a literal percent
         row("visitor_name=like.Zo_%20Bront_", "Zoë Brontë"); // one character, not one byte
         row("visitor_name=like.*n*n*", "annette smith|Ann_Lee|a+b Consulting|Ann Lee");
@@ -849,7 +848,6 @@ private Q_SLOTS:
         row("order=host_name.desc,id.asc&limit=4", "Bob Stone|O'Brien, Pat|Tie One|a+b Consulting");
         row("order=host_name.asc.nullsfirst,id.desc&limit=4", "Tie One|O'Brien, Pat|Bob Stone|Zoë Brontë");
         row("order=signed_in_at,id&limit=2", "Carol *Star*|Ann Lee");
-        row("limit=3&offset=2", "annette smith|Ann_Lee|a+b Consulting");
         // Bob, the other account, reads his own two rows and none of Alice's, whatever he asks.
         row("bob order=visitor_name", "Ann Lee|Bravo Guest");
         row("bob id=eq.@a1", "");
@@ -1076,7 +1074,8 @@ private Q_SLOTS:
     // ---- the desk's writes
 
     // What the desk's insertVisitor sends and reads back: keys in select order, Postgres timestamps, JSON
-    // answers, null host; then its sign-out, a rename and a removal, each keeping the search text in step.
+    // answers, null host; then a rename and a removal, each keeping the search text in step. (The desk's
+    // sign-out, which must come back empty the second time, runs end to end in tst_e2e.)
     void visitorLifecycle() {
         const HttpResponse inserted = send(
             "POST visitors?select=id,visitor_name,host_name,answers,signed_in_at,signed_out_at,device_name "
@@ -1092,14 +1091,6 @@ private Q_SLOTS:
                      R"("signed_in_at":"2025-03-04T09:05:00.500000+00:00","signed_out_at":null,)"
                      R"("device_name":"D"}])");
         QCOMPARE(names("search_text=ilike.*b-12*"), QByteArray("Desk Guest"));
-        // The desk's sign-out: the changed rows come back, so a visitor signed out elsewhere gives none.
-        const QByteArray signOut =
-            "PATCH visitors?id=eq." + id + "&signed_out_at=is.null&select=id {\"signed_out_at\":";
-        QCOMPARE(answerOf(send(signOut + "\"2025-03-04T10:00:00Z\"}", "return=representation")),
-                 "200 0-0/* [{\"id\":\"" + id + "\"}]");
-        QCOMPARE(answerOf(send(signOut + "\"2025-03-04T11:00:00Z\"}", "return=representation")),
-                 "200 */* []");
-        QCOMPARE(names("select=signed_out_at&id=eq." + id), QByteArray("2025-03-04T10:00:00.000000+00:00"));
         const QByteArray one = " visitors?id=eq." + id + "&select=visitor_name";
         QCOMPARE(answerOf(send("PATCH" + one + R"( {"visitor_name":"Renamed"})", "return=representation")),
                  R"(200 0-0/* [{"visitor_name":"Renamed"}])");
