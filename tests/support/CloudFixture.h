@@ -29,9 +29,7 @@ struct CloudFixture {
         config.backendURL = server->baseUrl();
         config.websiteURL = appendingPath(server->baseUrl(), QStringLiteral("site"));
         config.publishableKey = testPublishableKey;
-        config.publicAuthTimeout = timeout;
-        config.authorizedTimeout = timeout;
-        config.signOutTimeout = timeout;
+        config.publicAuthTimeout = config.authorizedTimeout = config.signOutTimeout = timeout;
         return config;
     }
 

@@ -31,11 +31,9 @@ QCoro::Task<Exchange> exchange(QNetworkAccessManager &nam, QNetworkRequest reque
                                QByteArray body = {}) {
     const std::unique_ptr<QNetworkReply, DeleteLater> reply(nam.sendCustomRequest(request, method, body));
     co_await reply.get();
-    Exchange result;
-    result.error = reply->error();
-    result.answer = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toByteArray() + ' ' +
-                    reply->rawHeader("Content-Type") + ' ' + reply->readAll();
-    co_return result;
+    co_return Exchange{reply->error(),
+                       reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toByteArray() + ' ' +
+                           reply->rawHeader("Content-Type") + ' ' + reply->readAll()};
 }
 
 } // namespace
