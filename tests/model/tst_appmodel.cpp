@@ -230,7 +230,13 @@ private Q_SLOTS:
         QCOMPARE(d->f.requestsTo("/kiosk_settings"), 1);
         QCOMPARE(counts.size(), 1);
 
+        // A reset while a refresh still waits for a fresh token: that refresh leaves nothing behind.
+        d->f.now = d->f.now.addSecs(3590);
+        const auto token = start(d->f.client->validSession());
+        const auto stale = start(d->model->refresh());
         d->model->reset();
+        QVERIFY(waitUntilFinished(*stale, 5000));
+        QVERIFY(!d->model->error());
         QVERIFY(!d->model->isPolling());
         QCOMPARE(d->model->settings(), AppModel::defaultForm());
         QVERIFY(!d->model->hasSavedForm() && d->model->onSite().isEmpty() && !d->model->lastRefresh());

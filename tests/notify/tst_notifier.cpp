@@ -47,6 +47,16 @@ QJsonObject json(const char *text) {
     return QJsonDocument::fromJson(QByteArray(text)).object();
 }
 
+// What a delivery needs, destroyed in reverse: the notifier first.
+struct Fixture {
+    QTemporaryDir dir;
+    QSettings preferences{dir.filePath(u"desk.ini"_s), QSettings::IniFormat};
+    std::unique_ptr<ScriptedHttpServer> server = std::make_unique<ScriptedHttpServer>();
+    QNetworkAccessManager http;
+    std::unique_ptr<Notifier> notifier;
+    QList<std::chrono::milliseconds> waits;
+};
+
 } // namespace
 
 // Host alerts: which address is usable, which service it belongs to, what each service is sent, and the
@@ -55,21 +65,8 @@ class TestNotifier : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
-    void init() {
-        m_dir = std::make_unique<QTemporaryDir>();
-        QVERIFY(m_dir->isValid());
-        m_preferences = std::make_unique<QSettings>(m_dir->filePath(u"desk.ini"_s), QSettings::IniFormat);
-        m_server = std::make_unique<ScriptedHttpServer>();
-        m_http = std::make_unique<QNetworkAccessManager>();
-        m_waits.clear();
-    }
-    void cleanup() {
-        m_notifier.reset();
-        m_http.reset();
-        m_server.reset();
-        m_preferences.reset();
-        m_dir.reset();
-    }
+    void init() { m_f.emplace(); }
+    void cleanup() { m_f.reset(); }
 
     void addresses_data() {
         QTest::addColumn<QString>("text");
@@ -133,12 +130,12 @@ private Q_SLOTS:
         QFETCH(QList<int>, statuses);
         QFETCH(PostResult, expected);
         for (int status : statuses)
-            m_server->enqueue(ScriptedAnswer::json(status, R"({"error":"nope"})"));
+            m_f->server->enqueue(ScriptedAnswer::json(status, R"({"error":"nope"})"));
         // A third answer that must never be asked for.
-        m_server->enqueue(ScriptedAnswer::json(200, "{}"));
+        m_f->server->enqueue(ScriptedAnswer::json(200, "{}"));
         const QDateTime earlier = m_now.addDays(-1);
-        m_preferences->setValue(Notifier::lastSuccessKey, earlier);
-        m_preferences->setValue(Notifier::lastErrorKey, u"an older failure"_s);
+        m_f->preferences.setValue(Notifier::lastSuccessKey, earlier);
+        m_f->preferences.setValue(Notifier::lastErrorKey, u"an older failure"_s);
         NotifierOptions options;
         options.locale = QLocale(QLocale::German, QLocale::Germany);
         options.timeZone = QTimeZone("Europe/Berlin");
@@ -146,12 +143,12 @@ private Q_SLOTS:
         const auto outcome = awaitTask(makeNotifier(options).post(arrival, hook()));
         QVERIFY(outcome.finished);
         QCOMPARE(*outcome.value, expected);
-        QCOMPARE(m_server->requestCount(), statuses.size());
-        QCOMPARE(m_waits, statuses.size() == 2 ? QList{std::chrono::milliseconds(2s)}
-                                               : QList<std::chrono::milliseconds>());
+        QCOMPARE(m_f->server->requestCount(), statuses.size());
+        QCOMPARE(m_f->waits, statuses.size() == 2 ? QList{std::chrono::milliseconds(2s)}
+                                                  : QList<std::chrono::milliseconds>());
         // Both attempts send the same request; a loopback address is no chat service, so it gets the generic
         // object, its time in the desk's style.
-        for (const RecordedRequest &request : m_server->requests()) {
+        for (const RecordedRequest &request : m_f->server->requests()) {
             QCOMPARE(request.method, "POST");
             QCOMPARE(request.path, "/hooks/desk");
             QCOMPARE(request.header("Content-Type"), "application/json");
@@ -163,68 +160,63 @@ private Q_SLOTS:
         if (expected) {
             QCOMPARE(expected->message(), u"The service answered with error %1. Check the webhook URL."_s.arg(
                                               statuses.constLast()));
-            QCOMPARE(m_preferences->value(Notifier::lastErrorKey).toString(), expected->message());
-            QCOMPARE(m_preferences->value(Notifier::lastSuccessKey).toDateTime(), earlier);
+            QCOMPARE(m_f->preferences.value(Notifier::lastErrorKey).toString(), expected->message());
+            QCOMPARE(m_f->preferences.value(Notifier::lastSuccessKey).toDateTime(), earlier);
         } else {
-            QVERIFY(!m_preferences->contains(Notifier::lastErrorKey));
-            QCOMPARE(m_preferences->value(Notifier::lastSuccessKey).toDateTime(), m_now);
+            QVERIFY(!m_f->preferences.contains(Notifier::lastErrorKey));
+            QCOMPARE(m_f->preferences.value(Notifier::lastSuccessKey).toDateTime(), m_now);
         }
     }
     void transportFailuresAreNetworkErrors() {
         // A hanging endpoint, with the real timer this time, shortened.
-        m_server->enqueue(ScriptedAnswer::hang());
-        m_server->enqueue(ScriptedAnswer::hang());
+        m_f->server->enqueue(ScriptedAnswer::hang());
+        m_f->server->enqueue(ScriptedAnswer::hang());
         NotifierOptions options;
         options.transferTimeout = 200ms;
         options.retryDelay = 100ms;
-        Notifier notifier(*m_http, *m_preferences, options);
+        Notifier notifier(m_f->http, m_f->preferences, options);
         QElapsedTimer clock;
         clock.start();
         const auto hung = awaitTask(notifier.post(arrival, hook()), 5000);
         QVERIFY2(hung.finished, "the post never ended");
         QCOMPARE(*hung.value, PostResult(NotifyError::network(u"The request timed out."_s)));
-        QCOMPARE(m_server->requestCount(), 2);
+        QCOMPARE(m_f->server->requestCount(), 2);
         QVERIFY2(clock.elapsed() >= 450, "both attempts and the pause between them, timers a little early");
-        QCOMPARE(m_preferences->value(Notifier::lastErrorKey).toString(), u"The request timed out."_s);
+        QCOMPARE(m_f->preferences.value(Notifier::lastErrorKey).toString(), u"The request timed out."_s);
 
         const QUrl closed = hook();
-        m_server.reset();
+        m_f->server.reset();
         const auto refused = awaitTask(makeNotifier().post(arrival, closed));
         QVERIFY(refused.finished);
         QCOMPARE(*refused.value, PostResult(NotifyError::network(u"Could not connect to the server."_s)));
-        QCOMPARE(m_waits.size(), 1);
+        QCOMPARE(m_f->waits.size(), 1);
     }
     void notifierMayGoAwayWhilePosting() {
-        m_server->enqueue(ScriptedAnswer::json(500, "{}").delayedBy(100ms));
-        m_server->enqueue(ScriptedAnswer::json(200, "{}"));
+        m_f->server->enqueue(ScriptedAnswer::json(500, "{}").delayedBy(100ms));
+        m_f->server->enqueue(ScriptedAnswer::json(200, "{}"));
         auto outcome = start(makeNotifier().post(arrival, hook()));
-        QVERIFY(m_server->waitForRequests(1));
-        m_notifier.reset();
+        QVERIFY(m_f->server->waitForRequests(1));
+        m_f->notifier.reset();
         QTRY_VERIFY(outcome->finished);
         QCOMPARE(*outcome->value, PostResult());
-        QCOMPARE(m_server->requestCount(), 2);
-        QCOMPARE(m_preferences->value(Notifier::lastSuccessKey).toDateTime(), m_now);
+        QCOMPARE(m_f->server->requestCount(), 2);
+        QCOMPARE(m_f->preferences.value(Notifier::lastSuccessKey).toDateTime(), m_now);
     }
 
 private:
     [[nodiscard]] Notifier &makeNotifier(NotifierOptions options = {}) {
         // The retry's pause is recorded, not waited for.
         options.wait = [this](std::chrono::milliseconds delay) -> QCoro::Task<void> {
-            m_waits.append(delay);
+            m_f->waits.append(delay);
             co_return;
         };
         options.clock = [this] { return m_now; };
-        m_notifier = std::make_unique<Notifier>(*m_http, *m_preferences, options);
-        return *m_notifier;
+        m_f->notifier = std::make_unique<Notifier>(m_f->http, m_f->preferences, options);
+        return *m_f->notifier;
     }
-    [[nodiscard]] QUrl hook() const { return m_server->baseUrl().resolved(QUrl(u"/hooks/desk"_s)); }
+    [[nodiscard]] QUrl hook() const { return m_f->server->baseUrl().resolved(QUrl(u"/hooks/desk"_s)); }
 
-    std::unique_ptr<QTemporaryDir> m_dir;
-    std::unique_ptr<QSettings> m_preferences;
-    std::unique_ptr<ScriptedHttpServer> m_server;
-    std::unique_ptr<QNetworkAccessManager> m_http;
-    std::unique_ptr<Notifier> m_notifier;
-    QList<std::chrono::milliseconds> m_waits;
+    std::optional<Fixture> m_f;
     QDateTime m_now = QDateTime({2025, 3, 4}, {9, 5}, Qt::UTC);
 };
 
