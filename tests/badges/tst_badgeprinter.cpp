@@ -46,8 +46,6 @@ private Q_SLOTS:
         QTest::addColumn<LabelStock>("stock");
         QTest::addColumn<bool>("showDialog");
         QTest::newRow("nothing stored") << QVariantList{} << false << LabelStock::Dk2205 << false;
-        QTest::newRow("all set") << QVariantList{true, u"dk1234"_s, u"QL-820NWB"_s, true} << true
-                                 << LabelStock::Dk1234 << true;
         QTest::newRow("unknown stock, flags as text")
             << QVariantList{u"true"_s, u"dk9999"_s, u"QL-820NWB"_s, u"1"_s} << true << LabelStock::Dk2205
             << true;
@@ -162,7 +160,6 @@ private Q_SLOTS:
         BadgePrinter printer(*defaults, system);
         printer.setPrinterName(chosen);
         printer.setShowDialog(true);
-        QCOMPARE(printer.installedPrinterNames(), installed);
         QCOMPARE(printer.print(u"Robin Sample"_s, morningVisit), outcome);
         QCOMPARE(system.jobs.size(), jobPrinter.isNull() ? 0 : 1);
         if (!jobPrinter.isNull()) {

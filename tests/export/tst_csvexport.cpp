@@ -43,6 +43,11 @@ QByteArray onSiteLine(const QDateTime &signedIn) {
 }
 
 const QByteArray times = R"("2025-03-04T09:05:12Z","2025-03-04T10:10:00Z")";
+const QByteArray tail = times + R"(,"","")"; // the times, no list, no device
+
+QByteArray lines(const QByteArrayList &texts) {
+    return texts.join("\r\n");
+}
 
 } // namespace
 
@@ -56,40 +61,29 @@ void TestCsvExport::writesTheLog_data() {
     full.deviceName = u"Front desk"_s;
     QTest::newRow("every column filled, UTF-8")
         << QList{full}
-        << QByteArray(R"("Name","Visiting","Company","Signed in","Signed out","List","Device")"
-                      "\r\n\"Zo\xC3\xAB \xC5\x81ukasz\",\"Ann\",\"Acme \xF0\x9F\x8E\x89\"," +
-                      times + R"(,"Contractors","Front desk")");
+        << lines({R"("Name","Visiting","Company","Signed in","Signed out","List","Device")",
+                  "\"Zo\xC3\xAB \xC5\x81ukasz\",\"Ann\",\"Acme \xF0\x9F\x8E\x89\"," + times +
+                      R"(,"Contractors","Front desk")"});
     QTest::newRow("labels in order of first appearance, compared exactly; other cells empty")
         << QList{visitor(u"Ann"_s, {{u"Phone"_s, u"1"_s}}),
                  visitor(u"Bo"_s, {{u"company"_s, u"x"_s}, {u"Company"_s, u"y"_s}, {u"Phone"_s, u"2"_s}})}
-        << (R"("Name","Visiting","Phone","company","Company","Signed in","Signed out","List","Device")"
-            "\r\n"
-            R"("Ann","","1","","",)" +
-            times +
-            R"(,"","")"
-            "\r\n"
-            R"("Bo","","2","x","y",)" +
-            times + R"(,"","")");
+        << lines({R"("Name","Visiting","Phone","company","Company","Signed in","Signed out","List","Device")",
+                  R"("Ann","","1","","",)" + tail, R"("Bo","","2","x","y",)" + tail});
     QTest::newRow("an empty label goes under Answer; the same label twice: the first wins")
         << QList{visitor(
                u"Ann"_s,
                {{u"Car"_s, u"red"_s}, {u""_s, u"x"_s}, {u"Car"_s, u"blue"_s}, {u"Answer"_s, u"y"_s}})}
-        << (R"("Name","Visiting","Car","Answer","Signed in","Signed out","List","Device")"
-            "\r\n"
-            R"("Ann","","red","x",)" +
-            times + R"(,"","")");
+        << lines({R"("Name","Visiting","Car","Answer","Signed in","Signed out","List","Device")",
+                  R"("Ann","","red","x",)" + tail});
     QTest::newRow("quotes doubled; commas and line breaks stay inside")
         << QList{visitor(u"Ann \"Nan\" Lee"_s, {{u"Note"_s, u"first, second\r\nthird\n"_s}})}
-        << (R"("Name","Visiting","Note","Signed in","Signed out","List","Device")"
-            "\r\n"
-            R"("Ann ""Nan"" Lee","","first, second)"
-            "\r\nthird\n\"," +
-            times + R"(,"","")");
+        << lines({R"("Name","Visiting","Note","Signed in","Signed out","List","Device")",
+                  R"("Ann ""Nan"" Lee","","first, second)", "third\n\"," + tail});
     const QString strayHalf = u"Zo"_s + QChar(0xD83C);
     QTest::newRow("half a surrogate pair is replaced in its own cell; on site: no sign-out")
         << QList{visitor(strayHalf, {}, strayHalf, std::nullopt)}
-        << QByteArray(R"("Name","Visiting","Signed in","Signed out","List","Device")"
-                      "\r\n\"Zo\xEF\xBF\xBD\",\"Zo\xEF\xBF\xBD\",\"2025-03-04T09:05:12Z\",\"\",\"\",\"\"");
+        << lines({R"("Name","Visiting","Signed in","Signed out","List","Device")",
+                  "\"Zo\xEF\xBF\xBD\",\"Zo\xEF\xBF\xBD\",\"2025-03-04T09:05:12Z\",\"\",\"\",\"\""});
 }
 
 void TestCsvExport::writesTheLog() {
