@@ -96,32 +96,329 @@ private Q_SLOTS:
     void init() { m_f.emplace(); }
     void cleanup() { m_f.reset(); }
 
+    // Tables with raw strings are defined below the class: moc would read a "//" inside one as a comment.
     void requestsAreExact_data();
-    void requestsAreExact();
-    void callersShareOneRefresh_data();
-    void callersShareOneRefresh();
-    void answersAndTheSession_data();
-    void answersAndTheSession();
-    void unauthorizedAnswerForAnOldSessionKeepsTheNewOne();
-    void signOutEndsTheSessionAtOnce();
+    void requestsAreExact() {
+        QFETCH(Operation, operation);
+        QFETCH(QByteArray, request);
+        QFETCH(HeaderList, headers);
+        QFETCH(QByteArray, body);
+        QFETCH(QString, accessAfter);
+        QFETCH(int, secondsLeft);
+        CloudClient &client = signedIn(secondsLeft);
+        m_f->server->setHandler(plausibleAnswer);
 
-    void countsReadContentRange_data();
-    void countsReadContentRange();
-    void deskCountsAskThreeAtOnceFromSunday_data();
-    void deskCountsAskThreeAtOnceFromSunday();
-    void aFailingCountCancelsTheOthers();
-    void exportPagesUntilAShortPage_data();
-    void exportPagesUntilAShortPage();
+        const auto outcome = awaitTask(operation(client));
+
+        QVERIFY2(outcome.succeeded(), qPrintable(outcome.errorText()));
+        // A refresh goes first; the sign-out notice is not awaited.
+        const int expected = headers.contains({"Authorization", "Bearer access-2"}) ? 2 : 1;
+        QVERIFY(m_f->server->waitForRequests(expected));
+        QCOMPARE(m_f->server->requestCount(), expected);
+        QVERIFY(expected == 1 || m_f->server->requests().constFirst().rawQuery == "grant_type=refresh_token");
+        const RecordedRequest sent = m_f->server->requests().constLast();
+        QCOMPARE(
+            QByteArray(sent.method + ' ' + sent.path + (sent.rawQuery.isEmpty() ? "" : "?") + sent.rawQuery),
+            request.replace("PORT", QByteArray::number(m_f->server->baseUrl().port())));
+        HeaderList seen = sent.headers;
+        seen.removeIf([](const auto &header) {
+            return !QByteArrayList{"Content-Type", "apikey", "Authorization", "Prefer"}.contains(
+                header.first);
+        });
+        QCOMPARE(seen, headers);
+        QCOMPARE(sent.body, body);
+        QCOMPARE(client.session() ? client.session()->accessToken : QString(), accessAfter);
+    }
+    void callersShareOneRefresh_data() {
+        QTest::addColumn<ScriptedAnswer>("answer");
+        QTest::addColumn<bool>("signOutMeanwhile");
+        QTest::addColumn<Kind>("kind");
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("accessAfter"); // empty: signed out
+        const auto row = [](const char *name, const ScriptedAnswer &answer, Kind kind, const QString &text,
+                            const QString &accessAfter, bool signOutMeanwhile = false) {
+            QTest::newRow(name) << answer << signOutMeanwhile << kind << text << accessAfter;
+        };
+        const auto status = [](int code) { return ScriptedAnswer::json(code, "<html>no</html>"); };
+        row("granted", tokens(u"2"_s), {}, {}, u"access-2"_s);
+        row("granted, but outlived by its session", tokens(u"2"_s), Kind::SignedOut, sessionEnded, {}, true);
+        row("400 ends the session", status(400), Kind::SignedOut, sessionEnded, {});
+        row("499 ends the session", status(499), Kind::SignedOut, sessionEnded, {});
+        row("408 is transient", status(408), Kind::Network, u"The request timed out."_s, u"access-1"_s);
+        row("429 is transient", status(429), Kind::Network, u"The server answered 429."_s, u"access-1"_s);
+        row("500 keeps the session", status(500), Kind::Server, u"The server answered 500."_s, u"access-1"_s);
+        row("a lost connection keeps the session", ScriptedAnswer::dropMidBody(200, "{}"), Kind::Network,
+            u"The network connection was lost."_s, u"access-1"_s);
+    }
+    void callersShareOneRefresh() {
+        QFETCH(ScriptedAnswer, answer);
+        QFETCH(bool, signOutMeanwhile);
+        QFETCH(Kind, kind);
+        QFETCH(QString, text);
+        QFETCH(QString, accessAfter);
+        CloudClient &client = signedIn(10);
+        const CloudSession stale = *client.session();
+        m_f->server->setHandler([answer](const RecordedRequest &) { return answer; });
+        QSignalSpy refreshing(&client, &CloudClient::refreshingChanged);
+        QSignalSpy changed(&client, &CloudClient::sessionChanged);
+
+        const QList callers{start(client.validSession()), start(client.validSession()),
+                            start(client.validSession())};
+        QVERIFY(client.isRefreshing());
+        if (signOutMeanwhile) {
+            client.signOutAccount();
+        }
+        for (const auto &outcome : callers) {
+            QVERIFY(waitUntilFinished(*outcome, 5000));
+            QCOMPARE(outcome->errorText(), text);
+            QVERIFY(text.isEmpty() || outcome->error<CloudError>()->kind() == kind);
+            QVERIFY(!outcome->value || outcome->value == client.session());
+        }
+
+        QCOMPARE(m_f->requestsTo("/token"), 1);
+        QVERIFY(!client.isRefreshing()); // so a later call tries again
+        QCOMPARE(refreshing.size(), 2);
+        QCOMPARE(client.session() ? client.session()->accessToken : QString(), accessAfter);
+        // A changed session is stored once, while the client still held the one it replaces.
+        const bool kept = client.session() == stale;
+        QCOMPARE(changed.size(), kept ? 0 : 1);
+        QCOMPARE(m_f->store->saves.size(), kept ? 0 : 1);
+        QVERIFY(kept || (m_f->store->saves[0].saved == client.session() &&
+                         m_f->store->saves[0].clientSessionAtSave == stale));
+    }
+    void answersAndTheSession_data();
+    void answersAndTheSession() {
+        QFETCH(Operation, operation);
+        QFETCH(ScriptedAnswer, answer);
+        QFETCH(QString, text);
+        QFETCH(std::optional<CloudSession>, sessionAfter);
+        CloudClient &client = signedIn(3600, 500ms);
+        const std::optional<CloudSession> before = client.session();
+        QSignalSpy changed(&client, &CloudClient::sessionChanged);
+        m_f->server->setHandler([answer](const RecordedRequest &) { return answer; });
+
+        QCOMPARE(awaitTask(operation(client)).errorText(), text);
+
+        QCOMPARE(client.session(), sessionAfter);
+        // A new session is stored once, while the client still held the old one.
+        const int saves = sessionAfter == before ? 0 : 1;
+        QCOMPARE(changed.size(), saves);
+        QCOMPARE(m_f->store->saves.size(), saves);
+        QVERIFY(!saves || (m_f->store->saves[0].saved == sessionAfter &&
+                           m_f->store->saves[0].clientSessionAtSave == before));
+    }
+    void unauthorizedAnswerForAnOldSessionKeepsTheNewOne();
+    void signOutEndsTheSessionAtOnce() {
+        CloudClient &client = signedIn();
+        const CloudSession session = *client.session();
+        m_f->server->enqueue(ScriptedAnswer::hang());
+        client.signOutAccount();
+        // Nothing was awaited: the session is gone before the server heard anything.
+        QVERIFY(!client.isSignedIn());
+        QCOMPARE(m_f->store->saves.size(), 1);
+        QCOMPARE(m_f->store->saves[0].clientSessionAtSave, session);
+        QVERIFY(m_f->server->waitForRequests(1));
+
+        // Signing out again without a session sends nothing more.
+        client.signOutAccount();
+        QTest::qWait(50);
+        QCOMPARE(m_f->server->requestCount(), 1);
+    }
+
+    void countsReadContentRange_data() {
+        QTest::addColumn<QByteArray>("contentRange");
+        QTest::addColumn<int>("total");
+        QTest::newRow("one of 1234") << "0-0/1234"_ba << 1234;
+        QTest::newRow("no header") << ""_ba << 0;
+        QTest::newRow("total unknown") << "0-0/*"_ba << 0;
+        QTest::newRow("beyond int") << "0-0/99999999999999999999"_ba << std::numeric_limits<int>::max();
+    }
+    void countsReadContentRange() {
+        QFETCH(QByteArray, contentRange);
+        QFETCH(int, total);
+        QCOMPARE(CloudClient::totalFromContentRange(contentRange), total);
+    }
+    void deskCountsAskThreeAtOnceFromSunday_data() {
+        QTest::addColumn<QDateTime>("now");
+        QTest::addColumn<QByteArray>("dayStart");
+        QTest::addColumn<QByteArray>("weekStart");
+        const QTimeZone berlin("Europe/Berlin");
+        QTest::newRow("Sunday starts its own week")
+            << QDateTime(QDate(2025, 3, 2), QTime(0, 30), berlin) << "2025-03-01T23:00:00Z"_ba
+            << "2025-03-01T23:00:00Z"_ba;
+        QTest::newRow("Saturday looks back six days, across the clock change")
+            << QDateTime(QDate(2025, 4, 5), QTime(23, 59), berlin) << "2025-04-04T22:00:00Z"_ba
+            << "2025-03-29T23:00:00Z"_ba;
+    }
+    void deskCountsAskThreeAtOnceFromSunday() {
+        QFETCH(QDateTime, now);
+        QFETCH(QByteArray, dayStart);
+        QFETCH(QByteArray, weekStart);
+        CloudClient &client = signedIn();
+        m_f->server->setHandler([weekStart](const RecordedRequest &request) {
+            const QByteArray total = request.rawQuery.contains("signed_out_at") ? "3"
+                                     : request.rawQuery.endsWith(weekStart)     ? "40"
+                                                                                : "12";
+            return ScriptedAnswer::json(206, "[]", {{"Content-Range", "0-0/" + total}}).delayedBy(150ms);
+        });
+        const auto outcome = start(client.deskCounts(now, QTimeZone("Europe/Berlin")));
+        QTRY_COMPARE(m_f->server->requestCount(), 3);
+        QVERIFY(!outcome->finished); // every request left before any answer came back
+        QVERIFY(waitUntilFinished(*outcome, 5000));
+        QVERIFY2(outcome->succeeded(), qPrintable(outcome->errorText()));
+
+        const auto requests = m_f->server->requests();
+        QCOMPARE(requests[0].rawQuery, "select=id&limit=1&signed_in_at=gte." + dayStart);
+        QCOMPARE(requests[1].rawQuery, "select=id&limit=1&signed_out_at=is.null"_ba);
+        QCOMPARE(requests[2].rawQuery, "select=id&limit=1&signed_in_at=gte." + weekStart);
+        QCOMPARE(outcome->value->onSite, 3);
+        QCOMPARE(outcome->value->thisWeek, 40);
+        QCOMPARE(outcome->value->today, dayStart == weekStart ? 40 : 12);
+    }
+    void aFailingCountCancelsTheOthers() {
+        CloudClient &client = signedIn(3600, 20s);
+        m_f->server->setHandler([](const RecordedRequest &request) {
+            // Today's count fails; the on-site and week counts would never answer.
+            return request.rawQuery.contains("gte.2025-03-04")
+                       ? ScriptedAnswer::json(500, "<html/>").delayedBy(100ms)
+                       : ScriptedAnswer::hang();
+        });
+        const auto outcome = awaitTask(client.deskCounts(utc(2025, 3, 4, 12), QTimeZone::utc()));
+        QCOMPARE(outcome.errorText(), u"The server answered 500."_s);
+        // The two hanging counts were aborted, not left running until their time-out.
+        QCOMPARE(m_f->server->requestCount(), 3);
+        QTRY_VERIFY_WITH_TIMEOUT(m_f->server->openConnectionCount() <= 1, 3000);
+
+        // Counts asked within a scope that was aborted already (the account changed meanwhile) never leave.
+        m_f->server->clearRequests();
+        const auto aborted = std::make_shared<RequestScope>();
+        aborted->abort();
+        QVERIFY(!awaitTask(client.deskCounts(utc(2025, 3, 4, 12), QTimeZone::utc(), aborted)).succeeded());
+        QCOMPARE(m_f->server->requestCount(), 0);
+    }
+    void exportPagesUntilAShortPage_data() {
+        QTest::addColumn<int>("total");
+        QTest::addColumn<QByteArrayList>("offsets");
+        QTest::newRow("exactly one full page asks once more") << 1000 << QByteArrayList{"0", "1000"};
+        QTest::newRow("two and a half pages") << 2500 << QByteArrayList{"0", "1000", "2000"};
+    }
+    void exportPagesUntilAShortPage() {
+        QFETCH(int, total);
+        QFETCH(QByteArrayList, offsets);
+        CloudClient &client = signedIn();
+        m_f->server->setHandler([total](const RecordedRequest &request) {
+            const QUrlQuery query(QString::fromLatin1(request.rawQuery));
+            const int offset = query.queryItemValue(u"offset"_s).toInt();
+            const int limit = query.queryItemValue(u"limit"_s).toInt();
+            return ScriptedAnswer::json(200, rowsJson(offset, std::max(0, std::min(limit, total - offset))));
+        });
+        const auto outcome = awaitTask(client.allVisitors({u"visitor"_s, {}, {}}));
+        QVERIFY2(outcome.succeeded(), qPrintable(outcome.errorText()));
+        QCOMPARE(outcome.value->size(), total);
+        QCOMPARE(outcome.value->constLast().visitorName, u"Visitor %1"_s.arg(total - 1));
+        QByteArrayList seenOffsets;
+        for (const auto &request : m_f->server->requests()) {
+            QVERIFY(request.rawQuery.contains("search_text=ilike.%25visitor%25&limit=1000&offset="));
+            seenOffsets.append(request.rawQuery.mid(request.rawQuery.lastIndexOf('=') + 1));
+        }
+        QCOMPARE(seenOffsets, offsets);
+    }
     void aFailingOrCancelledExportStops();
 
     void storedForms_data();
-    void storedForms();
-    void withoutAKeyringAPrivateFileFollowsTheSession();
-    void lockedKeyringStaysTheStoreAndStartsSignedOut();
-    void acceptsHttpsAndLoopbackHttpOnly_data();
-    void acceptsHttpsAndLoopbackHttpOnly();
-    void appendsPathsWithOneSlash();
-    void environmentOverridesTheBuild();
+    void storedForms() {
+        QFETCH(QByteArray, data);
+        QFETCH(bool, readable);
+        const std::optional<CloudSession> read = CloudSession::fromStoredForm(data);
+        QCOMPARE(read, readable ? std::optional(storedSample()) : std::nullopt);
+        QVERIFY(!readable || QJsonDocument::fromJson(read->toStoredForm()) == QJsonDocument::fromJson(data));
+    }
+    void withoutAKeyringAPrivateFileFollowsTheSession() {
+        // ctest runs this without a session bus, as on a server or a fresh desktop without a keyring.
+        QTemporaryDir dir;
+        const QString path = dir.filePath(u"config/tallybrook/session.json"_s);
+        QElapsedTimer timer;
+        timer.start();
+        KeychainSessionStore store(u"test.session"_s, u"session"_s, path,
+                                   KeychainSessionStore::Backend::Probe, std::chrono::milliseconds(2000));
+        QVERIFY(timer.elapsed() < 5000);
+        QVERIFY(!store.usesKeyring());
+        QVERIFY(!store.load());
+
+        store.save(storedSample());
+        QCOMPARE(store.load(), std::optional(storedSample()));
+        const auto others = QFileDevice::ReadGroup | QFileDevice::WriteGroup | QFileDevice::ExeGroup |
+                            QFileDevice::ReadOther | QFileDevice::WriteOther | QFileDevice::ExeOther;
+        QCOMPARE(QFileInfo(path).permissions() & (others | QFileDevice::ExeOwner),
+                 QFileDevice::Permissions());
+        QCOMPARE(QFile::permissions(QFileInfo(path).absolutePath()) & others, QFileDevice::Permissions());
+        // Only the session's file is in the folder: the write left no temporary behind.
+        QCOMPARE(QDir(QFileInfo(path).absolutePath()).entryList(QDir::Files), QStringList{u"session.json"_s});
+
+        CloudSession second = storedSample();
+        second.accessToken = u"second"_s;
+        store.save(second);
+        QCOMPARE(store.load()->accessToken, u"second"_s);
+
+        store.save(std::nullopt);
+        QVERIFY(!QFile::exists(path));
+        QVERIFY(!store.load());
+    }
+    void lockedKeyringStaysTheStoreAndStartsSignedOut() {
+        // A file left from a run without a keyring must neither sign the desk in nor outlive the switch.
+        QTemporaryDir dir;
+        const QString path = dir.filePath(u"session.json"_s);
+        KeychainSessionStore(u"test.session"_s, u"session"_s, path, KeychainSessionStore::Backend::File)
+            .save(storedSample());
+        QVERIFY(QFile::exists(path));
+
+        KeychainSessionStore store(u"test.session"_s, u"session"_s, path,
+                                   KeychainSessionStore::Backend::LockedKeyring);
+        QVERIFY(store.usesKeyring());
+        QVERIFY(!store.load());
+        QVERIFY(!QFile::exists(path));
+    }
+    void acceptsHttpsAndLoopbackHttpOnly_data() {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<bool>("accepted");
+        QTest::newRow("https") << u"https://example.com:8443/base"_s << true;
+        QTest::newRow("http on another 127/8 address") << u"http://127.8.9.10:1"_s << true;
+        QTest::newRow("http on localhost, any case") << u"http://LOCALHOST:8080"_s << true;
+        QTest::newRow("http on the office network") << u"http://192.168.1.20:54321"_s << false;
+        QTest::newRow("http on a look-alike host") << u"http://127.0.0.1.example.com"_s << false;
+        QTest::newRow("another scheme") << u"ftp://example.com"_s << false;
+        QTest::newRow("no host") << u"https://"_s << false;
+        QTest::newRow("credentials in the URL") << u"https://user:pw@example.com"_s << false;
+        QTest::newRow("a query") << u"https://example.com/?next=http://evil.example"_s << false;
+        QTest::newRow("a fragment") << u"https://example.com/#x"_s << false;
+    }
+    void acceptsHttpsAndLoopbackHttpOnly() {
+        QFETCH(QString, text);
+        QFETCH(bool, accepted);
+        QCOMPARE(CloudConfig::acceptedBaseURL(text), accepted ? std::optional(QUrl(text)) : std::nullopt);
+    }
+    void appendsPathsWithOneSlash() {
+        QCOMPARE(appendingPath(QUrl(u"https://a.co"_s), u"auth/v1"_s), QUrl(u"https://a.co/auth/v1"_s));
+        QCOMPARE(appendingPath(QUrl(u"https://a.co/base//"_s), u"//support"_s),
+                 QUrl(u"https://a.co/base/support"_s));
+    }
+    void environmentOverridesTheBuild() {
+        qputenv("TALLYBROOK_BACKEND_URL", " https://project.example.co ");
+        qputenv("TALLYBROOK_WEBSITE_URL", "http://example.org"); // plain http off this computer: ignored
+        qputenv("TALLYBROOK_PUBLISHABLE_KEY", "sb_publishable_from_the_environment_000000000");
+        const CloudConfig config = CloudConfig::fromEnvironment();
+        QCOMPARE(config.backendURL, QUrl(u"https://project.example.co"_s));
+        QVERIFY(config.websiteURL.isValid());
+        QVERIFY(config.websiteURL.host() != u"example.org"_s);
+        QCOMPARE(config.publishableKey, u"sb_publishable_from_the_environment_000000000"_s);
+
+        qunsetenv("TALLYBROOK_BACKEND_URL");
+        qunsetenv("TALLYBROOK_WEBSITE_URL");
+        qunsetenv("TALLYBROOK_PUBLISHABLE_KEY");
+        // The build's own address is one the desk accepts.
+        QVERIFY(
+            CloudConfig::acceptedBaseURL(CloudConfig::fromEnvironment().backendURL.toString()).has_value());
+    }
 
 private:
     CloudClient &signedIn(int secondsLeft = 3600, std::chrono::milliseconds timeout = 1500ms) {
@@ -234,95 +531,6 @@ void TestCloudClient::requestsAreExact_data() {
         "POST /site/api/invites/abcdef01-2345-4678-9abc-def012345678/resend", fresh);
 }
 
-void TestCloudClient::requestsAreExact() {
-    QFETCH(Operation, operation);
-    QFETCH(QByteArray, request);
-    QFETCH(HeaderList, headers);
-    QFETCH(QByteArray, body);
-    QFETCH(QString, accessAfter);
-    QFETCH(int, secondsLeft);
-    CloudClient &client = signedIn(secondsLeft);
-    m_f->server->setHandler(plausibleAnswer);
-
-    const auto outcome = awaitTask(operation(client));
-
-    QVERIFY2(outcome.succeeded(), qPrintable(outcome.errorText()));
-    // A refresh goes first; the sign-out notice is not awaited.
-    const int expected = headers.contains({"Authorization", "Bearer access-2"}) ? 2 : 1;
-    QVERIFY(m_f->server->waitForRequests(expected));
-    QCOMPARE(m_f->server->requestCount(), expected);
-    QVERIFY(expected == 1 || m_f->server->requests().constFirst().rawQuery == "grant_type=refresh_token");
-    const RecordedRequest sent = m_f->server->requests().constLast();
-    QCOMPARE(QByteArray(sent.method + ' ' + sent.path + (sent.rawQuery.isEmpty() ? "" : "?") + sent.rawQuery),
-             request.replace("PORT", QByteArray::number(m_f->server->baseUrl().port())));
-    HeaderList seen = sent.headers;
-    seen.removeIf([](const auto &header) {
-        return !QByteArrayList{"Content-Type", "apikey", "Authorization", "Prefer"}.contains(header.first);
-    });
-    QCOMPARE(seen, headers);
-    QCOMPARE(sent.body, body);
-    QCOMPARE(client.session() ? client.session()->accessToken : QString(), accessAfter);
-}
-
-void TestCloudClient::callersShareOneRefresh_data() {
-    QTest::addColumn<ScriptedAnswer>("answer");
-    QTest::addColumn<bool>("signOutMeanwhile");
-    QTest::addColumn<Kind>("kind");
-    QTest::addColumn<QString>("text");
-    QTest::addColumn<QString>("accessAfter"); // empty: signed out
-    const auto row = [](const char *name, const ScriptedAnswer &answer, Kind kind, const QString &text,
-                        const QString &accessAfter, bool signOutMeanwhile = false) {
-        QTest::newRow(name) << answer << signOutMeanwhile << kind << text << accessAfter;
-    };
-    const auto status = [](int code) { return ScriptedAnswer::json(code, "<html>no</html>"); };
-    row("granted", tokens(u"2"_s), {}, {}, u"access-2"_s);
-    row("granted, but outlived by its session", tokens(u"2"_s), Kind::SignedOut, sessionEnded, {}, true);
-    row("400 ends the session", status(400), Kind::SignedOut, sessionEnded, {});
-    row("499 ends the session", status(499), Kind::SignedOut, sessionEnded, {});
-    row("408 is transient", status(408), Kind::Network, u"The request timed out."_s, u"access-1"_s);
-    row("429 is transient", status(429), Kind::Network, u"The server answered 429."_s, u"access-1"_s);
-    row("500 keeps the session", status(500), Kind::Server, u"The server answered 500."_s, u"access-1"_s);
-    row("a lost connection keeps the session", ScriptedAnswer::dropMidBody(200, "{}"), Kind::Network,
-        u"The network connection was lost."_s, u"access-1"_s);
-}
-
-void TestCloudClient::callersShareOneRefresh() {
-    QFETCH(ScriptedAnswer, answer);
-    QFETCH(bool, signOutMeanwhile);
-    QFETCH(Kind, kind);
-    QFETCH(QString, text);
-    QFETCH(QString, accessAfter);
-    CloudClient &client = signedIn(10);
-    const CloudSession stale = *client.session();
-    m_f->server->setHandler([answer](const RecordedRequest &) { return answer; });
-    QSignalSpy refreshing(&client, &CloudClient::refreshingChanged);
-    QSignalSpy changed(&client, &CloudClient::sessionChanged);
-
-    const QList callers{start(client.validSession()), start(client.validSession()),
-                        start(client.validSession())};
-    QVERIFY(client.isRefreshing());
-    if (signOutMeanwhile) {
-        client.signOutAccount();
-    }
-    for (const auto &outcome : callers) {
-        QVERIFY(waitUntilFinished(*outcome, 5000));
-        QCOMPARE(outcome->errorText(), text);
-        QVERIFY(text.isEmpty() || outcome->error<CloudError>()->kind() == kind);
-        QVERIFY(!outcome->value || outcome->value == client.session());
-    }
-
-    QCOMPARE(m_f->requestsTo("/token"), 1);
-    QVERIFY(!client.isRefreshing()); // so a later call tries again
-    QCOMPARE(refreshing.size(), 2);
-    QCOMPARE(client.session() ? client.session()->accessToken : QString(), accessAfter);
-    // A changed session is stored once, while the client still held the one it replaces.
-    const bool kept = client.session() == stale;
-    QCOMPARE(changed.size(), kept ? 0 : 1);
-    QCOMPARE(m_f->store->saves.size(), kept ? 0 : 1);
-    QVERIFY(kept || (m_f->store->saves[0].saved == client.session() &&
-                     m_f->store->saves[0].clientSessionAtSave == stale));
-}
-
 void TestCloudClient::answersAndTheSession_data() {
     QTest::addColumn<Operation>("operation");
     QTest::addColumn<ScriptedAnswer>("answer");
@@ -420,27 +628,6 @@ void TestCloudClient::answersAndTheSession_data() {
         sessionEnded);
 }
 
-void TestCloudClient::answersAndTheSession() {
-    QFETCH(Operation, operation);
-    QFETCH(ScriptedAnswer, answer);
-    QFETCH(QString, text);
-    QFETCH(std::optional<CloudSession>, sessionAfter);
-    CloudClient &client = signedIn(3600, 500ms);
-    const std::optional<CloudSession> before = client.session();
-    QSignalSpy changed(&client, &CloudClient::sessionChanged);
-    m_f->server->setHandler([answer](const RecordedRequest &) { return answer; });
-
-    QCOMPARE(awaitTask(operation(client)).errorText(), text);
-
-    QCOMPARE(client.session(), sessionAfter);
-    // A new session is stored once, while the client still held the old one.
-    const int saves = sessionAfter == before ? 0 : 1;
-    QCOMPARE(changed.size(), saves);
-    QCOMPARE(m_f->store->saves.size(), saves);
-    QVERIFY(!saves || (m_f->store->saves[0].saved == sessionAfter &&
-                       m_f->store->saves[0].clientSessionAtSave == before));
-}
-
 void TestCloudClient::unauthorizedAnswerForAnOldSessionKeepsTheNewOne() {
     CloudClient &client = signedIn();
     m_f->server->enqueue(ScriptedAnswer::json(401, R"({"message":"JWT expired"})").delayedBy(200ms));
@@ -456,128 +643,6 @@ void TestCloudClient::unauthorizedAnswerForAnOldSessionKeepsTheNewOne() {
     QCOMPARE(old->errorText(), sessionEnded);
     QVERIFY(client.isSignedIn());
     QCOMPARE(client.session()->userID, userB);
-}
-
-void TestCloudClient::signOutEndsTheSessionAtOnce() {
-    CloudClient &client = signedIn();
-    const CloudSession session = *client.session();
-    m_f->server->enqueue(ScriptedAnswer::hang());
-    client.signOutAccount();
-    // Nothing was awaited: the session is gone before the server heard anything.
-    QVERIFY(!client.isSignedIn());
-    QCOMPARE(m_f->store->saves.size(), 1);
-    QCOMPARE(m_f->store->saves[0].clientSessionAtSave, session);
-    QVERIFY(m_f->server->waitForRequests(1));
-
-    // Signing out again without a session sends nothing more.
-    client.signOutAccount();
-    QTest::qWait(50);
-    QCOMPARE(m_f->server->requestCount(), 1);
-}
-
-void TestCloudClient::countsReadContentRange_data() {
-    QTest::addColumn<QByteArray>("contentRange");
-    QTest::addColumn<int>("total");
-    QTest::newRow("one of 1234") << "0-0/1234"_ba << 1234;
-    QTest::newRow("no header") << ""_ba << 0;
-    QTest::newRow("total unknown") << "0-0/*"_ba << 0;
-    QTest::newRow("beyond int") << "0-0/99999999999999999999"_ba << std::numeric_limits<int>::max();
-}
-
-void TestCloudClient::countsReadContentRange() {
-    QFETCH(QByteArray, contentRange);
-    QFETCH(int, total);
-    QCOMPARE(CloudClient::totalFromContentRange(contentRange), total);
-}
-
-void TestCloudClient::deskCountsAskThreeAtOnceFromSunday_data() {
-    QTest::addColumn<QDateTime>("now");
-    QTest::addColumn<QByteArray>("dayStart");
-    QTest::addColumn<QByteArray>("weekStart");
-    const QTimeZone berlin("Europe/Berlin");
-    QTest::newRow("Sunday starts its own week")
-        << QDateTime(QDate(2025, 3, 2), QTime(0, 30), berlin) << "2025-03-01T23:00:00Z"_ba
-        << "2025-03-01T23:00:00Z"_ba;
-    QTest::newRow("Saturday looks back six days, across the clock change")
-        << QDateTime(QDate(2025, 4, 5), QTime(23, 59), berlin) << "2025-04-04T22:00:00Z"_ba
-        << "2025-03-29T23:00:00Z"_ba;
-}
-
-void TestCloudClient::deskCountsAskThreeAtOnceFromSunday() {
-    QFETCH(QDateTime, now);
-    QFETCH(QByteArray, dayStart);
-    QFETCH(QByteArray, weekStart);
-    CloudClient &client = signedIn();
-    m_f->server->setHandler([weekStart](const RecordedRequest &request) {
-        const QByteArray total = request.rawQuery.contains("signed_out_at") ? "3"
-                                 : request.rawQuery.endsWith(weekStart)     ? "40"
-                                                                            : "12";
-        return ScriptedAnswer::json(206, "[]", {{"Content-Range", "0-0/" + total}}).delayedBy(150ms);
-    });
-    const auto outcome = start(client.deskCounts(now, QTimeZone("Europe/Berlin")));
-    QTRY_COMPARE(m_f->server->requestCount(), 3);
-    QVERIFY(!outcome->finished); // every request left before any answer came back
-    QVERIFY(waitUntilFinished(*outcome, 5000));
-    QVERIFY2(outcome->succeeded(), qPrintable(outcome->errorText()));
-
-    const auto requests = m_f->server->requests();
-    QCOMPARE(requests[0].rawQuery, "select=id&limit=1&signed_in_at=gte." + dayStart);
-    QCOMPARE(requests[1].rawQuery, "select=id&limit=1&signed_out_at=is.null"_ba);
-    QCOMPARE(requests[2].rawQuery, "select=id&limit=1&signed_in_at=gte." + weekStart);
-    QCOMPARE(outcome->value->onSite, 3);
-    QCOMPARE(outcome->value->thisWeek, 40);
-    QCOMPARE(outcome->value->today, dayStart == weekStart ? 40 : 12);
-}
-
-void TestCloudClient::aFailingCountCancelsTheOthers() {
-    CloudClient &client = signedIn(3600, 20s);
-    m_f->server->setHandler([](const RecordedRequest &request) {
-        // Today's count fails; the on-site and week counts would never answer.
-        return request.rawQuery.contains("gte.2025-03-04")
-                   ? ScriptedAnswer::json(500, "<html/>").delayedBy(100ms)
-                   : ScriptedAnswer::hang();
-    });
-    const auto outcome = awaitTask(client.deskCounts(utc(2025, 3, 4, 12), QTimeZone::utc()));
-    QCOMPARE(outcome.errorText(), u"The server answered 500."_s);
-    // The two hanging counts were aborted, not left running until their time-out.
-    QCOMPARE(m_f->server->requestCount(), 3);
-    QTRY_VERIFY_WITH_TIMEOUT(m_f->server->openConnectionCount() <= 1, 3000);
-
-    // Counts asked within a scope that was aborted already (the account changed meanwhile) never leave.
-    m_f->server->clearRequests();
-    const auto aborted = std::make_shared<RequestScope>();
-    aborted->abort();
-    QVERIFY(!awaitTask(client.deskCounts(utc(2025, 3, 4, 12), QTimeZone::utc(), aborted)).succeeded());
-    QCOMPARE(m_f->server->requestCount(), 0);
-}
-
-void TestCloudClient::exportPagesUntilAShortPage_data() {
-    QTest::addColumn<int>("total");
-    QTest::addColumn<QByteArrayList>("offsets");
-    QTest::newRow("exactly one full page asks once more") << 1000 << QByteArrayList{"0", "1000"};
-    QTest::newRow("two and a half pages") << 2500 << QByteArrayList{"0", "1000", "2000"};
-}
-
-void TestCloudClient::exportPagesUntilAShortPage() {
-    QFETCH(int, total);
-    QFETCH(QByteArrayList, offsets);
-    CloudClient &client = signedIn();
-    m_f->server->setHandler([total](const RecordedRequest &request) {
-        const QUrlQuery query(QString::fromLatin1(request.rawQuery));
-        const int offset = query.queryItemValue(u"offset"_s).toInt();
-        const int limit = query.queryItemValue(u"limit"_s).toInt();
-        return ScriptedAnswer::json(200, rowsJson(offset, std::max(0, std::min(limit, total - offset))));
-    });
-    const auto outcome = awaitTask(client.allVisitors({u"visitor"_s, {}, {}}));
-    QVERIFY2(outcome.succeeded(), qPrintable(outcome.errorText()));
-    QCOMPARE(outcome.value->size(), total);
-    QCOMPARE(outcome.value->constLast().visitorName, u"Visitor %1"_s.arg(total - 1));
-    QByteArrayList seenOffsets;
-    for (const auto &request : m_f->server->requests()) {
-        QVERIFY(request.rawQuery.contains("search_text=ilike.%25visitor%25&limit=1000&offset="));
-        seenOffsets.append(request.rawQuery.mid(request.rawQuery.lastIndexOf('=') + 1));
-    }
-    QCOMPARE(seenOffsets, offsets);
 }
 
 void TestCloudClient::aFailingOrCancelledExportStops() {
@@ -619,104 +684,6 @@ void TestCloudClient::storedForms_data() {
     QTest::newRow("expiry out of range") << R"({"accessToken":"a","refreshToken":"r","expiresAt":1e300,
         "userID":"6F1C2A8E-3B4D-4E5F-9A0B-1C2D3E4F5A6B","email":""})"_ba
                                          << false;
-}
-
-void TestCloudClient::storedForms() {
-    QFETCH(QByteArray, data);
-    QFETCH(bool, readable);
-    const std::optional<CloudSession> read = CloudSession::fromStoredForm(data);
-    QCOMPARE(read, readable ? std::optional(storedSample()) : std::nullopt);
-    QVERIFY(!readable || QJsonDocument::fromJson(read->toStoredForm()) == QJsonDocument::fromJson(data));
-}
-
-void TestCloudClient::withoutAKeyringAPrivateFileFollowsTheSession() {
-    // ctest runs this without a session bus, as on a server or a fresh desktop without a keyring.
-    QTemporaryDir dir;
-    const QString path = dir.filePath(u"config/tallybrook/session.json"_s);
-    QElapsedTimer timer;
-    timer.start();
-    KeychainSessionStore store(u"test.session"_s, u"session"_s, path, KeychainSessionStore::Backend::Probe,
-                               std::chrono::milliseconds(2000));
-    QVERIFY(timer.elapsed() < 5000);
-    QVERIFY(!store.usesKeyring());
-    QVERIFY(!store.load());
-
-    store.save(storedSample());
-    QCOMPARE(store.load(), std::optional(storedSample()));
-    const auto others = QFileDevice::ReadGroup | QFileDevice::WriteGroup | QFileDevice::ExeGroup |
-                        QFileDevice::ReadOther | QFileDevice::WriteOther | QFileDevice::ExeOther;
-    QCOMPARE(QFileInfo(path).permissions() & (others | QFileDevice::ExeOwner), QFileDevice::Permissions());
-    QCOMPARE(QFile::permissions(QFileInfo(path).absolutePath()) & others, QFileDevice::Permissions());
-    // Only the session's file is in the folder: the write left no temporary behind.
-    QCOMPARE(QDir(QFileInfo(path).absolutePath()).entryList(QDir::Files), QStringList{u"session.json"_s});
-
-    CloudSession second = storedSample();
-    second.accessToken = u"second"_s;
-    store.save(second);
-    QCOMPARE(store.load()->accessToken, u"second"_s);
-
-    store.save(std::nullopt);
-    QVERIFY(!QFile::exists(path));
-    QVERIFY(!store.load());
-}
-
-void TestCloudClient::lockedKeyringStaysTheStoreAndStartsSignedOut() {
-    // A file left from a run without a keyring must neither sign the desk in nor outlive the switch.
-    QTemporaryDir dir;
-    const QString path = dir.filePath(u"session.json"_s);
-    KeychainSessionStore(u"test.session"_s, u"session"_s, path, KeychainSessionStore::Backend::File)
-        .save(storedSample());
-    QVERIFY(QFile::exists(path));
-
-    KeychainSessionStore store(u"test.session"_s, u"session"_s, path,
-                               KeychainSessionStore::Backend::LockedKeyring);
-    QVERIFY(store.usesKeyring());
-    QVERIFY(!store.load());
-    QVERIFY(!QFile::exists(path));
-}
-
-void TestCloudClient::acceptsHttpsAndLoopbackHttpOnly_data() {
-    QTest::addColumn<QString>("text");
-    QTest::addColumn<bool>("accepted");
-    QTest::newRow("https") << u"https://example.com:8443/base"_s << true;
-    QTest::newRow("http on another 127/8 address") << u"http://127.8.9.10:1"_s << true;
-    QTest::newRow("http on localhost, any case") << u"http://LOCALHOST:8080"_s << true;
-    QTest::newRow("http on the office network") << u"http://192.168.1.20:54321"_s << false;
-    QTest::newRow("http on a look-alike host") << u"http://127.0.0.1.example.com"_s << false;
-    QTest::newRow("another scheme") << u"ftp://example.com"_s << false;
-    QTest::newRow("no host") << u"https://"_s << false;
-    QTest::newRow("credentials in the URL") << u"https://user:pw@example.com"_s << false;
-    QTest::newRow("a query") << u"https://example.com/?next=http://evil.example"_s << false;
-    QTest::newRow("a fragment") << u"https://example.com/#x"_s << false;
-}
-
-void TestCloudClient::acceptsHttpsAndLoopbackHttpOnly() {
-    QFETCH(QString, text);
-    QFETCH(bool, accepted);
-    QCOMPARE(CloudConfig::acceptedBaseURL(text), accepted ? std::optional(QUrl(text)) : std::nullopt);
-}
-
-void TestCloudClient::appendsPathsWithOneSlash() {
-    QCOMPARE(appendingPath(QUrl(u"https://a.co"_s), u"auth/v1"_s), QUrl(u"https://a.co/auth/v1"_s));
-    QCOMPARE(appendingPath(QUrl(u"https://a.co/base//"_s), u"//support"_s),
-             QUrl(u"https://a.co/base/support"_s));
-}
-
-void TestCloudClient::environmentOverridesTheBuild() {
-    qputenv("TALLYBROOK_BACKEND_URL", " https://project.example.co ");
-    qputenv("TALLYBROOK_WEBSITE_URL", "http://example.org"); // plain http off this computer: ignored
-    qputenv("TALLYBROOK_PUBLISHABLE_KEY", "sb_publishable_from_the_environment_000000000");
-    const CloudConfig config = CloudConfig::fromEnvironment();
-    QCOMPARE(config.backendURL, QUrl(u"https://project.example.co"_s));
-    QVERIFY(config.websiteURL.isValid());
-    QVERIFY(config.websiteURL.host() != u"example.org"_s);
-    QCOMPARE(config.publishableKey, u"sb_publishable_from_the_environment_000000000"_s);
-
-    qunsetenv("TALLYBROOK_BACKEND_URL");
-    qunsetenv("TALLYBROOK_WEBSITE_URL");
-    qunsetenv("TALLYBROOK_PUBLISHABLE_KEY");
-    // The build's own address is one the desk accepts.
-    QVERIFY(CloudConfig::acceptedBaseURL(CloudConfig::fromEnvironment().backendURL.toString()).has_value());
 }
 
 QTEST_GUILESS_MAIN(TestCloudClient)
