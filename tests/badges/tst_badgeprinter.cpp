@@ -39,70 +39,49 @@ private Q_SLOTS:
         m_dir = std::make_unique<QTemporaryDir>();
         QVERIFY(m_dir->isValid());
     }
-    void preferencesAreReadOnce_data() {
-        QTest::addColumn<QVariantList>(
-            "stored"); // PrintLabel, LabelType, BadgePrinterName, BadgeShowPrintDialog
-        QTest::addColumn<bool>("autoPrint");
-        QTest::addColumn<LabelStock>("stock");
-        QTest::addColumn<bool>("showDialog");
-        QTest::newRow("nothing stored") << QVariantList{} << false << LabelStock::Dk2205 << false;
-        QTest::newRow("unknown stock, flags as text")
-            << QVariantList{u"true"_s, u"dk9999"_s, u"QL-820NWB"_s, u"1"_s} << true << LabelStock::Dk2205
-            << true;
-        QTest::newRow("damaged flags are off")
-            << QVariantList{u"yes please"_s, u"dk1234"_s, QString(), u"2"_s} << false << LabelStock::Dk1234
-            << false;
-    }
-    void preferencesAreReadOnce() {
-        QFETCH(QVariantList, stored);
-        QFETCH(bool, autoPrint);
-        QFETCH(LabelStock, stock);
-        QFETCH(bool, showDialog);
-        const QStringList keys{u"PrintLabel"_s, u"LabelType"_s, u"BadgePrinterName"_s,
-                               u"BadgeShowPrintDialog"_s};
-        {
-            const auto writer = settings();
-            for (qsizetype i = 0; i < stored.size(); ++i)
-                writer->setValue(keys[i], stored[i]);
-        }
-        const auto defaults = settings();
-        FakePrintSystem system;
-        const BadgePrinter printer(*defaults, system);
-        QCOMPARE(printer.autoPrint(), autoPrint);
-        QCOMPARE(printer.stock(), stock);
-        QCOMPARE(printer.printerName(), stored.value(2).toString());
-        QCOMPARE(printer.showDialog(), showDialog);
-        QCOMPARE(defaults->allKeys().size(), stored.size()); // reading writes nothing
-        // Afterwards the printer is the source of truth: a later change underneath it goes unseen.
-        defaults->setValue(u"LabelType"_s, u"dk1234"_s);
-        defaults->setValue(u"PrintLabel"_s, !autoPrint);
-        QCOMPARE(printer.stock(), stock);
-        QCOMPARE(printer.autoPrint(), autoPrint);
-    }
-    void everyChangeIsStoredAtOnceAndSignalled_data() {
+    // Each preference: a change is stored at once and signalled once, setting what is there does neither, and
+    // the line in the file is read once, at the start; anything unknown or damaged reads as the default.
+    void preferences_data() {
         QTest::addColumn<QByteArray>("property");
-        QTest::addColumn<QVariant>("value");
-        QTest::addColumn<QString>("line"); // in the file on disk
-        QTest::newRow("automatic printing") << "autoPrint"_ba << QVariant(true) << u"PrintLabel=true"_s;
+        QTest::addColumn<QVariant>("unset"); // with nothing stored
+        QTest::addColumn<QString>("line");   // in the file on disk
+        QTest::addColumn<QVariant>("value"); // the line read back
+        QTest::addColumn<bool>("written");   // whether setting the value writes the line
+        const QVariant off(false), roll = QVariant::fromValue(LabelStock::Dk2205);
+        QTest::newRow("automatic printing")
+            << "autoPrint"_ba << off << u"PrintLabel=true"_s << QVariant(true) << true;
         QTest::newRow("the stock, as its raw text")
-            << "stock"_ba << QVariant::fromValue(LabelStock::Dk1234) << u"LabelType=dk1234"_s;
-        QTest::newRow("the printer") << "printerName"_ba << QVariant(u"Brother QL-820NWB"_s)
-                                     << u"BadgePrinterName=Brother QL-820NWB"_s;
-        QTest::newRow("the dialog") << "showDialog"_ba << QVariant(true) << u"BadgeShowPrintDialog=true"_s;
+            << "stock"_ba << roll << u"LabelType=dk1234"_s << QVariant::fromValue(LabelStock::Dk1234) << true;
+        QTest::newRow("the printer") << "printerName"_ba << QVariant(QString())
+                                     << u"BadgePrinterName=Brother QL-820NWB"_s
+                                     << QVariant(u"Brother QL-820NWB"_s) << true;
+        QTest::newRow("the dialog") << "showDialog"_ba << off << u"BadgeShowPrintDialog=true"_s
+                                    << QVariant(true) << true;
+        QTest::newRow("a flag as a number")
+            << "showDialog"_ba << off << u"BadgeShowPrintDialog=1"_s << QVariant(true) << false;
+        QTest::newRow("another number is off")
+            << "showDialog"_ba << off << u"BadgeShowPrintDialog=2"_s << off << false;
+        QTest::newRow("a damaged flag is off")
+            << "autoPrint"_ba << off << u"PrintLabel=yes please"_s << off << false;
+        QTest::newRow("an unknown stock is the roll")
+            << "stock"_ba << roll << u"LabelType=dk9999"_s << roll << false;
     }
-    void everyChangeIsStoredAtOnceAndSignalled() {
+    void preferences() {
         QFETCH(QByteArray, property);
-        QFETCH(QVariant, value);
+        QFETCH(QVariant, unset);
         QFETCH(QString, line);
+        QFETCH(QVariant, value);
+        QFETCH(bool, written);
+        const QString key = line.section(u'=', 0, 0);
         FakePrintSystem system;
-        {
+        if (written) {
             const auto defaults = settings();
             BadgePrinter printer(*defaults, system);
             const QMetaProperty meta =
                 printer.metaObject()->property(printer.metaObject()->indexOfProperty(property.constData()));
             QSignalSpy changed(&printer, meta.notifySignal());
-            // Setting what is already there changes nothing, and writes nothing.
-            QVERIFY(meta.write(&printer, meta.read(&printer)));
+            QCOMPARE(meta.read(&printer), unset);
+            QVERIFY(meta.write(&printer, unset));
             QCOMPARE(changed.size(), 0);
             QVERIFY(storedLines().filter(u"="_s).isEmpty());
             QVERIFY(meta.write(&printer, value));
@@ -111,10 +90,16 @@ private Q_SLOTS:
             QCOMPARE(meta.read(&printer), value);
             // On disk at once, while the printer's QSettings is still alive.
             QVERIFY2(storedLines().contains(line), qPrintable(storedLines().join(u'|')));
+        } else {
+            QFile file(m_dir->filePath(u"defaults.ini"_s));
+            QVERIFY(file.open(QIODevice::WriteOnly) && file.write("[General]\n" + line.toUtf8()) > 0);
         }
-        // And read back after a restart.
+        // Read after a restart, without writing anything; then a change underneath goes unseen.
         const auto defaults = settings();
         const BadgePrinter restarted(*defaults, system);
+        QCOMPARE(restarted.property(property.constData()), value);
+        QCOMPARE(defaults->allKeys(), QStringList{key});
+        defaults->setValue(key, u"changed underneath"_s);
         QCOMPARE(restarted.property(property.constData()), value);
     }
     void whereTheBadgeGoes_data() {
@@ -160,11 +145,29 @@ private Q_SLOTS:
         BadgePrinter printer(*defaults, system);
         printer.setPrinterName(chosen);
         printer.setShowDialog(true);
-        QCOMPARE(printer.print(u"Robin Sample"_s, morningVisit), outcome);
+        printer.setStock(LabelStock::Dk1234);
+        printer.setDateStyle(QLocale(QLocale::German, QLocale::Germany), QTimeZone("Europe/Berlin"));
+        const QString name = u"Zo\u00eb \u0141ukasz \U0001F600"_s;
+        QCOMPARE(printer.print(name, morningVisit), outcome);
         QCOMPARE(system.jobs.size(), jobPrinter.isNull() ? 0 : 1);
         if (!jobPrinter.isNull()) {
-            QCOMPARE(system.jobs.constFirst().printerName, jobPrinter);
-            QVERIFY(system.jobs.constFirst().showDialog);
+            // One landscape label page of the current stock, without margins.
+            const platform::PrintJob &job = system.jobs.constFirst();
+            QCOMPARE(job.printerName, jobPrinter);
+            QVERIFY(job.showDialog);
+            QCOMPARE(job.title, u"Visitor badge - "_s + name);
+            QCOMPARE(job.orientation, QPageLayout::Landscape);
+            QCOMPARE(job.margins, QMarginsF(0, 0, 0, 0));
+            QCOMPARE(job.pageSize.name(), u"DK-1234"_s);
+            // It draws the badge of the current stock in the printer's date style over its page: the frame's
+            // top bar runs across it.
+            const Badge badge = printer.badgeFor(name, morningVisit);
+            QCOMPARE(badge.stock, LabelStock::Dk1234);
+            QCOMPARE(badgeDateLine(badge.timestamp, badge.locale, badge.timeZone),
+                     u"Di., M\u00e4rz 4       10:05 AM"_s);
+            const QImage &page = system.lastPage;
+            QCOMPARE(QColor(page.pixel(page.width() / 2, int(16 * page.height() / 650.0))),
+                     QColor(Qt::black));
         }
         QCOMPARE(printer.printerName(), chosen); // the choice stays the person's, gone or not
         const QString message = outcome == BadgePrintOutcome::Failed
@@ -174,30 +177,6 @@ private Q_SLOTS:
                                     : QString();
         QCOMPARE(badgePrintMessage(outcome), message);
         QCOMPARE(badgePrintMessage(BadgePrintOutcome::Skipped), QString());
-    }
-    void theJobIsOneLandscapeLabelPage() {
-        const auto defaults = settings();
-        FakePrintSystem system;
-        system.printers = {u"QL"_s};
-        BadgePrinter printer(*defaults, system);
-        printer.setStock(LabelStock::Dk1234);
-        printer.setDateStyle(QLocale(QLocale::German, QLocale::Germany), QTimeZone("Europe/Berlin"));
-        const QString name = u"Zo\u00eb \u0141ukasz \U0001F600"_s;
-        QCOMPARE(printer.print(name, morningVisit), BadgePrintOutcome::Printed);
-        const platform::PrintJob &job = system.jobs.constFirst();
-        QCOMPARE(job.title, u"Visitor badge - "_s + name);
-        QVERIFY(!job.showDialog);
-        QCOMPARE(job.orientation, QPageLayout::Landscape);
-        QCOMPARE(job.margins, QMarginsF(0, 0, 0, 0));
-        QCOMPARE(job.pageSize.name(), u"DK-1234"_s);
-        // The badge of the current stock, its date line in the printer's date style.
-        const Badge badge = printer.badgeFor(name, morningVisit);
-        QCOMPARE(badge.stock, LabelStock::Dk1234);
-        QCOMPARE(badgeDateLine(badge.timestamp, badge.locale, badge.timeZone),
-                 u"Di., M\u00e4rz 4       10:05 AM"_s);
-        // The job draws that badge over its page: the frame's top bar runs across it.
-        const QImage &page = system.lastPage;
-        QCOMPARE(QColor(page.pixel(page.width() / 2, int(16 * page.height() / 650.0))), QColor(Qt::black));
     }
     void aBadgeReachesAPrivateCupsQueue() {
         if (!PrivateCups::isInstalled())

@@ -1,9 +1,7 @@
 #include "export/PdfReport.h"
 
-#include <QFile>
 #include <QProcess>
 #include <QRegularExpression>
-#include <QTemporaryDir>
 #include <QTest>
 
 using namespace Qt::StringLiterals;
@@ -45,27 +43,20 @@ VisitorRow visitor(QString name, std::optional<QDateTime> signedOut = std::nullo
         {}, std::move(name), {}, {}, QDateTime({2025, 3, 4}, {9, 5}, Qt::UTC), std::move(signedOut), {}, {}};
 }
 
-QString run(const QString &program, const QStringList &arguments) {
-    QProcess process;
-    process.start(program, arguments);
-    if (!process.waitForFinished(30'000) || process.exitCode() != 0)
-        qWarning("%s failed: %s (poppler-utils is needed)", qPrintable(program),
-                 process.readAllStandardError().constData());
-    return QString::fromUtf8(process.readAllStandardOutput());
-}
-
-ReadBack readBack(const QByteArray &pdf, const QTemporaryDir &folder) {
-    static int serial = 0;
-    const QString path = folder.filePath(u"report-%1.pdf"_s.arg(++serial));
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(pdf) != pdf.size())
-        return {};
-    file.close();
+// The words of the PDF as `pdftotext -bbox` (poppler-utils) reads them.
+ReadBack readBack(const QByteArray &pdf) {
+    QProcess pdftotext;
+    pdftotext.start(u"pdftotext"_s, {u"-bbox"_s, u"-"_s, u"-"_s}); // from stdin to stdout
+    pdftotext.write(pdf);
+    pdftotext.closeWriteChannel();
+    if (!pdftotext.waitForFinished(30'000) || pdftotext.exitCode() != 0)
+        qWarning("pdftotext failed: %s (poppler-utils is needed)",
+                 pdftotext.readAllStandardError().constData());
     ReadBack result;
     static const QRegularExpression pageOrWord(
         uR"re(<page width="([\d.]+)" height="([\d.]+)">|<word xMin="([\d.]+)" yMin="([\d.]+)" xMax="([\d.]+)" yMax="([\d.]+)">([^<]*)</word>)re"_s);
     for (const QRegularExpressionMatch &match :
-         pageOrWord.globalMatch(run(u"pdftotext"_s, {u"-bbox"_s, path, u"-"_s}))) {
+         pageOrWord.globalMatch(QString::fromUtf8(pdftotext.readAllStandardOutput()))) {
         if (match.captured(0).startsWith(u"<page"_s)) {
             if (result.words.isEmpty())
                 result.pageSize = QSizeF(match.captured(1).toDouble(), match.captured(2).toDouble());
@@ -133,7 +124,7 @@ private Q_SLOTS:
             visitors.first().answers = {{u"Firma"_s, u"Αθηνά & Дмитрий"_s}};
         }
         const ReportContext desk{usDesk.generatedAt, locale, zone};
-        const ReadBack pdf = readBack(exportPDF(u"Besucherübersicht"_s, visitors, desk), m_dir);
+        const ReadBack pdf = readBack(exportPDF(u"Besucherübersicht"_s, visitors, desk));
         QCOMPARE(pdf.words.size(), blocksPerPage.size());
         QCOMPARE(pdf.pageSize, QSizeF(612, 792)); // US Letter
         int next = 1;
@@ -164,8 +155,7 @@ private Q_SLOTS:
         for (int i = 0; i < 60; ++i)
             note += u' ' + word + QString::number(i);
         talkative.answers = {{u"Company"_s, u"Acme"_s}, {u"Note"_s, note + u" ENDMARK"_s}};
-        const ReadBack pdf =
-            readBack(exportPDF(u"Visitor Log"_s, {talkative, visitor(u"Cy"_s)}, usDesk), m_dir);
+        const ReadBack pdf = readBack(exportPDF(u"Visitor Log"_s, {talkative, visitor(u"Cy"_s)}, usDesk));
         const QString text = pdf.pageText(0);
         QVERIFY2(text.contains(u"Maximiliane Wilhelmina"_s), qPrintable(text));
         QVERIFY2(text.contains(u"Visiting: Bo Company: Acme Note: START"_s), qPrintable(text));
@@ -198,9 +188,6 @@ private Q_SLOTS:
         }
         QCOMPARE(tops.size(), 2);
     }
-
-private:
-    QTemporaryDir m_dir;
 };
 
 QTEST_MAIN(TestPdfReport)
