@@ -80,6 +80,7 @@ private Q_SLOTS:
             const QMetaProperty meta =
                 printer.metaObject()->property(printer.metaObject()->indexOfProperty(property.constData()));
             QSignalSpy changed(&printer, meta.notifySignal());
+            // Nothing stored: the default. Setting it again changes nothing and writes nothing.
             QCOMPARE(meta.read(&printer), unset);
             QVERIFY(meta.write(&printer, unset));
             QCOMPARE(changed.size(), 0);
@@ -90,7 +91,7 @@ private Q_SLOTS:
             QCOMPARE(meta.read(&printer), value);
             // On disk at once, while the printer's QSettings is still alive.
             QVERIFY2(storedLines().contains(line), qPrintable(storedLines().join(u'|')));
-        } else {
+        } else { // a line the desk itself would not have written
             QFile file(m_dir->filePath(u"defaults.ini"_s));
             QVERIFY(file.open(QIODevice::WriteOnly) && file.write("[General]\n" + line.toUtf8()) > 0);
         }
