@@ -154,10 +154,7 @@ void ScriptedHttpServer::carryOut(QTcpSocket *socket, const ScriptedAnswer &answ
         return;
     }
     const qsizetype size = answer.body.size();
-    if (answer.action == ScriptedAnswer::Action::DropBeforeAnswer) {
-        socket->abort();
-        forget(socket);
-    } else if (answer.action == ScriptedAnswer::Action::DropMidBody) {
+    if (answer.action == ScriptedAnswer::Action::DropMidBody) {
         // An empty body still has to promise something, or the answer would be complete.
         socket->write(message(answer, std::max<qsizetype>(size, 1), answer.body.left(size / 2)));
         socket->disconnectFromHost(); // unlike abort(), sends what was written first

@@ -32,12 +32,11 @@ struct RecordedRequest {
     [[nodiscard]] QByteArray header(QByteArrayView name) const;
 };
 
-// Hang never answers: the connection stays open until the client or server gives up. DropBeforeAnswer closes
-// the connection without sending a byte; Qt's client then resends the request once on a new connection, even
-// a POST, so script it twice for the client to see the failure. DropMidBody sends the headers with the full
-// Content-Length and half the body, then closes.
+// Hang never answers: the connection stays open until the client or server gives up. DropMidBody sends the
+// headers with the full Content-Length and half the body, then closes. (A connection closed before any byte
+// of the answer is not offered: Qt's client resends the request then, even a POST.)
 struct ScriptedAnswer {
-    enum class Action { Answer, Hang, DropBeforeAnswer, DropMidBody };
+    enum class Action { Answer, Hang, DropMidBody };
 
     int status = 200;
     HeaderList headers; // Content-Length is always computed by the server
@@ -49,7 +48,6 @@ struct ScriptedAnswer {
         return {status, HeaderList{{"Content-Type", "application/json"}} + extraHeaders, std::move(body)};
     }
     [[nodiscard]] static ScriptedAnswer hang() { return {.action = Action::Hang}; }
-    [[nodiscard]] static ScriptedAnswer drop() { return {.action = Action::DropBeforeAnswer}; }
     [[nodiscard]] static ScriptedAnswer dropMidBody(int status, QByteArray body) {
         return {.status = status, .body = std::move(body), .action = Action::DropMidBody};
     }
