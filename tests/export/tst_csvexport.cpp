@@ -22,17 +22,13 @@ private Q_SLOTS:
 
 namespace {
 
+const QDateTime arrival({2025, 3, 4}, {9, 5, 12}, Qt::UTC);
+
 VisitorRow visitor(QString name, QList<VisitorAnswer> answers = {},
                    std::optional<QString> host = std::nullopt,
                    std::optional<QDateTime> signedOut = QDateTime({2025, 3, 4}, {10, 10}, Qt::UTC)) {
-    return VisitorRow{{},
-                      std::move(name),
-                      std::move(host),
-                      std::move(answers),
-                      QDateTime({2025, 3, 4}, {9, 5, 12}, Qt::UTC),
-                      std::move(signedOut),
-                      {},
-                      {}};
+    return VisitorRow{
+        {}, std::move(name), std::move(host), std::move(answers), arrival, std::move(signedOut), {}, {}};
 }
 
 // The line of a visitor with no answers, signed in at `signedIn` and still on site.
@@ -102,7 +98,6 @@ void TestCsvExport::guardsCellsAgainstFormulas_data() {
     QTest::newRow("tab") << u"\t=1"_s << QByteArray("\"'\t=1\"");
     QTest::newRow("carriage return") << u"\r=1"_s << QByteArray("\"'\r=1\"");
     QTest::newRow("leading space is not prefixed") << u" =1"_s << QByteArray(R"(" =1")");
-    QTest::newRow("equals inside is not prefixed") << u"a=1"_s << QByteArray(R"("a=1")");
     QTest::newRow("line feed first is not prefixed") << u"\n=1"_s << QByteArray("\"\n=1\"");
 }
 
@@ -127,8 +122,8 @@ void TestCsvExport::timestampsAtUtcInWholeSeconds() {
     QCOMPARE(onSiteLine(QDateTime()), R"("Sam","","","","","")");
     QCOMPARE(onSiteLine(QDateTime({1, 1, 1}, {0, 0}, Qt::UTC)),
              R"("Sam","","0001-01-01T00:00:00Z","","","")");
-    // The export writes timestamps itself for speed; they must read exactly like the REST service's, fractions
-    // of a second cut, not rounded, also before 1970.
+    // The export writes timestamps itself for speed; they must read exactly like the REST service's,
+    // fractions of a second cut, not rounded, also before 1970.
     QRandomGenerator random(20250304);
     const qint64 from = QDateTime({1600, 1, 1}, {}, Qt::UTC).toMSecsSinceEpoch();
     const qint64 to = QDateTime({2400, 1, 1}, {}, Qt::UTC).toMSecsSinceEpoch();

@@ -25,14 +25,6 @@ struct ReadBack {
             texts.append(word.text);
         return texts.join(u' ');
     }
-    [[nodiscard]] QList<QPoint> corners(const QString &text) const { // top left, rounded, on the first page
-        QList<QPoint> found;
-        for (const Word &word : words.value(0)) {
-            if (word.text == text)
-                found.append(word.box.topLeft().toPoint());
-        }
-        return found;
-    }
 };
 
 const ReportContext usDesk{QDateTime({2025, 3, 4}, {14, 5}, Qt::UTC),
@@ -95,7 +87,6 @@ private Q_SLOTS:
         const QString at = u"Mar 4, 2025, 2:05 PM · "_s, visit = u"Mar 4, 2025, 9:05 AM"_s;
         QTest::newRow("no rows: one page, header only")
             << 0 << QList{0} << us << utc << at + u"0 records"_s << visit;
-        QTest::newRow("one row") << 1 << QList{1} << us << utc << at + u"1 record"_s << visit;
         QTest::newRow("fourteen rows fill one page")
             << 14 << QList{14} << us << utc << at + u"14 records"_s << visit;
         QTest::newRow("fifteen rows spill onto a second")
@@ -138,9 +129,9 @@ private Q_SLOTS:
             QCOMPARE(pdf.pageText(page), text);
         }
     }
-    // Every text in its place: the times in their columns, a long name stopped before the next column, and a
-    // long detail cut after its second line inside its block, measured by adding up advances or, for a script
-    // that needs shaping, by a text layout.
+    // Every text in its place: a long name stopped before the sign-in column, and a long detail cut after its
+    // second line inside its block, measured by adding up advances or, for a script that needs shaping, by a
+    // text layout.
     void textsStayInTheirPlaces_data() {
         QTest::addColumn<QString>("word");
         QTest::newRow("latin") << u"word"_s;
@@ -164,14 +155,6 @@ private Q_SLOTS:
         QVERIFY2(text.contains(u"Mar 4, 2025, 4:45 PM"_s) &&
                      text.endsWith(u"Cy Mar 4, 2025, 9:05 AM On site"_s),
                  qPrintable(text));
-        // The times in their columns; the next block 44 points further down (give or take the glyphs' edges).
-        const auto near = [](const QList<QPoint> &found, const QList<QPoint> &expected) {
-            return found.size() == expected.size() &&
-                   std::equal(found.cbegin(), found.cend(), expected.cbegin(),
-                              [](QPoint a, QPoint b) { return (a - b).manhattanLength() <= 3; });
-        };
-        QVERIFY(near(pdf.corners(u"Mar"_s).mid(1), {{336, 102}, {456, 102}, {336, 146}}));
-        QVERIFY(near(pdf.corners(u"On"_s), {{456, 146}}));
         // The name's words end before the sign-in column; every word of the detail lies in its rectangle: x
         // 36 to 326, y 116 to 140, on two lines.
         QList<qreal> tops;
