@@ -1,9 +1,9 @@
 // The whole local server in this process, driven through its router with the gateway's key check on a clock
-// the test moves: the HTTP parser and a real loopback listener; the Auth service under /auth/v1 (every
-// refusal in both error shapes, the token answer, refresh rotation and reuse, rate limits, confirmation,
-// recovery, the ways a session ends); the REST service (the query language, Content-Range, every error body,
-// the desk's writes, row ownership against a second account, hostile input); the website (the invite API,
-// the guest's page, the pages and the version manifest, the password-reset page).
+// the test moves: the HTTP parser and a real loopback listener; the Auth service under /auth/v1 (a refusal
+// of each kind in both error shapes, the token answer, refresh rotation and reuse, rate limits, confirmation,
+// recovery, the ways a session ends); the REST service (the query language, Content-Range, an error body of
+// each kind, the desk's writes, row ownership against a second account, hostile input); the website (the
+// invite API, the guest's page, the pages and the version manifest, the password-reset page).
 #include "ServerApp.h"
 #include "core/Crypto.h"
 #include "core/Jwt.h"
@@ -317,7 +317,6 @@ private Q_SLOTS:
                 {"anon", "Bearer " + m_fx.token(m_alice, 3600, u"anon"_s)},
                 {"service", "Bearer " + m_fx.token(m_alice, 3600, u"service_role"_s)},
                 {"one-part", "Bearer abc"},
-                {"not-base64", "Bearer !.?.*"},
                 {"swapped", "Bearer " + good[0] + '.' + other + '.' + good[2]},
                 {"alg-none", "Bearer " + crypto::base64Url(R"({"alg":"none"})") + '.' + other + '.'},
                 {"basic", "Basic " + m_aliceToken},
@@ -345,25 +344,15 @@ private Q_SLOTS:
             QTest::newRow(name) << input << QByteArray(expected);
         };
         row("pipelined: only the first", get + get, "53 keep-alive");
-        row("head unfinished", "GET / HTTP/1.1\r\nHost: x\r\n", "incomplete");
         row("body unfinished", "POST / HTTP/1.1\r\nContent-Length: 10\r\n\r\n12345", "incomplete");
         row("body complete", "POST / HTTP/1.1\r\nContent-Length: 5\r\n\r\n12345", "43 keep-alive");
         row("close", "GET / HTTP/1.1\r\nConnection: close\r\n\r\n", "37 close");
-        row("HTTP/1.0", "GET / HTTP/1.0\r\n\r\n", "18 close");
         row("HTTP/1.0 keep-alive", "GET / HTTP/1.0\r\nConnection: keep-alive\r\n\r\n", "42 keep-alive");
-        row("two words", "GET /\r\n\r\n", "failed 400");
         row("absolute target", "GET http://x/ HTTP/1.1\r\n\r\n", "failed 400");
-        row("HTTP/2", "GET / HTTP/2.0\r\n\r\n", "failed 400");
-        row("header without colon", "GET / HTTP/1.1\r\nHost x\r\n\r\n", "failed 400");
-        row("space in header name", "GET / HTTP/1.1\r\nBad Name: x\r\n\r\n", "failed 400");
         row("chunked", "POST / HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\n0\r\n\r\n", "failed 501");
-        row("length not a number", "POST / HTTP/1.1\r\nContent-Length: 12abc\r\n\r\n", "failed 400");
-        row("negative length", "POST / HTTP/1.1\r\nContent-Length: -1\r\n\r\n", "failed 400");
         row("signed length", "POST / HTTP/1.1\r\nContent-Length: +5\r\n\r\n12345", "failed 400");
         row("two different lengths",
             "POST / HTTP/1.1\r\nContent-Length: 5\r\nContent-Length: 6\r\n\r\n123456", "failed 400");
-        row("the same length twice", "POST / HTTP/1.1\r\nContent-Length: 2\r\ncontent-length: 2\r\n\r\nab",
-            "59 keep-alive");
         row("body over the limit", "POST / HTTP/1.1\r\nContent-Length: 1048577\r\n\r\n", "failed 413");
         row("body at the limit, waiting", "POST / HTTP/1.1\r\nContent-Length: 1048576\r\n\r\n", "incomplete");
         row("head over the limit", "GET / HTTP/1.1\r\nX: " + QByteArray(40000, 'a'), "failed 431");
@@ -446,19 +435,13 @@ private Q_SLOTS:
         const QByteArray signUp = "POST /auth/v1/signup ";
         const QByteArray user = "GET /auth/v1/user";
         const QByteArray invalid = "400 invalid_credentials Invalid login credentials";
-        const QByteArray badRefresh = "400 validation_failed Refresh token is not valid";
-        const QByteArray weak = "422 weak_password Password should be at least 6 characters.";
         const QByteArray badJwt = "403 bad_jwt invalid JWT: unable to parse or verify signature, token ";
         row("unknown email", grant + R"({"email":"bo@example.com","password":"correct horse"})", "", invalid);
         row("wrong password", grant + R"({"email":"ada@example.com","password":"wrong horse"})", "", invalid);
         row("email not confirmed", grant + R"({"email":"ada@example.com","password":"correct horse"})",
             "unconfirmed", "400 email_not_confirmed Email not confirmed");
-        row("missing email", grant + R"({"password":"x"})", "",
-            "400 validation_failed missing email or phone");
-        row("unsupported grant", "POST /auth/v1/token?grant_type=magic {}", "",
-            "400 invalid_credentials unsupported_grant_type");
-        row("empty refresh token", refresh + R"({"refresh_token":""})", "", badRefresh);
-        row("malformed refresh token", refresh + R"({"refresh_token":"a b"})", "", badRefresh);
+        row("empty refresh token", refresh + R"({"refresh_token":""})", "",
+            "400 validation_failed Refresh token is not valid");
         row("unknown refresh token", refresh + R"({"refresh_token":"k3j4h5g6f7d2"})", "",
             "400 refresh_token_not_found Invalid Refresh Token: Refresh Token Not Found");
         row("body not JSON", grant + "email=ada", "",
@@ -466,23 +449,12 @@ private Q_SLOTS:
         row("sign-up of a taken address", signUp + R"({"email":"ADA@example.com","password":"another"})", "",
             "422 user_already_exists User already registered");
         row("sign-up with a weak password", signUp + R"({"email":"bo@example.com","password":"12345"})", "",
-            weak);
-        row("sign-up without password", signUp + R"({"email":"bo@example.com"})", "",
-            "400 validation_failed Signup requires a valid password");
+            "422 weak_password Password should be at least 6 characters.");
         row("sign-up with 73 bytes of password",
             signUp + "{\"email\":\"bo@example.com\",\"password\":\"" + QByteArray(73, 'x') + "\"}", "",
             "400 validation_failed Password cannot be longer than 72 characters");
-        row("sign-up with a malformed address",
-            signUp + R"({"email":"bo at example.com","password":"abcdef"})", "",
-            "400 validation_failed Unable to validate email address: invalid format");
-        row("sign-up without address", signUp + R"({"password":"abcdef"})", "",
-            "422 validation_failed To signup, please provide your email");
-        row("recovery without address", R"(POST /auth/v1/recover {"email":"  "})", "",
-            "400 validation_failed Password recovery requires an email");
         row("user without bearer", user, "",
             "401 no_authorization This endpoint requires a valid Bearer token");
-        row("user with a malformed token", user, "Bearer not.a.token.at.all",
-            badJwt + "is malformed: Expected 3 parts in JWT; got 5");
         row("user with a forged token", user, "forged",
             badJwt + "signature is invalid: signature is invalid");
         row("user with an expired token", user, "expired", badJwt + "has invalid claims: token is expired");
@@ -490,11 +462,8 @@ private Q_SLOTS:
             "403 session_not_found Session from session_id claim in JWT does not exist");
         row("user of a deleted account", user, "deleted",
             "403 user_not_found User from sub claim in JWT does not exist");
-        row("weak new password", R"(PUT /auth/v1/user {"password":"abc"})", "valid", weak);
         row("same password", R"(PUT /auth/v1/user {"password":"correct horse"})", "valid",
             "422 same_password New password should be different from the old password.");
-        row("logout of an unknown scope", "POST /auth/v1/logout?scope=everywhere", "valid",
-            "400 validation_failed Unsupported logout scope \"everywhere\"");
     }
 
     // Without X-Supabase-Api-Version, or with a date before 2024-01-01, the legacy shape; from that date on
@@ -506,7 +475,7 @@ private Q_SLOTS:
         const bool changes = QByteArrayList{"unconfirmed", "expired", "ended", "deleted"}.contains(setup);
         const auto own = changes ? withAda(setup == "unconfirmed") : nullptr;
         ServerFixture *server = changes ? own.get() : m_ada.get();
-        QByteArray authorization = setup.contains(' ') ? setup : QByteArray(); // sent as it is
+        QByteArray authorization;
         if (QByteArrayList{"valid", "forged", "expired", "ended", "deleted"}.contains(setup)) {
             QString token = server->session(email, password).value(u"access_token").toString();
             if (setup == "forged") {
@@ -543,7 +512,7 @@ private Q_SLOTS:
     }
 
     // Addresses are trimmed and case-folded at sign-up and sign-in, passwords never; the answer is the hosted
-    // service's session shape, its access token carries the hosted claims, and GET /user the bare user.
+    // service's session shape, and GET /user the bare user.
     void tokenAnswer() {
         ServerFixture server;
         const auto wireTime = [&server] {
@@ -561,14 +530,11 @@ private Q_SLOTS:
         const QJsonObject answer = ServerFixture::object(signedIn);
         const QJsonObject user = answer.value(u"user").toObject();
         const QString accessToken = answer.value(u"access_token").toString();
-        const QJsonObject claims = claimsOf(accessToken);
         static const QRegularExpression uuid(
             u"^[0-9a-f]{8}-[0-9a-f]{4}-4[0-9a-f]{3}-[89ab][0-9a-f]{3}-[0-9a-f]{12}$"_s);
         const QString id = user.value(u"id").toString();
         const QString identity = user.value(u"identities")[0][u"identity_id"].toString();
-        const QString session = claims.value(u"session_id").toString();
-        QVERIFY(uuid.match(id).hasMatch() && uuid.match(identity).hasMatch() &&
-                uuid.match(session).hasMatch() && identity != id);
+        QVERIFY(uuid.match(id).hasMatch() && uuid.match(identity).hasMatch() && identity != id);
         QVERIFY(answer.value(u"refresh_token").toString().size() >= 32);
         QByteArray expectedAnswer =
             R"({"access_token":"@access","token_type":"bearer","expires_in":3600,"expires_at":@exp,)"
@@ -580,25 +546,13 @@ private Q_SLOTS:
             R"("email":"ada@example.com","identity_data":{"email":"ada@example.com","email_verified":true,)"
             R"("phone_verified":false,"sub":"@user"},"created_at":"@created","updated_at":"@created",)"
             R"("last_sign_in_at":"@signedIn"}]}})";
-        QByteArray expectedClaims =
-            R"({"iss":"http://127.0.0.1:54321/auth/v1","sub":"@user","aud":"authenticated","exp":@exp,)"
-            R"("iat":@now,"email":"ada@example.com","phone":"","app_metadata":@app,"role":"authenticated",)"
-            R"("user_metadata":{"name":"Zoë"},"aal":"aal1","is_anonymous":false,"session_id":"@session",)"
-            R"("amr":[{"method":"password","timestamp":@now}]})";
-        for (QByteArray *json : {&expectedAnswer, &expectedClaims}) {
-            json->replace("@access", accessToken.toLatin1())
-                .replace("@refresh", answer[u"refresh_token"].toString().toLatin1());
-            json->replace("@user", id.toLatin1())
-                .replace("@identity", identity.toLatin1())
-                .replace("@session", session.toLatin1());
-            json->replace("@created", created)
-                .replace("@signedIn", wireTime())
-                .replace("@now", QByteArray::number(server.now()));
-            json->replace("@exp", QByteArray::number(server.now() + 3600))
-                .replace("@app", R"({"provider":"email","providers":["email"]})");
-        }
+        expectedAnswer.replace("@access", accessToken.toLatin1())
+            .replace("@refresh", answer[u"refresh_token"].toString().toLatin1());
+        expectedAnswer.replace("@user", id.toLatin1()).replace("@identity", identity.toLatin1());
+        expectedAnswer.replace("@created", created).replace("@signedIn", wireTime());
+        expectedAnswer.replace("@exp", QByteArray::number(server.now() + 3600))
+            .replace("@app", R"({"provider":"email","providers":["email"]})");
         QCOMPARE(answer, QJsonDocument::fromJson(expectedAnswer).object());
-        QCOMPARE(claims, QJsonDocument::fromJson(expectedClaims).object());
         QCOMPARE(ServerFixture::object(server.authorized("GET", "/auth/v1/user", accessToken)), user);
     }
 
@@ -746,7 +700,6 @@ private Q_SLOTS:
             QTest::newRow(request) << QByteArray(request) << QByteArray(refreshes);
         };
         row("POST /auth/v1/logout", "400 400"); // global by default
-        row("POST /auth/v1/logout?scope=global", "400 400");
         row("POST /auth/v1/logout?scope=local", "400 200");
         row("POST /auth/v1/logout?scope=others", "200 400");
         row(R"(PUT /auth/v1/user {"password":"battery staple"})", "200 400");
@@ -777,8 +730,6 @@ private Q_SLOTS:
     // The gateway refuses a request without the key, or with another key, before the service sees it.
     void gatewayAndRoutes() {
         ServerFixture server;
-        QCOMPARE(server.call("GET", "/auth/v1/nothing-here").status, 404);
-        QCOMPARE(server.call("GET", "/auth/v1/token?grant_type=password").status, 405);
         for (const QByteArray path : {"/auth/v1/user", "/rest/v1/visitors"}) {
             HttpRequest request{"GET", path, {}, {}, {}, {}};
             QCOMPARE(
@@ -802,52 +753,35 @@ private Q_SLOTS:
         row("", sampleNewestFirst);
         row("visitor_name=eq.Ann+Lee", "Ann Lee"); // a plus is a space
         row("visitor_name=eq.a%2Bb%20Consulting", "a+b Consulting");
-        row("visitor_name=eq.%22Tie%20One%22", ""); // double quotes are taken verbatim
         row("host_name=neq.Tom", "annette smith|50%_off Sales|Zoë Brontë|Ann Lee"); // no nulls
         row("signed_out_at=is.null",
             "Tie One|O'Brien, Pat|annette smith|a+b Consulting|Zoë Brontë|Bob Stone");
-        row("signed_out_at=is.not_null", "Ann_Lee|50%_off Sales|Ann Lee|Carol *Star*");
         row("signed_in_at=gte.2025-03-07T10:00:00Z", "Tie One|O'Brien, Pat|annette smith");
-        row("signed_in_at=gt.2025-03-07T10:00:00Z", "Tie One|O'Brien, Pat");
         row("signed_in_at=lt.2025-03-04T08:00:01%2B01:00",
             "50%_off Sales|Zoë Brontë|Bob Stone|Ann Lee|Carol *Star*");
-        row("signed_in_at=eq.2025-03-04T07:00:00Z", "50%_off Sales"); // stored in UTC
-        row("signed_in_at=lte.2025-02-28T23:00:00-0200", "Carol *Star*");
+        row("signed_in_at=eq.2025-03-04T07:00:00Z", "50%_off Sales");   // stored in UTC
         row("signed_in_at=eq.2025-03-06T23:59:59.9999985Z", "Ann_Lee"); // rounded to microseconds
-        row("signed_in_at=eq.0001-01-01T00:00:00Z", "");
-        row("signed_in_at=eq.2025-3-4%2019:00%20-05", "a+b Consulting");
-        row("id=eq.0000-0000-0000-4000-8000-0000-0000-0001", "Ann Lee"); // hyphens between any four digits
-        row("signed_in_at=gte.2025-03-06&signed_in_at=lt.2025-03-06T24:00:00Z", "Ann_Lee");
         row("id=in.(%7B00000000-0000-4000-8000-000000000001%7D,00000000-0000-4000-8000-00000000000A)",
             "Ann Lee|Carol *Star*");
         row("visitor_name=in.(%22O'Brien,%20Pat%22,Ann%20Lee)", "O'Brien, Pat|Ann Lee");
-        row("visitor_name=in.()", "");
         row("visitor_name=like.Ann*", "Ann_Lee|Ann Lee");
         row("visitor_name=ilike.ann*", "annette smith|Ann_Lee|Ann Lee");
         row("visitor_name=ilike.ZO%C3%8B*", "Zoë Brontë");
         row("visitor_name=like.Carol%20%5C*Star*", "");      // an escaped star is a literal percent
         row("visitor_name=like.Zo_%20Bront_", "Zoë Brontë"); // one character, not one byte
-        row("visitor_name=like.*n*n*", "annette smith|Ann_Lee|a+b Consulting|Ann Lee");
-        row("host_name=like.Tom*Tom", "");
         row("search_text=ilike.%25acme%25", "annette smith|Ann Lee");
         row("search_text=ilike.%25ac%25", "annette smith|50%_off Sales|Ann Lee"); // too short for the index
         row("search_text=ilike.*%C3%AB%20*", "Zoë Brontë"); // two characters, three bytes: too short as well
         row("search_text=ilike.%2550%5C%25%5C_off%25", "50%_off Sales");
         row("search_text=ilike.%25back%5C%5Cslash%25", "50%_off Sales");
         row("search_text=ilike.*%22quoted%22*", "O'Brien, Pat");
-        row("search_text=like.*ACME*", "");
         row("search_text=not.ilike.*maria*",
             "Tie One|O'Brien, Pat|Ann_Lee|a+b Consulting|Zoë Brontë|Bob Stone|Carol *Star*");
         row("search_text=like.ann%20lee%20maria%20garcia%20company%20acme",
             "Ann Lee"); // the whole search text
-        row("search_text=like.zo%C3%AB%20bront%C3%AB%20j%C3%BCrgen%20gro%C3%9F%20purpose%20caf%C3%A9%"
-            "20meeting",
-            "Zoë Brontë");
         row("order=host_name.asc,id.asc&offset=6",
             "Carol *Star*|Bob Stone|O'Brien, Pat|Tie One"); // nulls last
-        row("order=host_name.desc,id.asc&limit=4", "Bob Stone|O'Brien, Pat|Tie One|a+b Consulting");
         row("order=host_name.asc.nullsfirst,id.desc&limit=4", "Tie One|O'Brien, Pat|Bob Stone|Zoë Brontë");
-        row("order=signed_in_at,id&limit=2", "Carol *Star*|Ann Lee");
         // Bob, the other account, reads his own two rows and none of Alice's, whatever he asks.
         row("bob order=visitor_name", "Ann Lee|Bravo Guest");
         row("bob id=eq.@a1", "");
@@ -878,13 +812,10 @@ private Q_SLOTS:
         };
         row("", "200 0-9/10", "200 0-9/*");
         row("visitor_name=eq.nobody", "200 */0", "200 */*");
-        row("limit=abc", "200 0-9/10", "200 0-9/*"); // not a number: ignored
         row("select=id&limit=1", "206 0-0/10", "200 0-0/*");
         row("limit=3&offset=4", "206 4-6/10", "200 4-6/*");
         row("offset=10", "206 */10", "200 */*");
         row("offset=15", "416 */10", "200 */*");
-        row("limit=0", "206 */10", "200 */*");
-        row("select=id&limit=1&signed_out_at=is.null", "206 0-0/6", "200 0-0/*");
     }
 
     void contentRange() {
@@ -908,79 +839,39 @@ private Q_SLOTS:
         const auto row = [](const char *request, const char *answer, const char *prefer = "") {
             QTest::newRow(request) << QByteArray(request) << QByteArray(prefer) << QByteArray(answer);
         };
-        const char *notNull =
-            "400 23502 null value in column \"visitor_name\" of relation \"visitors\" violates "
-            "not-null constraint";
         const char *security = "403 42501 new row violates row-level security policy for table \"visitors\"";
         row("GET bananas", "404 PGRST205 Could not find the table 'public.bananas' in the schema cache");
-        row("GET visitors?select=id,banana", "400 42703 column visitors.banana does not exist");
-        row("GET visitors?order=banana.desc", "400 42703 column visitors.banana does not exist");
         row("GET visitors?select=search_text", "400 42703 column visitors.search_text does not exist");
-        row("GET visitors?id=0", "400 PGRST100 \"failed to parse filter (0)\" (line 1, column 1)");
         row("GET visitors?id=foo.bar", "400 PGRST100 \"failed to parse filter (foo.bar)\"…");
-        row("GET visitors?signed_out_at=is.maybe", "400 PGRST100 \"failed to parse filter (is.maybe)\"…");
-        row("GET visitors?visitor_name=in.a,b", "400 PGRST100 \"failed to parse filter (in.a,b)\"…");
-        row("GET visitors?order=id.sideways", "400 PGRST100 \"failed to parse order (id.sideways)\"…");
-        row("GET visitors?or=(id.eq.1)", "400 PGRST100 \"failed to parse logic tree…");
         row("GET visitors?id=eq.00000000-0000-4000-8000-0000000000011",
             "400 22P02 invalid input syntax for type uuid: \"00000000-0000-4000-8000-0000000000011\"");
-        row("GET visitors?id=eq.000-00000-0000-4000-8000-000000000001",
-            "400 22P02 invalid input syntax for type uuid: \"000-00000-0000-4000-8000-000000000001\"");
         row("GET visitors?signed_in_at=gt.2025-03-04T09:05:12+01:00", // the plus arrives as a space
             "400 22007 invalid input syntax for type timestamp with time zone: \"2025-03-04T09:05:12 "
             "01:00\"");
-        row("GET visitors?signed_in_at=gt.2025-03-04T24:00:01Z",
-            "400 22008 date/time field value out of range…");
-        row("GET visitors?signed_in_at=gt.2025-03-04T09:00:00%2B16:00",
-            "400 22008 date/time field value out of range…");
-        row("GET visitors?signed_in_at=gt.0001-01-01T00:00:00%2B01:00",
-            "400 22008 date/time field value out of range…");
-        row("GET notification_settings?notify_sign_in=eq.o",
-            "400 22P02 invalid input syntax for type boolean: \"o\"");
-        row("GET visitors?signed_in_at=gte.2025-13-01",
-            "400 22008 date/time field value out of range: \"2025-13-01\"");
-        row("GET visitors?id=like.*1", "404 42883 operator does not exist: uuid ~~ unknown");
-        row("GET visitors?answers=eq.[]", "404 42883 operator does not exist: jsonb = unknown");
-        row("GET visitors?host_name=is.true",
-            "400 42804 argument of IS TRUE must be type boolean, not type text");
-        row("GET visitors?visitor_name=like.abc%5C",
-            "400 22025 LIKE pattern must not end with escape character");
         row("GET visitors?visitor_name=eq.a%00b", "400 22021 invalid byte sequence for encoding \"UTF8\"");
         row("GET visitors?limit=-1", "416 PGRST103 Requested range not satisfiable");
-        row("GET visitors/1", "404 PGRST125 Invalid path specified in request URL");
         row("PUT visitors", "405 PGRST117 Unsupported HTTP method: PUT");
-        row(R"(POST visitors {"visitor_name":)", "400 PGRST102 Empty or invalid json");
-        row("POST visitors [1]", "400 PGRST102 Empty or invalid json");
         row(R"(POST visitors [{"visitor_name":"a"},{"host_name":"b"}])",
             "400 PGRST102 All object keys must match");
         row(R"(POST visitors {"search_text":"x"})",
             "400 PGRST204 Could not find the 'search_text' column of 'visitors' in the schema cache");
-        row(R"(POST visitors {"visitor_name":5})",
-            "400 42804 column \"visitor_name\" is of type text but expression is of type number");
-        row(R"(POST visitors {"visitor_name":"a","id":"nope"})",
-            "400 22P02 invalid input syntax for type uuid: \"nope\"");
-        row(R"(PATCH visitors?id=eq.@a1 {"signed_out_at":"soon"})",
-            "400 22007 invalid input syntax for type timestamp with time zone: \"soon\"");
         row(R"(POST visitors {"visitor_name":"a","answers":{}})",
             "400 23514 new row for relation \"visitors\" violates check constraint "
             "\"visitors_answers_check\"");
         row("POST visitors {\"visitor_name\":\"a\\u0000b\"}",
             "400 22P05 unsupported Unicode escape sequence");
-        row(R"(POST visitors {"host_name":"a"})", notNull);
-        row(R"(PATCH visitors?visitor_name=eq.Ann%20Lee {"visitor_name":null})", notNull);
+        row(R"(PATCH visitors?visitor_name=eq.Ann%20Lee {"visitor_name":null})",
+            "400 23502 null value in column \"visitor_name\" of relation \"visitors\" violates not-null "
+            "constraint");
         row(R"(POST visitors {"visitor_name":"a","id":"@a1"})",
             "409 23505 duplicate key value violates unique constraint \"visitors_pkey\"");
-        row(R"(POST visitors?on_conflict=host_name {"visitor_name":"a"})",
-            "400 42P10 there is no unique or exclusion constraint matching the ON CONFLICT columns");
         row(R"(PATCH visitors?limit=1 {"list_name":"x"})", "400 21000 UPDATE requires a WHERE clause");
         row("DELETE invites", "400 21000 DELETE requires a WHERE clause");
         row(R"(POST rpc/delete_account {"user_id":"x"})",
             "404 PGRST202 Could not find the function public.delete_account(user_id) in the schema cache");
-        row("GET rpc/delete_account", "405 PGRST101 Cannot use the GET method on RPC");
         // Tokens that are not good enough; a missing one is the anonymous role.
         row("expired GET visitors", "401 PGRST303 JWT expired");
         row("one-part GET visitors", "401 PGRST301 Expected 3 parts in JWT; got 1");
-        row("not-base64 GET visitors", "401 PGRST301 JWT cryptographic operation failed");
         row("swapped GET visitors", "401 PGRST301 JWSError JWSInvalidSignature");
         row("alg-none GET visitors", "401 PGRST301 JWSError JWSInvalidSignature");
         row("basic GET visitors", "401 PGRST301 Authorization header is not a bearer token");
@@ -1000,8 +891,6 @@ private Q_SLOTS:
             "400 PGRST100 \"failed to parse select parameter…");
         row("bob GET visitors?select=id,(select%20email%20from%20users)",
             "400 PGRST200 Could not find a relationship…");
-        row("bob GET visitors?select=%22a%22:visitor_name",
-            "400 PGRST100 \"failed to parse select parameter…");
         row("bob GET visitors?order=id.desc,owner_id)--", "400 PGRST100 \"failed to parse order…");
         row("bob GET visitors?visitor_name%22)%20OR%201=1%20--=eq.x",
             "400 42703 column visitors.visitor_name\")…");
@@ -1099,7 +988,6 @@ private Q_SLOTS:
         QCOMPARE(answerOf(send("DELETE" + one, "return=representation")),
                  R"(200 */* [{"visitor_name":"Renamed"}])");
         QCOMPARE(names("search_text=ilike.*renamed*"), QByteArray());
-        QCOMPARE(answerOf(send("POST visitors []")), "201 */* ");
     }
 
     // The desk's settings save: insert the first time (201), merge only the sent columns afterwards (200); a
@@ -1123,8 +1011,6 @@ private Q_SLOTS:
             "GET "
             "notification_settings?select=office_webhook,notify_sign_in,notify_sign_out,employee_webhooks";
         QCOMPARE(send(select + "&notify_sign_out=is.true").body, "[{" + alerts + "]");
-        QCOMPARE(send(select + "&notify_sign_in=eq.%20T%20").body, QByteArray("[]"));
-        QCOMPARE(send(select + "&notify_sign_in=in.(of,on,1,n,f,0,no)").body, "[{" + alerts + "]");
         QCOMPARE(answerOf(send(upsert + R"("notify_sign_in":"yes"})", merge + ",return=representation")),
                  R"(200 */* [{"notify_sign_in":true}])");
     }
@@ -1135,18 +1021,14 @@ private Q_SLOTS:
         const auto row = [](const char *request, const char *answer) {
             QTest::newRow(request) << QByteArray(request) << QByteArray(answer);
         };
-        const char *bob = R"(200 {"visitor_name":"Bob Stone"})";
-        const char *several = "406 The result contains 3 rows";
         row("GET visitors?id=eq.00000000-0000-4000-8000-000000000002&select=who:visitor_name",
             R"(200 {"who":"Bob Stone"})");
         row("GET visitors?visitor_name=eq.Nobody", "406 The result contains 0 rows");
         row(R"(PATCH visitors?id=eq.00000000-0000-4000-8000-000000000002&select=visitor_name {"list_name":null})",
-            bob);
-        row(R"(PATCH visitors?host_name=eq.Tom {"list_name":"X"})", several);
-        row(R"(PATCH visitors?visitor_name=eq.Nobody {"list_name":"X"})", "406 The result contains 0 rows");
+            R"(200 {"visitor_name":"Bob Stone"})");
         row(R"(POST visitors [{"visitor_name":"One"},{"visitor_name":"Two"}])",
             "406 The result contains 2 rows");
-        row("DELETE visitors?host_name=eq.Tom", several);
+        row("DELETE visitors?host_name=eq.Tom", "406 The result contains 3 rows");
     }
 
     // Accept: application/vnd.pgrst.object+json answers the one row itself; any other count is refused and
@@ -1192,7 +1074,6 @@ private Q_SLOTS:
             return m_fx.rowCount("users") + m_fx.rowCount("visitors") + m_fx.rowCount("kiosk_settings");
         };
         const qint64 before = rows();
-        QCOMPARE(send("nobody POST rpc/delete_account {}").status, 401);
         QCOMPARE(answerOf(send("leaving POST rpc/delete_account {}")), "204  ");
         QCOMPARE(aliceSnapshot(), alice);
         QCOMPARE(rows(), before - 3);
@@ -1247,19 +1128,12 @@ private Q_SLOTS:
         const auto row = [](const char *change, const char *error) {
             QTest::newRow(change) << QByteArray(change) << QString::fromUtf8(error);
         };
-        const char *slots = "422 Each answer needs a whole slot number and a text value.";
         row("{answers:", "400 The invite could not be read: the request body is not a JSON object.");
-        row(R"({"answers":null})",
-            "422 The invite has no answers: send them as a list of slot and value pairs.");
-        row(R"({"answers":[{"value":"Ana"}]})", slots);
-        row(R"({"answers":[{"slot":0,"value":7}]})", slots);
-        row(R"({"answers":[{"slot":0,"value":"Ana"},{"slot":1.5,"value":"x"}]})", slots);
+        row(R"({"answers":[{"value":"Ana"}]})",
+            "422 Each answer needs a whole slot number and a text value.");
         row(R"({"email":"ana@example"})", "422 The guest's email address is not valid.");
-        row(R"({"visit_date":20300304})",
-            "422 The visit date must be a day written as yyyy-MM-dd, for example 2025-03-04.");
         row(R"({"answers":[{"slot":1,"value":"B"},{"slot":0,"value":" "}]})",
             "422 The guest's name is missing: fill in the first question of the form.");
-        row(R"({"email":null})", "422 The guest's email address is missing.");
         row(R"({"visit_date":"2030-02-30"})",
             "422 The visit date must be a day written as yyyy-MM-dd, for example 2025-03-04.");
         row(R"({"visit_time":"25:00"})", "422 The visit time must be written as HH:mm, for example 14:30.");
@@ -1286,16 +1160,12 @@ private Q_SLOTS:
     void resend_data() {
         QTest::addColumn<QString>("which");
         QTest::addColumn<QString>("answer");
-        const QString ended = u"401 Your session ended. Please sign in again."_s;
         QTest::newRow("own invite") << u"own"_s << u"200"_s;
-        QTest::newRow("own invite, id in capitals") << u"OWN"_s << u"200"_s;
         QTest::newRow("another account's invite") << u"other"_s << u"404 Invite not found."_s;
-        QTest::newRow("no such invite") << u"none"_s << u"404 Invite not found."_s;
         QTest::newRow("used invite") << u"used"_s
                                      << u"422 This invite has already been used, so it is not sent again."_s;
         QTest::newRow("no token") << u"no token"_s << u"401 Sign in to continue."_s;
-        QTest::newRow("not a token") << u"not a token"_s << ended;
-        QTest::newRow("signed out") << u"signed out"_s << ended;
+        QTest::newRow("signed out") << u"signed out"_s << u"401 Your session ended. Please sign in again."_s;
     }
 
     // Only the owner's unused invite goes out again, with the same link, and only to a live session.
@@ -1305,16 +1175,13 @@ private Q_SLOTS:
         ServerFixture server;
         QString own = host(server, u"host@example.com"_s);
         const QString owner = which == u"other" ? host(server, u"rival@example.com"_s) : own;
-        QString id = ServerFixture::object(create(server, owner)).value(u"id").toString();
-        id = which == u"none"  ? u"00000000-0000-4000-8000-000000000000"_s
-             : which == u"OWN" ? id.toUpper()
-                               : id;
+        const QString id = ServerFixture::object(create(server, owner)).value(u"id").toString();
         if (which == u"used") {
             server.db().exec("UPDATE invites SET used_at = '2030-03-04T14:31:00.000000+00:00'");
         } else if (which == u"signed out") {
             QCOMPARE(server.authorized("POST", "/auth/v1/logout", own).status, 204);
         }
-        own = which == u"no token" ? QString() : which == u"not a token" ? u"abc.def"_s : own;
+        own = which == u"no token" ? QString() : own;
         const QByteArray bearer = own.isEmpty() ? QByteArray() : "Bearer " + own.toLatin1();
         const HttpResponse answered =
             server.call("POST", "/api/invites/" + id.toLatin1() + "/resend", {}, {{"Authorization", bearer}});
@@ -1363,47 +1230,37 @@ private Q_SLOTS:
         const QString html = QString::fromUtf8(page.body);
         QVERIFY2(html.contains(shown) && html.contains(u"Ring twice."_s) && !html.contains(notShown),
                  qPrintable(html));
-        QVERIFY(server.call("GET", "/i/no-such-token").body.contains("Invitation not found"));
         QCOMPARE(server.call("GET", "/i/" + link.fileName(QUrl::FullyEncoded).toLatin1() + "/more").status,
                  404);
     }
 
-    void pages_data() {
-        QTest::addColumn<QByteArray>("target");
-        QTest::addColumn<QByteArray>("answer"); // status, then text the body holds
-        const auto row = [](const char *target, const char *answer) {
-            QTest::newRow(target) << QByteArray(target) << QByteArray(answer);
-        };
-        row("/", "200 Tallybrook local server");
-        for (const char *page :
-             {"/support", "/privacy", "/dashboard", "/guides/host-notifications", "/guides/kiosk-setup"}) {
-            row(page, "200 </footer>");
-        }
-        row("/auth/callback?type=signup", "200 Email confirmed");
-        row("/auth/callback?error=access_denied&error_description=Email+link+%3Cb%3Ebad%3C%2Fb%3E",
-            "400 Email link &lt;b&gt;bad&lt;/b&gt;");
-        row("/pricing", "404 Page not found");
-        row("/api/visitors", "404 {\"error\":\"Not found.\"}");
-        row("/api/mac/version",
-            "200 {\"direct\":{\"latestVersion\":\"2.1\"}}\n"); // the --manifest file, as it is
-    }
-
+    // The site's pages as HTML and its API as JSON; the version manifest is the --manifest file as it is, and
+    // only while it is there.
     void pages() {
-        QFETCH(QByteArray, target);
-        QFETCH(QByteArray, answer);
         QTemporaryDir dir;
         QFile manifest(dir.filePath(u"version.json"_s));
         QVERIFY(manifest.open(QIODevice::WriteOnly) &&
                 manifest.write("{\"direct\":{\"latestVersion\":\"2.1\"}}\n") > 0);
         manifest.close();
         ServerFixture server(false, manifest.fileName());
-        const HttpResponse page = server.call("GET", target);
-        QVERIFY2(answer.startsWith(QByteArray(QByteArray::number(page.status) + ' ')) &&
-                     page.body.contains(answer.mid(4)),
-                 page.body.constData());
-        QVERIFY(
-            page.header("Content-Type")
-                .startsWith(target.startsWith("/api/") ? "application/json" : "text/html; charset=utf-8"));
+        const std::pair<QByteArray, QByteArray> pages[] = {
+            // the target; the status, then text the body holds
+            {"/", "200 Tallybrook local server"},
+            {"/support", "200 </footer>"},
+            {"/auth/callback?error=access_denied&error_description=Email+link+%3Cb%3Ebad%3C%2Fb%3E",
+             "400 Email link &lt;b&gt;bad&lt;/b&gt;"},
+            {"/pricing", "404 Page not found"},
+            {"/api/visitors", "404 {\"error\":\"Not found.\"}"},
+            {"/api/mac/version", "200 {\"direct\":{\"latestVersion\":\"2.1\"}}\n"}};
+        for (const auto &[target, answer] : pages) {
+            const HttpResponse page = server.call("GET", target);
+            QVERIFY2(answer.startsWith(QByteArray(QByteArray::number(page.status) + ' ')) &&
+                         page.body.contains(answer.mid(4)),
+                     target.constData());
+            QVERIFY(page.header("Content-Type")
+                        .startsWith(target.startsWith("/api/") ? "application/json"
+                                                               : "text/html; charset=utf-8"));
+        }
         QCOMPARE(server.call("POST", "/api/mac/version").status, 405);
         QVERIFY(QFile::remove(manifest.fileName()));
         const HttpResponse missing = server.call("GET", "/api/mac/version");
@@ -1427,7 +1284,6 @@ private Q_SLOTS:
             return server.call("POST", "/auth/callback",
                                fields.toString(QUrl::FullyEncoded).replace(u"%20"_s, u"+"_s).toLatin1());
         };
-        QCOMPARE(submit(u"short"_s, u"short"_s).status, 422);
         QVERIFY(submit(u"battery staple"_s, u"battery stapler"_s).body.contains("not the same"));
         QVERIFY(submit(password, password).body.contains("different from your current one"));
         const HttpResponse changed = submit(u"battery staple"_s, u"battery staple"_s);
