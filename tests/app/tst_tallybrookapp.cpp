@@ -201,8 +201,7 @@ private Q_SLOTS:
         // A newer version while the alert is open is offered in the same alert.
         report(manifest("0", "2.1<b>!</b>"));
         QCOMPARE(shownAlert(), alert.data());
-        QCOMPARE(textsOf(alert), (QStringList{u"A New Version Is Available"_s,
-                                              u"Tallybrook 2.1<b>!</b> is ready. You're using 0.1.0."_s}));
+        QVERIFY(textsOf(alert).contains(u"Tallybrook 2.1<b>!</b> is ready. You're using 0.1.0."_s));
         QVERIFY(m_app->contentView().isVisible());
         QCOMPARE(m_app->updates().dismissedVersion(), std::nullopt);
         if (how == u"close") {
