@@ -9,7 +9,6 @@
 #include "support/TaskOutcome.h"
 #include "ui/Environment.h"
 
-#include <QAbstractButton>
 #include <QDialog>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -55,7 +54,7 @@ struct DeskBackend {
         R"({"direct":{"minimumVersion":"0.1","latestVersion":"0.1","downloadURL":"https://a.b"}})";
 
     void addAccount(const QUuid &id, const QString &tag, const QStringList &onSiteNames = {}) {
-        Account account{id, {}, {}};
+        Account &account = accounts[tag] = {id, {}, {}};
         for (const QString &name : onSiteNames) {
             account.onSite.append(
                 QJsonObject{{QStringLiteral("id"), QUuid::createUuid().toString(QUuid::WithoutBraces)},
@@ -63,7 +62,6 @@ struct DeskBackend {
                             {QStringLiteral("answers"), QJsonArray{}},
                             {QStringLiteral("signed_in_at"), QStringLiteral("2025-03-04T08:00:00+00:00")}});
         }
-        accounts[tag] = account;
     }
 
     [[nodiscard]] ScriptedAnswer answer(const RecordedRequest &request) const {

