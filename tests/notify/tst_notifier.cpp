@@ -89,12 +89,10 @@ private Q_SLOTS:
         row("power platform look-alike", u"https://x.environment.api.powerplatform.com.example.org/a",
             Generic);
         row("google chat", u"https://chat.googleapis.com/v1/spaces/AAA/messages?key=k&token=t", GoogleChat);
-        row("google chat subdomain", u"https://x.chat.googleapis.com/v1/spaces/AAA/messages", Generic);
         row("discord", u"https://discord.com/api/webhooks/123/token", Discord);
         row("discord's older host", u"https://discordapp.com/api/webhooks/123/token", Discord);
         row("discord outside webhooks", u"https://discord.com/channels/123/456", Generic);
         row("discord path in capitals", u"https://discord.com/API/webhooks/123/token", Generic);
-        row("discord subdomain", u"https://canary.discord.com/api/webhooks/123/token", Generic);
     }
     void addresses() {
         QFETCH(QString, text);
@@ -118,7 +116,6 @@ private Q_SLOTS:
         QTest::addColumn<QList<int>>("statuses");
         QTest::addColumn<PostResult>("expected");
         QTest::newRow("200 at once") << QList<int>{200} << PostResult();
-        QTest::newRow("204 counts as delivered") << QList<int>{204} << PostResult();
         QTest::newRow("500 then 200") << QList<int>{500, 200} << PostResult();
         QTest::newRow("the second status is reported")
             << QList<int>{500, 503} << PostResult(NotifyError::http(503));
@@ -227,7 +224,6 @@ void TestNotifier::payloads_data() {
     const VisitorAlert pinging =
         alert(VisitorAlert::Event::SignIn, u"<!here> Zoë"_s,
               {{u"Company"_s, u"<@U1> & Acme"_s}, {u""_s, u"Blue badge"_s}}, u"Łukasz"_s);
-    const VisitorAlert bare = alert(VisitorAlert::Event::SignIn, u"Sam"_s, {}, std::nullopt);
     // Signed out on a Berlin clock, with a fraction of a second.
     VisitorAlert departure =
         alert(VisitorAlert::Event::SignOut, u"Zoë"_s, {{u""_s, u"Blue badge"_s}}, u"Łukasz"_s);
@@ -239,10 +235,6 @@ void TestNotifier::payloads_data() {
             {"type": "section", "text": {"type": "mrkdwn", "text": "*&lt;!here&gt; Zoë has arrived to see Łukasz*"}},
             {"type": "section", "text": {"type": "mrkdwn", "text": "Company: &lt;@U1&gt; &amp; Acme\nAnswer: Blue badge"}},
             {"type": "context", "elements": [{"type": "mrkdwn", "text": "2:05 PM · Tallybrook"}]}]})");
-    QTest::newRow("slack, no answers: two blocks") << bare << WebhookKind::Slack << json(R"({
-        "text": "Sam has signed in · 2:05 PM", "blocks": [
-            {"type": "section", "text": {"type": "mrkdwn", "text": "*Sam has signed in*"}},
-            {"type": "context", "elements": [{"type": "mrkdwn", "text": "2:05 PM · Tallybrook"}]}]})");
     QTest::newRow("teams, answers as facts") << pinging << WebhookKind::Teams << json(R"({"type": "message",
         "attachments": [{"contentType": "application/vnd.microsoft.card.adaptive", "content": {
             "$schema": "http://adaptivecards.io/schemas/adaptive-card.json", "type": "AdaptiveCard", "version": "1.4",
@@ -250,12 +242,6 @@ void TestNotifier::payloads_data() {
                       "size": "Medium", "wrap": true},
                      {"type": "FactSet", "facts": [{"title": "Company", "value": "<@U1> & Acme"},
                                                    {"title": "", "value": "Blue badge"}]},
-                     {"type": "TextBlock", "text": "2:05 PM", "isSubtle": true, "spacing": "Small"}]}}]})");
-    QTest::newRow("teams, no answers: no fact set")
-        << bare << WebhookKind::Teams << json(R"({"type": "message",
-        "attachments": [{"contentType": "application/vnd.microsoft.card.adaptive", "content": {
-            "$schema": "http://adaptivecards.io/schemas/adaptive-card.json", "type": "AdaptiveCard", "version": "1.4",
-            "body": [{"type": "TextBlock", "text": "Sam has signed in", "weight": "Bolder", "size": "Medium", "wrap": true},
                      {"type": "TextBlock", "text": "2:05 PM", "isSubtle": true, "spacing": "Small"}]}}]})");
     QTest::newRow("google chat breaks the mention markup")
         << pinging << WebhookKind::GoogleChat
@@ -265,10 +251,6 @@ void TestNotifier::payloads_data() {
     QTest::newRow("discord parses no mentions") << pinging << WebhookKind::Discord << json(R"({
         "content": "<!here> Zoë has arrived to see Łukasz · 2:05 PM\nCompany: <@U1> & Acme\nAnswer: Blue badge",
         "allowed_mentions": {"parse": []}})");
-    QTest::newRow("generic, answers and host") << pinging << WebhookKind::Generic << json(R"({
-        "event": "sign_in", "visitor": "<!here> Zoë", "host": "Łukasz", "timestamp": "2025-03-04T14:05:09Z",
-        "fields": [{"label": "Company", "value": "<@U1> & Acme"}, {"label": "", "value": "Blue badge"}],
-        "text": "<!here> Zoë has arrived to see Łukasz · 2:05 PM\nCompany: <@U1> & Acme\nAnswer: Blue badge"})");
     QTest::newRow("generic sign-out: host kept, timestamp at UTC in whole seconds")
         << departure << WebhookKind::Generic
         << json(R"({"event": "sign_out", "visitor": "Zoë", "host": "Łukasz",
