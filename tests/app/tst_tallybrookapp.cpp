@@ -24,16 +24,30 @@ using namespace tallybrook::testing;
 using namespace Qt::StringLiterals;
 using Command = TallybrookApp::Command;
 using Screen = ui::ContentView::Screen;
+using Kind = UpdateStatus::Kind;
+using Channel = UpdateChecker::Channel;
 
 namespace {
 
 const QUrl download(u"https://tallybrook.app/download/2.0"_s);
 
-// The running version is 0.1.0.
-QByteArray manifest(const QByteArray &minimum, const QByteArray &latest) {
-    return R"({"direct":{"minimumVersion":")" + minimum + R"(","latestVersion":")" + latest +
-           R"(","downloadURL":")" + download.toEncoded() + R"("}})";
+QByteArray channel(const QByteArray &minimum, const QByteArray &latest, const QByteArray &url) {
+    return R"({"minimumVersion":")" + minimum + R"(","latestVersion":")" + latest + R"(","downloadURL":")" +
+           url + R"("})";
 }
+
+// The desk runs 0.1.0.
+QByteArray manifest(const QByteArray &minimum, const QByteArray &latest,
+                    const QByteArray &url = download.toEncoded(), const QByteArray &store = "null") {
+    return R"({"direct":)" + channel(minimum, latest, url) + R"(,"appStore":)" + store + "}";
+}
+
+// Answers that are no manifest: each would change the status if it were read as one. (Outside the class: moc
+// cannot read raw strings.)
+const QByteArray malformed = R"({"direct":{"minimumVersion")";
+const QByteArray numberForText =
+    R"({"direct":{"minimumVersion":9,"latestVersion":"9","downloadURL":"https://a.b"}})";
+const QByteArray channelNotAnObject = R"({"direct":"soon"})";
 
 // The texts of an alert, and whether each is shown as plain text.
 QStringList textsOf(QMessageBox *box) {
@@ -50,7 +64,8 @@ QStringList textsOf(QMessageBox *box) {
 } // namespace
 
 // The shell: its windows behind the update gate, the gate's blocking screen and its offer, and the commands;
-// the platform seams it connects; and the road the run command takes, against the real server.
+// the update checker behind the gate; the platform seams it connects; and the road the run command takes,
+// against the real server.
 class TestTallybrookApp : public QObject {
     Q_OBJECT
 
@@ -89,6 +104,15 @@ class TestTallybrookApp : public QObject {
     [[nodiscard]] QMessageBox *shownAlert(ui::UpdateGate *gate = nullptr) const {
         QMessageBox *alert = (gate ? gate : &m_app->mainGate())->alert();
         return alert && alert->isVisible() ? alert : nullptr;
+    }
+    // A checker of its own, running 1.0 against the scripted backend, that checks only when asked.
+    [[nodiscard]] std::unique_ptr<UpdateChecker> checker() {
+        UpdateChecker::Options options;
+        options.manifestURL = QUrl(m_f->cloud.server->baseUrl().toString() + u"/version"_s);
+        options.runningVersion = u"1.0"_s;
+        options.checkAtCreation = false;
+        options.clock = [this] { return m_now; };
+        return std::make_unique<UpdateChecker>(*m_f->cloud.http, options);
     }
     // Whether Sign In Visitor, New Invite and Refresh are enabled.
     [[nodiscard]] QList<bool> deskCommandsEnabled() const {
@@ -291,6 +315,96 @@ private Q_SLOTS:
         QCOMPARE(m_f->urls.opened, QList<QUrl>{QUrl(site + u"guides/host-notifications"_s)});
         m_app->cloud().signOutAccount();
         QCOMPARE(deskCommandsEnabled(), QList<bool>(3, false));
+    }
+
+    void comparesVersions_data() {
+        QTest::addColumn<QString>("a");
+        QTest::addColumn<QString>("b");
+        QTest::addColumn<int>("order");
+        QTest::newRow("numeric, not textual") << u"1.10"_s << u"1.9"_s << 1;
+        QTest::newRow("non-numeric piece counts as zero") << u"2.0-beta"_s << u"2.0"_s << 0;
+        QTest::newRow("empty pieces dropped") << u"1..2"_s << u"1.2"_s << 0;
+    }
+    void comparesVersions() {
+        QFETCH(QString, a);
+        QFETCH(QString, b);
+        QFETCH(int, order);
+        QCOMPARE(compareVersions(a, b), order);
+        QCOMPARE(compareVersions(b, a), -order);
+    }
+
+    // The running version is 1. Only the channel in use counts; a download link the desk will not open offers
+    // nothing, whatever the versions say.
+    void evaluatesTheChannelInUse_data() {
+        QTest::addColumn<QByteArray>("body");
+        QTest::addColumn<Channel>("channel");
+        QTest::addColumn<QString>("status");
+        const auto direct = Channel::Direct;
+        const QByteArray store = channel("9", "9.1", "https://a.b/s");
+        QTest::newRow("latest written longer") << manifest("1", "1.0.0") << direct << u"up to date"_s;
+        QTest::newRow("newer patch") << manifest("1", "1.0.1") << direct << u"available 1.0.1"_s;
+        QTest::newRow("only the other channel")
+            << "{\"appStore\":" + store + "}" << direct << u"up to date"_s;
+        QTest::newRow("the store's copy")
+            << manifest("1", "1", "https://a", store) << Channel::AppStore << u"required 9.1"_s;
+        QTest::newRow("file link") << manifest("1", "9", "file:///tmp/x") << direct << u"up to date"_s;
+        QTest::newRow("file link on this computer")
+            << manifest("1", "9", "file://127.0.0.1/x") << direct << u"up to date"_s;
+        QTest::newRow("plain http elsewhere")
+            << manifest("9", "9", "http://a.b") << direct << u"up to date"_s;
+        QTest::newRow("plain http on this computer")
+            << manifest("1", "9", "http://127.0.0.1:5") << direct << u"available 9"_s;
+        QTest::newRow("file link in the other channel")
+            << manifest("1", "9", "https://a", channel("1", "9", "file:///x")) << direct << u"available 9"_s;
+    }
+    void evaluatesTheChannelInUse() {
+        QFETCH(QByteArray, body);
+        QFETCH(Channel, channel);
+        QFETCH(QString, status);
+        const UpdateStatus got = UpdateChecker::evaluate(*VersionManifest::fromJson(body), channel, u"1"_s);
+        QCOMPARE(got.kind == Kind::UpToDate
+                     ? u"up to date"_s
+                     : (got.kind == Kind::Required ? u"required "_s : u"available "_s) + got.version,
+                 status);
+    }
+
+    // Every failure is silent and leaves the status as it was. A lost connection has no body and fails as the
+    // malformed one does.
+    void failedChecksKeepTheStatus_data() {
+        QTest::addColumn<ScriptedAnswer>("answer");
+        QTest::newRow("201 is not 200") << ScriptedAnswer::json(201, manifest("9.0", "9.0"));
+        QTest::newRow("malformed json") << ScriptedAnswer::json(200, malformed);
+        QTest::newRow("a number for a version") << ScriptedAnswer::json(200, numberForText);
+        QTest::newRow("a channel that is not an object") << ScriptedAnswer::json(200, channelNotAnObject);
+    }
+    void failedChecksKeepTheStatus() {
+        QFETCH(ScriptedAnswer, answer);
+        const auto updates = checker();
+        m_f->cloud.server->enqueue(ScriptedAnswer::json(200, manifest("1.0", "1.1")));
+        QVERIFY(runTask(updates->check()));
+        QCOMPARE(updates->status().kind, Kind::Available);
+        QCOMPARE(m_f->cloud.server->requests().constFirst().header("Accept"), QByteArray("application/json"));
+
+        QSignalSpy changed(updates.get(), &UpdateChecker::statusChanged);
+        m_f->cloud.server->setHandler([answer](const RecordedRequest &) { return answer; });
+        m_now = m_now.addSecs(10);
+        QVERIFY(runTask(updates->check()));
+        QCOMPARE(changed.size(), 0);
+        QCOMPARE(*updates->lastCheck(), m_now); // a failed check counts as a check
+    }
+
+    void activationChecksOnlyAfterAnHour() {
+        const auto updates = checker();
+        m_f->backend.manifest = manifest("1", "1");
+        updates->applicationBecameActive(); // never checked: nothing to compare with
+        QVERIFY(runTask(updates->check()));
+        m_now = m_now.addSecs(3600);
+        updates->applicationBecameActive();
+        QTest::qWait(50);
+        QCOMPARE(m_f->cloud.server->requestCount(), 1);
+        m_now = m_now.addSecs(1);
+        updates->applicationBecameActive();
+        QVERIFY(m_f->cloud.server->waitForRequests(2));
     }
 
     void activationReachesTheModelAndTheChecker() {
