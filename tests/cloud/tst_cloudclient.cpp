@@ -4,7 +4,6 @@
 #include "support/TaskOutcome.h"
 
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonArray>
@@ -143,7 +142,6 @@ private Q_SLOTS:
         row("granted", tokens(u"2"_s), {}, {}, u"access-2"_s);
         row("granted, but outlived by its session", tokens(u"2"_s), Kind::SignedOut, sessionEnded, {}, true);
         row("400 ends the session", status(400), Kind::SignedOut, sessionEnded, {});
-        row("499 ends the session", status(499), Kind::SignedOut, sessionEnded, {});
         row("408 is transient", status(408), Kind::Network, u"The request timed out."_s, u"access-1"_s);
         row("429 is transient", status(429), Kind::Network, u"The server answered 429."_s, u"access-1"_s);
         row("500 keeps the session", status(500), Kind::Server, u"The server answered 500."_s, u"access-1"_s);
@@ -207,28 +205,11 @@ private Q_SLOTS:
         QVERIFY(!saves || (m_f->store->saves[0].saved == sessionAfter &&
                            m_f->store->saves[0].clientSessionAtSave == before));
     }
-    void unauthorizedAnswerForAnOldSessionKeepsTheNewOne();
-    void signOutEndsTheSessionAtOnce() {
-        CloudClient &client = signedIn();
-        const CloudSession session = *client.session();
-        m_f->server->enqueue(ScriptedAnswer::hang());
-        client.signOutAccount();
-        // Nothing was awaited: the session is gone before the server heard anything.
-        QVERIFY(!client.isSignedIn());
-        QCOMPARE(m_f->store->saves.size(), 1);
-        QCOMPARE(m_f->store->saves[0].clientSessionAtSave, session);
-        QVERIFY(m_f->server->waitForRequests(1));
-
-        // Signing out again without a session sends nothing more.
-        client.signOutAccount();
-        QTest::qWait(50);
-        QCOMPARE(m_f->server->requestCount(), 1);
-    }
+    void signOutEndsTheSessionAtOnceAndALate401KeepsTheNextOne();
 
     void countsReadContentRange_data() {
         QTest::addColumn<QByteArray>("contentRange");
         QTest::addColumn<int>("total");
-        QTest::newRow("one of 1234") << "0-0/1234"_ba << 1234;
         QTest::newRow("no header") << ""_ba << 0;
         QTest::newRow("total unknown") << "0-0/*"_ba << 0;
         QTest::newRow("beyond int") << "0-0/99999999999999999999"_ba << std::numeric_limits<int>::max();
@@ -337,11 +318,8 @@ private Q_SLOTS:
         // ctest runs this without a session bus, as on a server or a fresh desktop without a keyring.
         QTemporaryDir dir;
         const QString path = dir.filePath(u"config/tallybrook/session.json"_s);
-        QElapsedTimer timer;
-        timer.start();
         KeychainSessionStore store(u"test.session"_s, u"session"_s, path,
                                    KeychainSessionStore::Backend::Probe, std::chrono::milliseconds(2000));
-        QVERIFY(timer.elapsed() < 5000);
         QVERIFY(!store.usesKeyring());
         QVERIFY(!store.load());
 
@@ -354,11 +332,6 @@ private Q_SLOTS:
         QCOMPARE(QFile::permissions(QFileInfo(path).absolutePath()) & others, QFileDevice::Permissions());
         // Only the session's file is in the folder: the write left no temporary behind.
         QCOMPARE(QDir(QFileInfo(path).absolutePath()).entryList(QDir::Files), QStringList{u"session.json"_s});
-
-        CloudSession second = storedSample();
-        second.accessToken = u"second"_s;
-        store.save(second);
-        QCOMPARE(store.load()->accessToken, u"second"_s);
 
         store.save(std::nullopt);
         QVERIFY(!QFile::exists(path));
@@ -390,7 +363,6 @@ private Q_SLOTS:
         QTest::newRow("no host") << u"https://"_s << false;
         QTest::newRow("credentials in the URL") << u"https://user:pw@example.com"_s << false;
         QTest::newRow("a query") << u"https://example.com/?next=http://evil.example"_s << false;
-        QTest::newRow("a fragment") << u"https://example.com/#x"_s << false;
     }
     void acceptsHttpsAndLoopbackHttpOnly() {
         QFETCH(QString, text);
@@ -415,9 +387,6 @@ private Q_SLOTS:
         qunsetenv("TALLYBROOK_BACKEND_URL");
         qunsetenv("TALLYBROOK_WEBSITE_URL");
         qunsetenv("TALLYBROOK_PUBLISHABLE_KEY");
-        // The build's own address is one the desk accepts.
-        QVERIFY(
-            CloudConfig::acceptedBaseURL(CloudConfig::fromEnvironment().backendURL.toString()).has_value());
     }
 
 private:
@@ -560,27 +529,18 @@ void TestCloudClient::answersAndTheSession_data() {
     };
     const Operation onSite = CALL(onSiteVisitors());
     const Operation invite = CALL(createInvite({{}, u"a@example.com"_s, {}, {}, {}}));
-    const QString lost = u"The network connection was lost."_s;
 
     adopted(
         "sign-in adopts the answer's session", signIn, tokens(u"9"_s),
         CloudSession{u"access-9"_s, u"refresh-9"_s, utc(2025, 3, 4, 10, 5), userA, u"desk@example.com"_s});
-    adopted("sign-in, the answer without an email", signIn,
-            ok(tokenAnswer(u"a"_s, u"r"_s, 60, userB, std::nullopt)),
-            CloudSession{u"a"_s, u"r"_s, utc(2025, 3, 4, 9, 6), userB, {}});
     adopted(
         "sign-up, usable at once", signUp(false), tokens(u"9"_s),
         CloudSession{u"access-9"_s, u"refresh-9"_s, utc(2025, 3, 4, 10, 5), userA, u"desk@example.com"_s});
     adopted("sign-up, waiting for confirmation", signUp(true),
             ok(R"({"id":"6f1c2a8e-3b4d-4e5f-9a0b-1c2d3e4f5a6b","email":"new@example.com"})"), before);
     row("malformed json", signIn, ok("{\"access_token\":"), unreadable + u"it is not valid JSON."_s);
-    row("user missing", signIn, ok(R"({"access_token":"a","refresh_token":"r","expires_in":1})"),
-        unreadable + u"\"user\" is missing."_s);
-    row("several megabytes are read", signIn, ok("{\"access_token\":\"" + QByteArray(4 << 20, 'x') + "\"}"),
-        unreadable + u"\"user\" is missing."_s);
     row("over 64 MiB is refused", signIn, ok(QByteArray((64 << 20) + 1, ' ')),
         u"The server's answer was too large."_s);
-    row("dropped mid-answer", signIn, ScriptedAnswer::dropMidBody(200, tokenAnswer({}, {}, 1, userA)), lost);
     row("never answers", signIn, ScriptedAnswer::hang(), u"The request timed out."_s);
     // The auth service's refusals in each of its shapes: its message shows unless the desk has its own words.
     const Operation signUpAgain = CALL(signUp(u"a@example.com"_s, {}, {}));
@@ -590,12 +550,8 @@ void TestCloudClient::answersAndTheSession_data() {
         row(name, operation, ScriptedAnswer::json(status, body), text);
     };
     const QString wrong = u"That email and password combination did not work."_s;
-    const QString exists = u"There's already an account for that email. Sign in with it instead."_s;
     refusal("invalid credentials", signIn, 400,
             R"({"code":400,"error_code":"invalid_credentials","msg":"Invalid login"})", wrong);
-    refusal("2024 shape has no error_code: the message shows", signIn, 400,
-            R"({"code":"invalid_credentials","message":"Invalid login credentials"})",
-            u"Invalid login credentials"_s);
     refusal("oauth shape, credentials in the description, any case", signIn, 400,
             R"({"error":"invalid_grant","error_description":"BAD CREDENTIALS GIVEN"})", wrong);
     refusal("oauth shape, other description", signIn, 400,
@@ -607,34 +563,35 @@ void TestCloudClient::answersAndTheSession_data() {
             R"({"error_code":"email_not_confirmed","msg":"whatever"})",
             u"Confirm your email first. Check your inbox for the link we sent when you signed up."_s);
     refusal("user already exists", signUpAgain, 422,
-            R"({"error_code":"user_already_exists","msg":"User already registered"})", exists);
-    refusal("email exists", signUpAgain, 422, R"({"error_code":"email_exists"})", exists);
+            R"({"error_code":"user_already_exists","msg":"User already registered"})",
+            u"There's already an account for that email. Sign in with it instead."_s);
     refusal("msg wins over message", reset, 400, R"({"message":"second","msg":"first"})", u"first"_s);
-    refusal("non-text msg skipped", reset, 400, R"({"msg":{"a":1},"error_description":"described"})",
-            u"described"_s);
     row("insert answered with no row",
         CALL(insertVisitor({userA, u"X"_s, u"Ann"_s, std::nullopt, {}, utc(2025, 3, 4), u"Desk"_s})),
         ScriptedAnswer::json(201, "[]"), u"The visitor could not be saved. Please try again."_s);
     row("the website's error, not an auth message", invite,
         ScriptedAnswer::json(422, R"({"error":"That email address looks wrong.","msg":"auth text"})"),
         u"That email address looks wrong."_s);
-    row("the website ignores an auth-style body", invite,
-        ScriptedAnswer::json(400,
-                             R"({"error_code":"invalid_credentials","msg":"Invalid login credentials"})"),
-        u"The server answered 400."_s);
     row("401 from the backend ends the session", onSite,
         ScriptedAnswer::json(401, R"({"message":"JWT expired"})"), sessionEnded, true);
     row("401 from the website keeps it", invite, ScriptedAnswer::json(401, R"({"error":"Not signed in"})"),
         sessionEnded);
 }
 
-void TestCloudClient::unauthorizedAnswerForAnOldSessionKeepsTheNewOne() {
+void TestCloudClient::signOutEndsTheSessionAtOnceAndALate401KeepsTheNextOne() {
     CloudClient &client = signedIn();
+    const CloudSession session = *client.session();
     m_f->server->enqueue(ScriptedAnswer::json(401, R"({"message":"JWT expired"})").delayedBy(200ms));
     const auto old = start(client.onSiteVisitors());
 
     // The desk signs out and another account signs in before the old answer arrives.
     m_f->server->enqueue(ScriptedAnswer::json(204, {}));
+    client.signOutAccount();
+    // Nothing was awaited: the session is gone before the server heard anything. Signing out again without a
+    // session sends nothing (it would take the sign-in's answer).
+    QVERIFY(!client.isSignedIn());
+    QCOMPARE(m_f->store->saves.size(), 1);
+    QCOMPARE(m_f->store->saves[0].clientSessionAtSave, session);
     client.signOutAccount();
     m_f->server->enqueue(tokens(u"new"_s, userB));
     QVERIFY(awaitTask(client.signInAccount(u"b@example.com"_s, u"pw"_s)).succeeded());
@@ -673,12 +630,6 @@ void TestCloudClient::storedForms_data() {
         "expiresAt":60.25,"userID":"6F1C2A8E-3B4D-4E5F-9A0B-1C2D3E4F5A6B","email":"zo\u00eb@example.com"})")
                                 << true;
     QTest::newRow("not json") << "session=abc"_ba << false;
-    QTest::newRow("missing email")
-        << R"({"accessToken":"a","refreshToken":"r","expiresAt":1,"userID":"6F1C2A8E-3B4D-4E5F-9A0B-1C2D3E4F5A6B"})"_ba
-        << false;
-    QTest::newRow("expiry as text") << R"({"accessToken":"a","refreshToken":"r","expiresAt":"1",
-        "userID":"6F1C2A8E-3B4D-4E5F-9A0B-1C2D3E4F5A6B","email":""})"_ba
-                                    << false;
     QTest::newRow("user id not a uuid")
         << R"({"accessToken":"a","refreshToken":"r","expiresAt":1,"userID":"me","email":""})"_ba << false;
     QTest::newRow("expiry out of range") << R"({"accessToken":"a","refreshToken":"r","expiresAt":1e300,
