@@ -181,15 +181,11 @@ private Q_SLOTS:
                               u"Visitors"_s,
                               u"Front desk"_s};
         QVERIFY(VisitorRow::fromJson(visitorJson) == full);
-        // An unreadable or null sign-out time reads as still on site; a missing host or null answers as none.
+        // An unreadable or null sign-out time reads as still on site; null answers as none.
         VisitorRow expected = full;
         expected.signedOutAt.reset();
         QVERIFY(VisitorRow::fromJson(changed(visitorJson, u"signed_out_at"_s, u"later"_s)) == expected);
         QVERIFY(VisitorRow::fromJson(changed(visitorJson, u"signed_out_at"_s, QJsonValue::Null)).isOnSite());
-        expected = full;
-        expected.hostName.reset();
-        QVERIFY(VisitorRow::fromJson(changed(visitorJson, u"host_name"_s, QJsonValue::Undefined)) ==
-                expected);
         QVERIFY(VisitorRow::fromJson(changed(visitorJson, u"answers"_s, QJsonValue::Null)).answers.isEmpty());
 
         // An invite's texts are kept as received, readable or not.
