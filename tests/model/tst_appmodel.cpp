@@ -62,7 +62,8 @@ QByteArray compact(const QJsonArray &array) {
 
 // One account's data as the backend holds it, answered the way the hosted service would.
 struct FakeBackend {
-    // Each setup record [] or one record (a saved form, alerts to the office); the on-site list.
+    // The setup tables hold [] or one record (by default a saved form and alerts to the office); the on-site
+    // list.
     QJsonArray kioskSettings = savedForm(), notificationSettings = alertSettings(office), onSite;
     // Calls answered 503: "GET kiosk_settings", "POST visitors", "PATCH invites", "PATCH <visitor id>".
     QSet<QByteArray> failing;
