@@ -185,24 +185,29 @@ OnSiteList::OnSiteList(OnSiteModel &model, QWidget *parent) : QScrollArea(parent
 
     connect(&m_model, &QAbstractItemModel::rowsInserted, this,
             [this](const QModelIndex &, int first, int last) { insertRows(first, last); });
-    connect(&m_model, &QAbstractItemModel::rowsRemoved, this, [this](const QModelIndex &, int first, int last) {
-        for (int index = last; index >= first; --index) {
-            delete m_rows->takeAt(index)->widget();
-        }
-    });
+    connect(&m_model, &QAbstractItemModel::rowsRemoved, this,
+            [this](const QModelIndex &, int first, int last) { removeRows(first, last); });
     connect(&m_model, &QAbstractItemModel::rowsMoved, this,
             [this](const QModelIndex &, int from, int, const QModelIndex &, int to) {
-                QLayoutItem *item = m_rows->takeAt(from);
                 // The destination counts the moved row as still in place.
-                m_rows->insertItem(to > from ? to - 1 : to, item);
+                const int target = to > from ? to - 1 : to;
+                if (from < m_built && target < m_built) {
+                    m_rows->insertItem(target, m_rows->takeAt(from));
+                } else {
+                    removeRows(from, from);
+                    insertRows(target, target);
+                }
             });
     connect(&m_model, &QAbstractItemModel::dataChanged, this,
             [this](const QModelIndex &topLeft, const QModelIndex &bottomRight) {
-                for (int index = topLeft.row(); index <= bottomRight.row(); ++index) {
+                for (int index = topLeft.row(); index <= qMin(bottomRight.row(), m_built - 1); ++index) {
                     rowAt(index)->setRow(m_model.row(index));
                 }
             });
     connect(&m_model, &QAbstractItemModel::modelReset, this, &OnSiteList::rebuild);
+    m_batch.setSingleShot(true);
+    m_batch.setInterval(0);
+    connect(&m_batch, &QTimer::timeout, this, &OnSiteList::buildMore);
     rebuild();
 }
 
@@ -214,8 +219,38 @@ OnSiteRow *OnSiteList::makeRow(const VisitorRow &row) {
 }
 
 void OnSiteList::insertRows(int first, int last) {
-    for (int index = first; index <= last; ++index) {
+    // Rows among the built ones are built now; rows after them (beyond the first screenful) by later batches,
+    // in model order.
+    const int end = first < m_built ? last : qMin(last, qMax(first, batchSize) - 1);
+    if (first <= m_built) {
+        for (int index = first; index <= end; ++index) {
+            m_rows->insertWidget(index, makeRow(m_model.row(index)));
+            ++m_built;
+        }
+    }
+    if (m_built < m_model.rowCount()) {
+        m_batch.start();
+    }
+}
+
+void OnSiteList::removeRows(int first, int last) {
+    for (int index = qMin(last, m_built - 1); index >= first; --index) {
+        QLayoutItem *item = m_rows->takeAt(index);
+        delete item->widget();
+        delete item;
+        --m_built;
+    }
+}
+
+void OnSiteList::buildMore() {
+    // A full lobby is built a screenful at a time, so the desk answers while the rest arrives.
+    const int last = qMin(m_built + batchSize, m_model.rowCount()) - 1;
+    for (int index = m_built; index <= last; ++index) {
         m_rows->insertWidget(index, makeRow(m_model.row(index)));
+        ++m_built;
+    }
+    if (m_built < m_model.rowCount()) {
+        m_batch.start();
     }
 }
 
@@ -224,9 +259,8 @@ void OnSiteList::rebuild() {
         delete item->widget();
         delete item;
     }
-    if (m_model.rowCount() > 0) {
-        insertRows(0, m_model.rowCount() - 1);
-    }
+    m_built = 0;
+    buildMore();
 }
 
 OnSiteRow *OnSiteList::rowAt(int index) const {
@@ -235,7 +269,7 @@ OnSiteRow *OnSiteList::rowAt(int index) const {
 }
 
 OnSiteRow *OnSiteList::rowFor(const QUuid &visitor) const {
-    for (int index = 0; index < m_rows->count(); ++index) {
+    for (int index = 0; index < m_built; ++index) {
         OnSiteRow *row = rowAt(index);
         if (row && row->row().id == visitor) {
             return row;
@@ -245,7 +279,7 @@ OnSiteRow *OnSiteList::rowFor(const QUuid &visitor) const {
 }
 
 int OnSiteList::count() const {
-    return m_rows->count();
+    return m_built;
 }
 
 TodayView::TodayView(Environment environment, QWidget *parent)

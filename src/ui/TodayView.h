@@ -7,6 +7,7 @@
 #include <QHash>
 #include <QPointer>
 #include <QScrollArea>
+#include <QTimer>
 #include <QUuid>
 
 #include <optional>
@@ -71,7 +72,7 @@ private:
 
 // The list of visitors on site, one OnSiteRow per row of an OnSiteModel. It follows the model's row
 // insertions, removals, moves and changes one by one, so the rows that stay keep their widgets, focus and
-// scroll position.
+// scroll position. A long list is built in batches from the top; count() rows are built so far.
 class OnSiteList final : public QScrollArea {
     Q_OBJECT
 
@@ -88,10 +89,17 @@ Q_SIGNALS:
 
 private:
     void insertRows(int first, int last);
+    void removeRows(int first, int last);
+    void buildMore();
     void rebuild();
     OnSiteRow *makeRow(const VisitorRow &row);
 
+    static constexpr int batchSize = 40;
+
     OnSiteModel &m_model;
+    // Rows 0 to m_built - 1 have their widgets, in model order; the rest wait for a batch.
+    int m_built = 0;
+    QTimer m_batch;
     QWidget *m_content = nullptr;
     QVBoxLayout *m_rows = nullptr;
 };

@@ -148,6 +148,7 @@ private Q_SLOTS:
 
     void pollsChangeOnlyTheRowsThatChanged_data();
     void pollsChangeOnlyTheRowsThatChanged();
+    void aLongListIsBuiltInBatchesThatFollowThePolls();
     void todayFollowsTheModel();
     void signOutEveryoneReportsTheOnesThatStayed();
     void reprintWithoutAPrinterKeepsTheVisitor();
@@ -202,6 +203,26 @@ void TestTodayView::pollsChangeOnlyTheRowsThatChanged() {
     QCOMPARE(list.count(), expected.size());
     for (int i = 0; i < expected.size(); ++i) {
         QCOMPARE(list.rowAt(i)->row(), expected.at(i));
+    }
+}
+
+void TestTodayView::aLongListIsBuiltInBatchesThatFollowThePolls() {
+    QList<VisitorRow> rows;
+    for (int i = 0; i < 100; ++i) {
+        rows.append(rowOf(u"V"_s + QString::number(i)));
+    }
+    OnSiteModel model;
+    OnSiteList list(model);
+    model.setRows(rows);
+    QVERIFY(list.count() < rows.size());
+    // Polls land while the batches are still coming: a move out of the built rows, a removal, a change.
+    std::swap(rows[0], rows[90]);
+    rows.removeAt(5);
+    rows[70].hostName = u"Bo"_s;
+    model.setRows(rows);
+    QTRY_COMPARE(list.count(), rows.size());
+    for (int i = 0; i < rows.size(); ++i) {
+        QCOMPARE(list.rowAt(i)->row(), rows.at(i));
     }
 }
 
