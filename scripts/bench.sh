@@ -8,6 +8,7 @@ cd "$(dirname "$0")/.."
 benchmarks=(
   bench_csvexport
   bench_pdfexport
+  bench_today
   server_bench
 )
 

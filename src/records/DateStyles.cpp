@@ -1,6 +1,7 @@
 #include "records/DateStyles.h"
 
 #include <QList>
+#include <QRegularExpression>
 
 #include <algorithm>
 
@@ -96,7 +97,10 @@ QString weekdayMonthDay(const QDate &date, const QLocale &locale) {
 }
 
 QString shortTime(const QTime &time, const QLocale &locale) {
-    return locale.toString(time, QLocale::ShortFormat);
+    // The C locale's short style still carries seconds ("HH:mm:ss"); a shortened time never does.
+    QString format = locale.timeFormat(QLocale::ShortFormat);
+    format.remove(QRegularExpression(u"[:.]?ss?"_s));
+    return locale.toString(time, format);
 }
 
 } // namespace tallybrook

@@ -5,8 +5,10 @@
 #include "ui/ErrorBanner.h"
 #include "ui/Icons.h"
 #include "ui/PlaceholderSheet.h"
+#include "ui/SignInSheet.h"
 #include "ui/SidebarModel.h"
 #include "ui/Style.h"
+#include "ui/TodayView.h"
 
 #include <QDialog>
 #include <QFrame>
@@ -230,12 +232,14 @@ void DeskView::showScreen(DeskSection section) {
 }
 
 DeskScreen *DeskView::makeScreen(DeskSection section) {
-    auto *screen = new PlaceholderScreen(section, m_detail);
-    return screen;
+    if (section == DeskSection::Today) {
+        return new TodayView(m_environment, m_detail);
+    }
+    return new PlaceholderScreen(section, m_detail);
 }
 
-QDialog *DeskView::makeSignInSheet(const std::optional<Invite> &) {
-    return new PlaceholderSheet(u"Sign In Visitor"_s, this);
+QDialog *DeskView::makeSignInSheet(const std::optional<Invite> &invite) {
+    return new SignInSheet(m_environment, invite, this);
 }
 
 QDialog *DeskView::makeNewInviteSheet() {

@@ -29,6 +29,10 @@ constexpr std::array symbols{
     SymbolMapping{u"person.badge.plus", u"contact-new-symbolic"},
     SymbolMapping{u"exclamationmark.triangle", u"dialog-warning-symbolic"},
     SymbolMapping{u"arrow.down.circle", u"folder-download-symbolic"},
+    SymbolMapping{u"person.2.slash", u"system-log-out-symbolic"},
+    SymbolMapping{u"building.2", u"user-home-symbolic"},
+    SymbolMapping{u"printer", u"printer-symbolic"},
+    SymbolMapping{u"person.crop.circle", u"avatar-default-symbolic"},
 };
 
 const SymbolMapping *mappingOf(QStringView name) {

@@ -1,0 +1,321 @@
+#include "ui/SignInSheet.h"
+
+#include "badges/BadgePrinter.h"
+#include "records/DeskError.h"
+#include "ui/BusyIndicator.h"
+#include "ui/Icons.h"
+#include "ui/Style.h"
+
+#include <QAccessible>
+#include <QComboBox>
+#include <QFormLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPushButton>
+#include <QScopedValueRollback>
+#include <QToolButton>
+#include <QVBoxLayout>
+#include <qcorotask.h>
+
+#include <algorithm>
+
+namespace tallybrook::ui {
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+struct SignInResult {
+    std::optional<BadgePrintOutcome> badge; // none when the visitor was not stored
+    QString error;
+};
+
+QCoro::Task<SignInResult> signInVisitor(AppModel &model, VisitorDraft draft, std::optional<Invite> invite) {
+    try {
+        co_return SignInResult{co_await model.signIn(std::move(draft), std::move(invite)), {}};
+    } catch (const DeskError &error) {
+        co_return SignInResult{std::nullopt, error.message()};
+    } catch (const std::exception &error) {
+        co_return SignInResult{std::nullopt, QString::fromUtf8(error.what())};
+    }
+}
+
+// A failed load is dropped: the picker then offers only "Walk-in".
+QCoro::Task<std::optional<QList<Invite>>> openInvites(CloudClient &cloud, std::shared_ptr<RequestScope> scope) {
+    try {
+        co_return co_await cloud.loadInvites(true, 200, std::move(scope));
+    } catch (const std::exception &) {
+        co_return std::nullopt;
+    }
+}
+
+QString fieldTitle(const KioskField &field) {
+    return field.required || field.slot == 0 ? field.label : field.label + u" (optional)"_s;
+}
+
+} // namespace
+
+SignInSheet::SignInSheet(Environment environment, std::optional<Invite> invite, QWidget *parent)
+    : QDialog(parent), m_environment(environment), m_invite(std::move(invite)) {
+    setObjectName(u"signInSheet"_s);
+    setWindowFlag(Qt::Sheet);
+    setWindowModality(Qt::WindowModal);
+    setWindowTitle(u"Sign In Visitor"_s);
+    setFixedWidth(460);
+    if (m_invite) {
+        m_draft = VisitorDraft::fromInvite(*m_invite);
+    }
+
+    auto *layout = new QVBoxLayout(this);
+    layout->setContentsMargins(20, 20, 20, 20);
+    layout->setSpacing(16);
+    layout->setSizeConstraint(QLayout::SetFixedSize);
+    auto *heading = new QLabel(u"Sign In Visitor"_s, this);
+    heading->setObjectName(u"sheetTitle"_s);
+    setTextStyle(heading, TextStyle::Title2, QFont::DemiBold);
+    layout->addWidget(heading);
+
+    m_form = new QFormLayout;
+    m_form->setFieldGrowthPolicy(QFormLayout::AllNonFixedFieldsGrow);
+    m_form->setSpacing(10);
+    m_picker = new QComboBox(this);
+    m_picker->setObjectName(u"expectedPicker"_s);
+    m_picker->setAccessibleName(u"Expected"_s);
+    connect(m_picker, &QComboBox::activated, this, [this](int index) {
+        chooseInvite(index <= 0 || index > m_choices.size() ? std::nullopt
+                                                             : std::optional(m_choices.at(index - 1)));
+    });
+    m_form->addRow(u"Expected"_s, m_picker);
+    layout->addLayout(m_form);
+
+    m_messageLabel = new QLabel(this);
+    m_messageLabel->setObjectName(u"sheetMessage"_s);
+    m_messageLabel->setTextFormat(Qt::PlainText);
+    m_messageLabel->setWordWrap(true);
+    setTextStyle(m_messageLabel, TextStyle::Callout);
+    setTextColor(m_messageLabel, errorTextColor(palette()));
+    m_messageLabel->hide();
+    layout->addWidget(m_messageLabel);
+
+    auto *row = new QHBoxLayout;
+    row->setSpacing(8);
+    m_autoPrintNote = new QWidget(this);
+    m_autoPrintNote->setObjectName(u"autoPrintNote"_s);
+    auto *note = new QHBoxLayout(m_autoPrintNote);
+    note->setContentsMargins(0, 0, 0, 0);
+    note->setSpacing(4);
+    const int side = QFontMetrics(ui::font(TextStyle::Callout)).height();
+    auto *printerIcon = new QLabel(m_autoPrintNote);
+    printerIcon->setPixmap(
+        tintedSymbol(u"printer", QSize(side, side), secondaryTextColor(palette()), devicePixelRatioF()));
+    note->addWidget(printerIcon);
+    auto *noteText = new QLabel(u"A badge will print"_s, m_autoPrintNote);
+    setTextStyle(noteText, TextStyle::Callout);
+    setTextColor(noteText, secondaryTextColor(palette()));
+    note->addWidget(noteText);
+    m_autoPrintNote->setVisible(m_environment.printer().autoPrint());
+    row->addWidget(m_autoPrintNote);
+    row->addStretch(1);
+    m_busy = new BusyIndicator(this);
+    m_busy->hide();
+    row->addWidget(m_busy);
+    auto *cancel = new QPushButton(u"Cancel"_s, this);
+    cancel->setObjectName(u"cancelButton"_s);
+    cancel->setAccessibleName(u"Cancel"_s);
+    cancel->setAutoDefault(false);
+    connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
+    row->addWidget(cancel);
+    m_signInButton = new QPushButton(u"Sign In"_s, this);
+    m_signInButton->setObjectName(u"signInButton"_s);
+    m_signInButton->setAccessibleName(u"Sign In"_s);
+    m_signInButton->setDefault(true);
+    connect(m_signInButton, &QPushButton::clicked, this, &SignInSheet::signIn);
+    row->addWidget(m_signInButton);
+    layout->addLayout(row);
+
+    rebuildForm();
+    syncPicker();
+    connect(&m_environment.model, &AppModel::settingsChanged, this, &SignInSheet::rebuildForm);
+    loadExpected();
+}
+
+QLineEdit *SignInSheet::answerField(int slot) const {
+    for (const auto &[fieldSlot, edit] : m_fields) {
+        if (fieldSlot == slot) {
+            return edit;
+        }
+    }
+    return nullptr;
+}
+
+void SignInSheet::rebuildForm() {
+    // The form may arrive while the sheet is open (its first load failed); what was typed stays in the draft.
+    while (m_form->rowCount() > 1) {
+        m_form->removeRow(1);
+    }
+    m_fields.clear();
+    const KioskSettings &settings = m_environment.model.settings();
+    QWidget *previous = m_picker;
+    for (const KioskField &field : settings.fields) {
+        auto *edit = new QLineEdit(this);
+        edit->setObjectName(u"answerField%1"_s.arg(field.slot));
+        edit->setAccessibleName(fieldTitle(field));
+        switch (field.fieldType().value_or(FieldType::PlainText)) {
+        case FieldType::Email:
+            edit->setInputMethodHints(Qt::ImhEmailCharactersOnly | Qt::ImhNoAutoUppercase);
+            break;
+        case FieldType::Numeric:
+            edit->setInputMethodHints(Qt::ImhDigitsOnly);
+            break;
+        case FieldType::Phone:
+            edit->setInputMethodHints(Qt::ImhDialableCharactersOnly);
+            break;
+        case FieldType::PlainText:
+            break;
+        }
+        const int slot = field.slot;
+        // textChanged, not textEdited: assistive technologies and input methods set the text too.
+        connect(edit, &QLineEdit::textChanged, this, [this, slot](const QString &text) {
+            if (!m_isShowingDraft) {
+                m_draft.answers.insert(slot, text);
+            }
+        });
+        QWidget *fieldWidget = edit;
+        if (field.employeeList && !settings.employees.isEmpty()) {
+            fieldWidget = new QWidget(this);
+            auto *line = new QHBoxLayout(fieldWidget);
+            line->setContentsMargins(0, 0, 0, 0);
+            line->setSpacing(4);
+            line->addWidget(edit, 1);
+            auto *choose = new QToolButton(fieldWidget);
+            choose->setObjectName(u"chooseEmployeeButton"_s);
+            choose->setIcon(symbol(u"person.crop.circle"));
+            choose->setToolTip(u"Choose an employee"_s);
+            choose->setAccessibleName(u"Choose an employee"_s);
+            choose->setAccessibleDescription(u"For "_s + field.label);
+            choose->setFocusPolicy(Qt::StrongFocus);
+            choose->setPopupMode(QToolButton::InstantPopup);
+            auto *menu = new QMenu(choose);
+            for (const QString &employee : settings.employees) {
+                menu->addAction(employee, edit, [edit, employee] { edit->setText(employee); });
+            }
+            choose->setMenu(menu);
+            line->addWidget(choose);
+        }
+        m_form->addRow(fieldTitle(field), fieldWidget);
+        setTabOrder(previous, edit);
+        previous = edit;
+        m_fields.append({slot, edit});
+    }
+    showDraft();
+}
+
+void SignInSheet::showDraft() {
+    const QScopedValueRollback showing(m_isShowingDraft, true);
+    for (const auto &[slot, edit] : std::as_const(m_fields)) {
+        edit->setText(m_draft.answers.value(slot));
+    }
+}
+
+void SignInSheet::loadExpected() {
+    QCoro::connect(openInvites(m_environment.cloud(), m_environment.model.requestScope()), this,
+                   [this](const std::optional<QList<Invite>> &invites) {
+                       const QDateTime now = QDateTime::currentDateTimeUtc();
+                       m_expected.clear();
+                       for (const Invite &invite : invites.value_or(QList<Invite>())) {
+                           if (!invite.isPast(now)) {
+                               m_expected.append(invite);
+                           }
+                       }
+                       syncPicker();
+                   });
+}
+
+void SignInSheet::syncPicker() {
+    const QSignalBlocker quiet(m_picker);
+    m_picker->clear();
+    m_choices = m_expected;
+    // The guest the Invites screen handed over stays the choice even when the load did not bring them.
+    const auto chosen = [this](const Invite &invite) { return m_invite && invite.id == m_invite->id; };
+    if (m_invite && std::none_of(m_choices.cbegin(), m_choices.cend(), chosen)) {
+        m_choices.prepend(*m_invite);
+    }
+    m_picker->addItem(u"Walk-in"_s);
+    int current = 0;
+    for (const Invite &invite : std::as_const(m_choices)) {
+        m_picker->addItem(invite.visitorName);
+        if (chosen(invite)) {
+            current = m_picker->count() - 1;
+        }
+    }
+    m_picker->setCurrentIndex(current);
+}
+
+void SignInSheet::chooseInvite(const std::optional<Invite> &invite) {
+    m_invite = invite;
+    m_draft = invite ? VisitorDraft::fromInvite(*invite) : VisitorDraft{};
+    showDraft();
+}
+
+void SignInSheet::signIn() {
+    if (m_isSaving) {
+        return;
+    }
+    if (const std::optional<QString> problem =
+            validationMessage(m_environment.model.settings().fields, m_draft.answers)) {
+        setMessage(problem);
+        return;
+    }
+    setMessage(std::nullopt);
+    setSaving(true);
+    const QString name = m_draft.answers.value(0).trimmed();
+    const std::optional<Invite> invite = m_invite;
+    QCoro::connect(signInVisitor(m_environment.model, m_draft, invite), this,
+                   [this, name, invite](const SignInResult &result) {
+                       setSaving(false);
+                       if (!result.badge) {
+                           setMessage(result.error); // the draft stays as typed
+                           return;
+                       }
+                       if (*result.badge == BadgePrintOutcome::Printed ||
+                           *result.badge == BadgePrintOutcome::Skipped) {
+                           accept();
+                           return;
+                       }
+                       // Signed in without a badge: say so, and make the sheet ready for the next visitor. The
+                       // invite just used is no longer expected.
+                       if (invite) {
+                           m_expected.removeIf([&](const Invite &each) { return each.id == invite->id; });
+                       }
+                       m_invite.reset();
+                       m_draft = {};
+                       syncPicker();
+                       showDraft();
+                       setMessage(name + u" is signed in, but: "_s + badgePrintMessage(*result.badge));
+                       if (!m_fields.isEmpty()) {
+                           m_fields.constFirst().second->setFocus();
+                       }
+                   });
+}
+
+void SignInSheet::setMessage(const std::optional<QString> &message) {
+    m_message = message;
+    m_messageLabel->setText(message.value_or(QString()));
+    m_messageLabel->setAccessibleName(message.value_or(QString()));
+    m_messageLabel->setVisible(message.has_value());
+    if (message) {
+        // Read out at once, wherever the focus is.
+        QAccessibleEvent announce(m_messageLabel, QAccessible::Alert);
+        QAccessible::updateAccessibility(&announce);
+    }
+}
+
+void SignInSheet::setSaving(bool saving) {
+    m_isSaving = saving;
+    m_signInButton->setEnabled(!saving);
+    m_busy->setVisible(saving);
+}
+
+} // namespace tallybrook::ui

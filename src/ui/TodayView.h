@@ -1,0 +1,153 @@
+#pragma once
+
+#include "records/VisitorRecords.h"
+#include "ui/DeskScreen.h"
+#include "ui/Environment.h"
+
+#include <QHash>
+#include <QPointer>
+#include <QScrollArea>
+#include <QTimer>
+#include <QUuid>
+
+#include <optional>
+
+class QLabel;
+class QMessageBox;
+class QPushButton;
+class QStackedWidget;
+class QToolButton;
+class QVBoxLayout;
+
+namespace tallybrook::ui {
+
+class OnSiteModel;
+
+// One count of the Today screen: the number large, its title under it, drawn as one piece so that it reads
+// aloud as one static text, "Visitors today: 3".
+class StatTile final : public QWidget {
+    Q_OBJECT
+
+public:
+    explicit StatTile(const QString &title, QWidget *parent = nullptr);
+
+    void setValue(int value);
+    [[nodiscard]] int value() const { return m_value; }
+    [[nodiscard]] QSize sizeHint() const override;
+    [[nodiscard]] QSize minimumSizeHint() const override { return sizeHint(); }
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+
+private:
+    QString m_title;
+    int m_value = 0;
+};
+
+// One visitor on site: name and detail line, a badge reprint button and "Sign Out".
+class OnSiteRow final : public QWidget {
+    Q_OBJECT
+
+public:
+    explicit OnSiteRow(const VisitorRow &row, QWidget *parent = nullptr);
+
+    void setRow(const VisitorRow &row);
+    [[nodiscard]] const VisitorRow &row() const { return m_row; }
+    void setSigningOut(bool signingOut);
+
+Q_SIGNALS:
+    void printRequested(const VisitorRow &row);
+    void signOutRequested(const VisitorRow &row);
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+
+private:
+    VisitorRow m_row;
+    QLabel *m_name = nullptr;
+    QLabel *m_detail = nullptr;
+    QToolButton *m_print = nullptr;
+    QPushButton *m_signOut = nullptr;
+};
+
+// The list of visitors on site, one OnSiteRow per row of an OnSiteModel. It follows the model's row
+// insertions, removals, moves and changes one by one, so the rows that stay keep their widgets, focus and
+// scroll position. A long list is built in batches from the top; count() rows are built so far.
+class OnSiteList final : public QScrollArea {
+    Q_OBJECT
+
+public:
+    explicit OnSiteList(OnSiteModel &model, QWidget *parent = nullptr);
+
+    [[nodiscard]] OnSiteRow *rowAt(int index) const;
+    [[nodiscard]] OnSiteRow *rowFor(const QUuid &visitor) const;
+    [[nodiscard]] int count() const;
+
+Q_SIGNALS:
+    void printRequested(const VisitorRow &row);
+    void signOutRequested(const VisitorRow &row);
+
+private:
+    void insertRows(int first, int last);
+    void removeRows(int first, int last);
+    void buildMore();
+    void rebuild();
+    OnSiteRow *makeRow(const VisitorRow &row);
+
+    static constexpr int batchSize = 40;
+
+    OnSiteModel &m_model;
+    // Rows 0 to m_built - 1 have their widgets, in model order; the rest wait for a batch.
+    int m_built = 0;
+    QTimer m_batch;
+    QWidget *m_content = nullptr;
+    QVBoxLayout *m_rows = nullptr;
+};
+
+// The desk's first screen: today's counts, who is on site with a reprint and a sign-out for each, and "Sign Out
+// Everyone" in the toolbar.
+class TodayView final : public DeskScreen {
+    Q_OBJECT
+
+public:
+    explicit TodayView(Environment environment, QWidget *parent = nullptr);
+    ~TodayView() override;
+    Q_DISABLE_COPY_MOVE(TodayView)
+
+    [[nodiscard]] QString title() const override;
+    // "Updated 9:05 AM" after the first successful refresh, empty before.
+    [[nodiscard]] QString subtitle() const override;
+    [[nodiscard]] QWidget *toolbarItems() const override;
+
+    [[nodiscard]] OnSiteModel &onSiteModel() const { return *m_onSiteModel; }
+    [[nodiscard]] const std::optional<QString> &actionError() const { return m_actionError; }
+
+    // The toolbar's "Sign Out Everyone": asks first, then signs everyone out.
+    void confirmSignOutEveryone();
+
+private:
+    void syncOnSite();
+    void syncCounts();
+    void printBadge(const VisitorRow &row);
+    void signOut(const VisitorRow &row);
+    // Shows the "Something went wrong" alert; a second failure while it shows replaces its message.
+    void setActionError(const QString &message);
+
+    Environment m_environment;
+    OnSiteModel *m_onSiteModel = nullptr;
+    StatTile *m_today = nullptr;
+    StatTile *m_onSite = nullptr;
+    StatTile *m_thisWeek = nullptr;
+    QStackedWidget *m_body = nullptr;
+    QWidget *m_emptyState = nullptr;
+    OnSiteList *m_list = nullptr;
+    // Lives in the desk's toolbar, so the screen deletes it itself.
+    QPointer<QWidget> m_toolbarItems;
+    QToolButton *m_signOutEveryone = nullptr;
+
+    std::optional<QString> m_actionError;
+    QPointer<QMessageBox> m_errorAlert;
+    bool m_isConfirmingEveryone = false;
+};
+
+} // namespace tallybrook::ui

@@ -1,0 +1,386 @@
+#include "DeskTestSupport.h"
+#include "ui/EmptyState.h"
+#include "ui/MessageBox.h"
+#include "ui/OnSiteModel.h"
+#include "ui/SignInSheet.h"
+#include "ui/TodayView.h"
+
+#include <QAbstractItemModelTester>
+#include <QAccessible>
+#include <QComboBox>
+#include <QMessageBox>
+#include <QUrlQuery>
+
+using namespace tallybrook;
+using namespace tallybrook::testing;
+using namespace tallybrook::ui;
+using namespace Qt::StringLiterals;
+
+namespace {
+
+const QUuid user(u"6f1c2a8e-3b4d-4e5f-9a0b-1c2d3e4f5a6b"_s);
+
+QUuid idOf(const QString &name) {
+    return QUuid::createUuidV5(user, name);
+}
+
+// "Ann" is on site; "Ann*" is Ann with another host.
+VisitorRow rowOf(const QString &tag) {
+    VisitorRow row;
+    row.visitorName = QString(tag).remove(u'*');
+    row.id = idOf(row.visitorName);
+    row.signedInAt = QDateTime(QDate(2025, 3, 4), QTime(8, 30), Qt::UTC);
+    row.hostName = tag.endsWith(u'*') ? u"Bo"_s : u"Ann Lee"_s;
+    return row;
+}
+
+QList<VisitorRow> rowsOf(const QString &tags) {
+    QList<VisitorRow> rows;
+    for (const QString &tag : tags.split(u' ', Qt::SkipEmptyParts)) {
+        rows.append(rowOf(tag));
+    }
+    return rows;
+}
+
+// The account's lobby as the REST service keeps it: visitors signed in and out, a form left at its default.
+struct Lobby {
+    QList<QJsonObject> visitors;
+    QJsonArray invites;
+    QSet<QString> failingSignOuts; // by visitor name
+    bool failInserts = false;
+    int inserts = 0;
+
+    ScriptedAnswer answer(const RecordedRequest &request) {
+        const QUrlQuery query(QString::fromUtf8(request.rawQuery));
+        const bool onSiteOnly = query.queryItemValue(u"signed_out_at"_s) == u"is.null";
+        if (request.path.endsWith("/invites")) {
+            return ScriptedAnswer::json(request.method == "GET" ? 200 : 204,
+                                        request.method == "GET" ? QJsonDocument(invites).toJson() : "");
+        }
+        if (!request.path.endsWith("/visitors")) {
+            return ScriptedAnswer::json(200, "[]");
+        }
+        if (request.method == "POST") {
+            ++inserts;
+            if (failInserts) {
+                return ScriptedAnswer::json(500, R"({"message":"The lobby is full"})");
+            }
+            QJsonObject row = QJsonDocument::fromJson(request.body).object();
+            row.insert(u"id"_s, QUuid::createUuid().toString(QUuid::WithoutBraces));
+            visitors.append(row);
+            return ScriptedAnswer::json(201, QJsonDocument(QJsonArray{row}).toJson());
+        }
+        if (request.method == "PATCH") {
+            const QString id = query.queryItemValue(u"id"_s).mid(3);
+            for (QJsonObject &row : visitors) {
+                if (row.value(u"id").toString() == id) {
+                    if (failingSignOuts.contains(row.value(u"visitor_name").toString())) {
+                        return ScriptedAnswer::json(500, R"({"message":"try later"})");
+                    }
+                    row.insert(u"signed_out_at"_s, u"2025-03-04T17:00:00Z"_s);
+                }
+            }
+            return ScriptedAnswer::json(200, QJsonDocument(QJsonArray{QJsonObject{{u"id"_s, id}}}).toJson());
+        }
+        QJsonArray shown;
+        for (const QJsonObject &row : std::as_const(visitors)) {
+            if (!onSiteOnly || row.value(u"signed_out_at").isNull()) {
+                shown.append(row);
+            }
+        }
+        if (request.rawQuery.startsWith("select=id&")) {
+            return ScriptedAnswer::json(206, "[]", {{"Content-Range", "0-0/" + QByteArray::number(shown.size())}});
+        }
+        return ScriptedAnswer::json(200, QJsonDocument(shown).toJson());
+    }
+
+    void signIn(const QString &name) {
+        visitors.append({{u"id"_s, idOf(name).toString(QUuid::WithoutBraces)},
+                         {u"visitor_name"_s, name},
+                         {u"host_name"_s, QJsonValue::Null},
+                         {u"answers"_s, QJsonArray{}},
+                         {u"signed_in_at"_s, u"2025-03-04T08:30:00Z"_s},
+                         {u"signed_out_at"_s, QJsonValue::Null}});
+    }
+};
+
+// The accessible element of this role and name under `root`, whose description contains `description`.
+QAccessibleInterface *findAccessible(QAccessibleInterface *root, QAccessible::Role role, const QString &name,
+                                     const QString &description = {}) {
+    if (root->role() == role && root->text(QAccessible::Name) == name &&
+        root->text(QAccessible::Description).contains(description)) {
+        return root;
+    }
+    for (int i = 0; i < root->childCount(); ++i) {
+        if (QAccessibleInterface *found = findAccessible(root->child(i), role, name, description)) {
+            return found;
+        }
+    }
+    return nullptr;
+}
+
+} // namespace
+
+// The Today screen and the sign-in sheet, on real widgets, against a scripted lobby.
+class TestTodayView : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<DeskFixture> m_f;
+    Lobby m_lobby;
+
+    void startDesk() {
+        m_f->cloud.server->setHandler([this](const RecordedRequest &request) { return m_lobby.answer(request); });
+        m_f->backend.addAccount(user, u"a"_s);
+        m_f->start(u"a"_s);
+    }
+    Environment environment() const { return {*m_f->model, *m_f->defaults, m_f->urls}; }
+    void refresh() { QVERIFY(awaitTask(m_f->model->refresh()).succeeded()); }
+
+private Q_SLOTS:
+    // Its short time style has seconds, which a shortened time drops.
+    void initTestCase() { QLocale::setDefault(QLocale::c()); }
+    void init() {
+        m_f = std::make_unique<DeskFixture>();
+        m_lobby = {};
+        MessageBox::clearNextAnswers();
+    }
+    void cleanup() { m_f.reset(); }
+
+    void pollsChangeOnlyTheRowsThatChanged_data();
+    void pollsChangeOnlyTheRowsThatChanged();
+    void aLongListIsBuiltInBatchesThatFollowThePolls();
+    void todayFollowsTheModel();
+    void signOutEveryoneReportsTheOnesThatStayed();
+    void reprintWithoutAPrinterKeepsTheVisitor();
+    void sheetFillsFromTheChosenInvite();
+    void sheetSignsIn_data();
+    void sheetSignsIn();
+};
+
+void TestTodayView::pollsChangeOnlyTheRowsThatChanged_data() {
+    QTest::addColumn<QString>("before");
+    QTest::addColumn<QString>("after");
+    QTest::addColumn<QString>("signals"); // inserted, removed, moved, changed rows
+    QTest::addColumn<QString>("shown");   // when not `after`
+    QTest::newRow("unchanged") << "Ann Bo Cy" << "Ann Bo Cy" << "0 0 0 0" << "";
+    QTest::newRow("one arrives on top") << "Ann Bo" << "Dee Ann Bo" << "1 0 0 0" << "";
+    QTest::newRow("two arrive, one leaves") << "Ann Bo Cy" << "Dee Eve Ann Cy" << "2 1 0 0" << "";
+    QTest::newRow("a host changes") << "Ann Bo Cy" << "Ann Bo* Cy" << "0 0 0 1" << "";
+    QTest::newRow("reordered") << "Ann Bo Cy" << "Cy Ann Bo" << "0 0 1 0" << "";
+    QTest::newRow("everyone leaves") << "Ann Bo Cy" << "" << "0 3 0 0" << "";
+    QTest::newRow("a repeated row counts once") << "Ann" << "Bo Ann Bo" << "1 0 0 0" << "Bo Ann";
+}
+
+void TestTodayView::pollsChangeOnlyTheRowsThatChanged() {
+    QFETCH(QString, before);
+    QFETCH(QString, after);
+    QFETCH(QString, signals);
+    QFETCH(QString, shown);
+    OnSiteModel model;
+    QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::QtTest);
+    OnSiteList list(model);
+    model.setRows(rowsOf(before));
+    QList<int> counts{0, 0, 0, 0};
+    QSignalSpy resets(&model, &QAbstractItemModel::modelReset);
+    connect(&model, &QAbstractItemModel::rowsInserted, this,
+            [&](const QModelIndex &, int first, int last) { counts[0] += last - first + 1; });
+    connect(&model, &QAbstractItemModel::rowsRemoved, this,
+            [&](const QModelIndex &, int first, int last) { counts[1] += last - first + 1; });
+    connect(&model, &QAbstractItemModel::rowsMoved, this, [&] { ++counts[2]; });
+    connect(&model, &QAbstractItemModel::dataChanged, this, [&] { ++counts[3]; });
+
+    model.setRows(rowsOf(after));
+
+    QStringList seen;
+    for (int n : counts) {
+        seen.append(QString::number(n));
+    }
+    QCOMPARE(seen.join(u' '), signals);
+    QCOMPARE(resets.size(), 0);
+    const QList<VisitorRow> expected = rowsOf(shown.isEmpty() ? after : shown);
+    QCOMPARE(model.rows(), expected);
+    // The list's widgets follow row for row.
+    QCOMPARE(list.count(), expected.size());
+    for (int i = 0; i < expected.size(); ++i) {
+        QCOMPARE(list.rowAt(i)->row(), expected.at(i));
+    }
+}
+
+void TestTodayView::aLongListIsBuiltInBatchesThatFollowThePolls() {
+    QList<VisitorRow> rows;
+    for (int i = 0; i < 100; ++i) {
+        rows.append(rowOf(u"V"_s + QString::number(i)));
+    }
+    OnSiteModel model;
+    OnSiteList list(model);
+    model.setRows(rows);
+    QVERIFY(list.count() < rows.size());
+    // Polls land while the batches are still coming: a move out of the built rows, a removal, a change.
+    std::swap(rows[0], rows[90]);
+    rows.removeAt(5);
+    rows[70].hostName = u"Bo"_s;
+    model.setRows(rows);
+    QTRY_COMPARE(list.count(), rows.size());
+    for (int i = 0; i < rows.size(); ++i) {
+        QCOMPARE(list.rowAt(i)->row(), rows.at(i));
+    }
+}
+
+void TestTodayView::todayFollowsTheModel() {
+    startDesk();
+    TodayView view(environment());
+    QVERIFY(view.subtitle().isEmpty());
+    auto *everyone = qobject_cast<QToolButton *>(view.toolbarItems()->findChild<QToolButton *>());
+    QVERIFY(!everyone->isEnabled());
+
+    m_lobby.signIn(u"Ada Lovelace"_s);
+    refresh();
+    QCOMPARE(view.subtitle(), u"Updated 09:05"_s);
+    QVERIFY(everyone->isEnabled());
+    view.show();
+    QAccessibleInterface *screen = QAccessible::queryAccessibleInterface(&view);
+    QVERIFY(findAccessible(screen, QAccessible::Button, u"Sign Out"_s, u"Ada Lovelace"_s));
+    QVERIFY(findAccessible(screen, QAccessible::Button, u"Print Badge"_s, u"Ada Lovelace"_s));
+    for (const QString &tile : {u"Visitors today: 1"_s, u"On site now: 1"_s, u"This week: 1"_s}) {
+        QVERIFY2(findAccessible(screen, QAccessible::StaticText, tile), qPrintable(tile));
+    }
+    auto *detail = view.findChild<QLabel *>(u"visitorDetail"_s);
+    QCOMPARE(detail->text(), u"In at 08:30"_s);
+
+    QTest::mouseClick(view.findChild<QPushButton *>(u"signOutButton"_s), Qt::LeftButton);
+    QTRY_VERIFY(m_f->model->onSite().isEmpty());
+    QVERIFY(!view.actionError());
+    QVERIFY(view.findChild<EmptyState *>()->isVisibleTo(&view));
+    QVERIFY(!everyone->isEnabled());
+}
+
+void TestTodayView::signOutEveryoneReportsTheOnesThatStayed() {
+    startDesk();
+    for (const QString &name : {u"Ann"_s, u"Bo"_s, u"Cy"_s}) {
+        m_lobby.signIn(name);
+    }
+    m_lobby.failingSignOuts = {u"Bo"_s};
+    refresh();
+    TodayView view(environment());
+    view.show();
+
+    view.toolbarItems()->findChild<QToolButton *>()->click();
+    QMessageBox *confirm = view.findChild<QMessageBox *>();
+    QVERIFY(confirm);
+    QCOMPARE(confirm->text(), u"Sign out all 3 visitors on site?"_s);
+    for (QAbstractButton *button : confirm->buttons()) {
+        if (button->text() == u"Sign Out Everyone") {
+            button->click();
+        }
+    }
+
+    QTRY_VERIFY(view.actionError());
+    QCOMPARE(*view.actionError(), u"1 visitors could not be signed out. Please try again."_s);
+    QCOMPARE(m_f->onSiteNames(), QStringList{u"Bo"_s});
+    QCOMPARE(view.onSiteModel().rowCount(), 1);
+}
+
+void TestTodayView::reprintWithoutAPrinterKeepsTheVisitor() {
+    startDesk();
+    m_lobby.signIn(u"Ada Lovelace"_s);
+    refresh();
+    TodayView view(environment());
+    view.show();
+    QTest::mouseClick(view.findChild<QToolButton *>(u"printBadgeButton"_s), Qt::LeftButton);
+    const QString noPrinter = u"No printer is available. Choose one in Settings > Badges."_s;
+    QCOMPARE(view.actionError(), noPrinter);
+    QMessageBox *alert = view.findChild<QMessageBox *>();
+    QCOMPARE(alert->text() + u'|' + alert->informativeText(), u"Something went wrong|"_s + noPrinter);
+    QCOMPARE(m_f->onSiteNames(), QStringList{u"Ada Lovelace"_s});
+    alert->buttons().constFirst()->click();
+    QTRY_VERIFY(!view.actionError());
+
+    m_f->prints.printers = {u"Brother"_s};
+    m_f->prints.defaultPrinter = u"Brother"_s;
+    QTest::mouseClick(view.findChild<QToolButton *>(u"printBadgeButton"_s), Qt::LeftButton);
+    QCOMPARE(m_f->prints.jobs.size(), 1);
+    QVERIFY(!view.actionError());
+}
+
+void TestTodayView::sheetFillsFromTheChosenInvite() {
+    startDesk();
+    const auto invite = [](const QString &name, const QString &day, const QString &email) {
+        QJsonObject row{{u"token"_s, QString(u"t-"_s + name)}, {u"visitor_name"_s, name}, {u"visitor_email"_s, email}};
+        row.insert(u"id"_s, idOf(name).toString(QUuid::WithoutBraces));
+        row.insert(u"answers"_s, QJsonArray{QJsonObject{{u"slot"_s, 1}, {u"value"_s, email}}});
+        row.insert(u"visit_date"_s, day);
+        row.insert(u"created_at"_s, u"2025-03-01T10:00:00Z"_s);
+        return row;
+    };
+    m_lobby.invites.append(invite(u"Past Guest"_s, u"2001-01-01"_s, u"p@example.com"_s));
+    m_lobby.invites.append(invite(u"Zo\u00eb Park"_s, u"2999-01-01"_s, u"zoe@example.com"_s));
+    const Invite handedOver = Invite::fromJson(invite(u"Ada Lovelace"_s, u"2999-01-02"_s, u"ada@example.com"_s));
+    SignInSheet sheet(environment(), handedOver);
+    auto *picker = sheet.findChild<QComboBox *>(u"expectedPicker"_s);
+    // The invite handed over is chosen even though the load does not bring it; a past one is not offered.
+    QTRY_COMPARE(picker->count(), 3);
+    QCOMPARE(picker->currentText(), u"Ada Lovelace"_s);
+    QCOMPARE(picker->itemText(2), u"Zo\u00eb Park"_s);
+    QCOMPARE(sheet.answerField(0)->text(), u"Ada Lovelace"_s);
+    QCOMPARE(sheet.answerField(1)->text(), u"ada@example.com"_s);
+
+    picker->setCurrentIndex(2);
+    Q_EMIT picker->activated(2);
+    QCOMPARE(sheet.answerField(1)->text(), u"zoe@example.com"_s);
+    QCOMPARE(sheet.invite()->visitorName, u"Zo\u00eb Park"_s);
+    picker->setCurrentIndex(0);
+    Q_EMIT picker->activated(0);
+    QVERIFY(!sheet.invite());
+    QCOMPARE(sheet.answerField(0)->text() + sheet.answerField(1)->text() + sheet.answerField(2)->text(), QString());
+    QVERIFY(sheet.draft().answers.isEmpty());
+}
+
+void TestTodayView::sheetSignsIn_data() {
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("email");
+    QTest::addColumn<bool>("autoPrint");
+    QTest::addColumn<bool>("failInsert");
+    QTest::addColumn<QString>("message"); // empty: the sheet closed
+    QTest::addColumn<int>("inserts");
+    const QString noPrinter = u"No printer is available. Choose one in Settings > Badges."_s;
+    QTest::newRow("signed in, no badge wanted") << "Ada Lovelace" << "" << false << false << "" << 1;
+    QTest::newRow("name missing") << "  " << "" << false << false << "Please fill in Name." << 0;
+    QTest::newRow("email malformed") << "Ada" << "ada@" << false << false
+                                     << "Please enter a valid email for Email." << 0;
+    QTest::newRow("badge failed") << " Ada Lovelace\n" << "" << true << false
+                                  << u"Ada Lovelace is signed in, but: "_s + noPrinter << 1;
+    QTest::newRow("not stored") << "Ada" << "" << false << true << "The lobby is full" << 1;
+}
+
+void TestTodayView::sheetSignsIn() {
+    QFETCH(QString, name);
+    QFETCH(QString, email);
+    QFETCH(bool, autoPrint);
+    QFETCH(bool, failInsert);
+    QFETCH(QString, message);
+    QFETCH(int, inserts);
+    startDesk();
+    m_lobby.failInserts = failInsert;
+    m_f->printer->setAutoPrint(autoPrint);
+    SignInSheet sheet(environment(), std::nullopt);
+    sheet.show();
+    QCOMPARE(sheet.findChild<QWidget *>(u"autoPrintNote"_s)->isVisible(), autoPrint);
+    sheet.answerField(0)->insert(name);
+    sheet.answerField(1)->insert(email);
+    QSignalSpy closed(&sheet, &QDialog::finished);
+
+    QTest::keyClick(sheet.answerField(0), Qt::Key_Return);
+
+    QTRY_VERIFY(!sheet.isSaving());
+    QTRY_COMPARE(m_lobby.inserts, inserts);
+    QCOMPARE(closed.size(), message.isEmpty() ? 1 : 0);
+    QCOMPARE(sheet.message().value_or(QString()), message);
+    QCOMPARE(sheet.findChild<QPushButton *>(u"signInButton"_s)->isEnabled(), true);
+    // A badge failure leaves the sheet ready for the next visitor; any other problem keeps what was typed.
+    const bool cleared = message.contains(u"is signed in"_s);
+    QCOMPARE(sheet.answerField(0)->text(), cleared ? QString() : name);
+    QCOMPARE(sheet.findChild<QComboBox *>()->currentIndex(), 0);
+}
+
+QTEST_MAIN(TestTodayView)
+#include "tst_todayview.moc"
