@@ -8,6 +8,7 @@
 #include "ui/DeskTestSupport.h"
 #include "ui/DeskView.h"
 #include "ui/OnboardingView.h"
+#include "ui/TodayView.h"
 #include "ui/UpdateGate.h"
 
 #include <QAbstractItemView>
@@ -441,6 +442,43 @@ private Q_SLOTS:
         m_app->cloud().signOutAccount();
         QCOMPARE(content.screen(), Screen::Account);
         QVERIFY(!m_f->cloud.store->stored.has_value());
+        m_app.reset(); // before the server goes
+    }
+
+    // A visitor's road on the real widgets against the real server: Ctrl+N, a name, Return, and the visitor is
+    // on Today; their Sign Out, and they have left.
+    void aVisitorsRoadThroughTheDesk() {
+        ServerProcess server;
+        QVERIFY2(server.start(), qPrintable(server.errorText()));
+        CloudConfig config;
+        config.backendURL = config.websiteURL = server.baseUrl();
+        config.publishableKey = QString::fromUtf8(server.publishableKey());
+        launch(false, config);
+        QVERIFY(runTask(m_app->cloud().signUp(u"desk@example.com"_s, u"correct horse"_s, u"Desk"_s)));
+        QTRY_VERIFY_WITH_TIMEOUT(m_app->model().hasLoadedSetup() && m_app->model().lastRefresh(), 10000);
+        ui::DeskView *desk = m_app->contentView().deskView();
+        auto *today = qobject_cast<ui::TodayView *>(desk->screen());
+        const auto tiles = [today] {
+            QStringList values;
+            for (const char *tile : {"visitorsTodayTile", "onSiteTile"}) {
+                values.append(QString::number(today->findChild<ui::StatTile *>(QLatin1StringView(tile))->value()));
+            }
+            return values.join(u' ');
+        };
+        QCOMPARE(tiles(), u"0 0"_s);
+
+        QTest::keySequence(&m_app->mainWindow(), QKeySequence(u"Ctrl+N"_s));
+        QTRY_VERIFY(desk->signInSheet() && desk->signInSheet()->isVisible());
+        auto *name = desk->signInSheet()->findChild<QLineEdit *>(u"answerField0"_s);
+        QTest::keyClicks(name, u"Grace Hopper"_s);
+        QTest::keyClick(name, Qt::Key_Return);
+        QTRY_COMPARE_WITH_TIMEOUT(tiles(), u"1 1"_s, 10000);
+        QVERIFY(!desk->signInSheet());
+        QVERIFY(today->findChild<QLabel *>(u"visitorDetail"_s)->text().startsWith(u"In at "_s));
+
+        QTest::mouseClick(today->findChild<QPushButton *>(u"signOutButton"_s), Qt::LeftButton);
+        QTRY_COMPARE_WITH_TIMEOUT(tiles(), u"1 0"_s, 10000);
+        QVERIFY(!today->findChild<ui::OnSiteRow *>());
         m_app.reset(); // before the server goes
     }
 
