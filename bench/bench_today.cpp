@@ -1,6 +1,6 @@
-// The Today screen under a full lobby. Targets, with 1,000 visitors on site: a poll that changed one visitor is
-// applied in 5 ms or less; an unchanged poll in 1 ms or less and repaints nothing; the sign-in sheet paints its
-// first frame within 50 ms of being asked for.
+// The Today screen under a full lobby. Targets, with 1,000 visitors on site: a poll that changed one visitor
+// is applied in 5 ms or less; an unchanged poll in 1 ms or less and repaints nothing; the sign-in sheet
+// paints its first frame within 50 ms of being asked for.
 #include "VisitorLogSample.h"
 #include "badges/BadgePrinter.h"
 #include "cloud/CloudClient.h"
@@ -37,7 +37,9 @@ struct NoPrinters final : platform::PrintSystem {
     QStringList installedPrinterNames() const override { return {}; }
     QString defaultPrinterName() const override { return {}; }
     bool hasPrinter(const QString &) const override { return false; }
-    platform::PrintResult print(const platform::PrintJob &) override { return platform::PrintResult::NoPrinter; }
+    platform::PrintResult print(const platform::PrintJob &) override {
+        return platform::PrintResult::NoPrinter;
+    }
 };
 
 struct NoBrowser final : platform::UrlOpener {
@@ -174,7 +176,7 @@ int main(int argc, char **argv) {
         appModel.setSigningIn(false);
         QApplication::processEvents();
     }
-    std::printf("sign-in sheet, flag to first painted frame: %.1f ms (best of 5), %.1f ms (slowest)\n", opening,
-                slowest);
+    std::printf("sign-in sheet, flag to first painted frame: %.1f ms (best of 5), %.1f ms (slowest)\n",
+                opening, slowest);
     return 0;
 }

@@ -5,8 +5,8 @@
 #include "ui/ErrorBanner.h"
 #include "ui/Icons.h"
 #include "ui/PlaceholderSheet.h"
-#include "ui/SignInSheet.h"
 #include "ui/SidebarModel.h"
+#include "ui/SignInSheet.h"
 #include "ui/Style.h"
 #include "ui/TodayView.h"
 

@@ -23,7 +23,8 @@ EmptyState::EmptyState(QStringView symbolName, const QString &title, const QStri
     auto *icon = new QLabel(this);
     icon->setObjectName(u"emptyStateIcon"_s);
     icon->setAlignment(Qt::AlignCenter);
-    icon->setPixmap(tintedSymbol(symbolName, QSize(44, 44), secondaryTextColor(palette()), devicePixelRatioF()));
+    icon->setPixmap(
+        tintedSymbol(symbolName, QSize(44, 44), secondaryTextColor(palette()), devicePixelRatioF()));
     layout->addWidget(icon);
 
     auto *heading = new QLabel(title, this);

@@ -8,8 +8,8 @@
 namespace tallybrook::ui {
 
 // The visitors on site, in the model's order. A poll hands over the whole list; setRows() turns it into the
-// fewest row removals, insertions, moves and changes, so a view keeps its selection, focus and scroll position
-// and an unchanged poll touches nothing.
+// fewest row removals, insertions, moves and changes, so a view keeps its selection, focus and scroll
+// position and an unchanged poll touches nothing.
 class OnSiteModel final : public QAbstractListModel {
     Q_OBJECT
 

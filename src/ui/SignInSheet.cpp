@@ -43,7 +43,8 @@ QCoro::Task<SignInResult> signInVisitor(AppModel &model, VisitorDraft draft, std
 }
 
 // A failed load is dropped: the picker then offers only "Walk-in".
-QCoro::Task<std::optional<QList<Invite>>> openInvites(CloudClient &cloud, std::shared_ptr<RequestScope> scope) {
+QCoro::Task<std::optional<QList<Invite>>> openInvites(CloudClient &cloud,
+                                                      std::shared_ptr<RequestScope> scope) {
     try {
         co_return co_await cloud.loadInvites(true, 200, std::move(scope));
     } catch (const std::exception &) {
@@ -85,7 +86,7 @@ SignInSheet::SignInSheet(Environment environment, std::optional<Invite> invite, 
     m_picker->setAccessibleName(u"Expected"_s);
     connect(m_picker, &QComboBox::activated, this, [this](int index) {
         chooseInvite(index <= 0 || index > m_choices.size() ? std::nullopt
-                                                             : std::optional(m_choices.at(index - 1)));
+                                                            : std::optional(m_choices.at(index - 1)));
     });
     m_form->addRow(u"Expected"_s, m_picker);
     layout->addLayout(m_form);
@@ -284,8 +285,8 @@ void SignInSheet::signIn() {
                            accept();
                            return;
                        }
-                       // Signed in without a badge: say so, and make the sheet ready for the next visitor. The
-                       // invite just used is no longer expected.
+                       // Signed in without a badge: say so, and make the sheet ready for the next visitor.
+                       // The invite just used is no longer expected.
                        if (invite) {
                            m_expected.removeIf([&](const Invite &each) { return each.id == invite->id; });
                        }

@@ -90,8 +90,8 @@ void StatTile::paintEvent(QPaintEvent *) {
     painter.setFont(numberFont);
     painter.setPen(palette().color(QPalette::Text));
     const int numberHeight = QFontMetrics(numberFont).height();
-    painter.drawText(QRect(inside.topLeft(), QSize(inside.width(), numberHeight)), Qt::AlignLeft | Qt::AlignVCenter,
-                     QLocale().toString(m_value));
+    painter.drawText(QRect(inside.topLeft(), QSize(inside.width(), numberHeight)),
+                     Qt::AlignLeft | Qt::AlignVCenter, QLocale().toString(m_value));
     painter.setFont(ui::font(TextStyle::Callout));
     painter.setPen(secondaryTextColor(palette()));
     painter.drawText(inside.adjusted(0, numberHeight + 4, 0, 0), Qt::AlignLeft | Qt::AlignTop, m_title);
@@ -400,11 +400,11 @@ void TodayView::confirmSignOutEveryone() {
         return;
     }
     m_isConfirmingEveryone = true;
-    MessageBox::Alert alert{u"Sign out all "_s + QLocale().toString(count) + u" visitors on site?"_s,
-                            {},
-                            {{u"Sign Out Everyone"_s, QMessageBox::DestructiveRole},
-                             {u"Cancel"_s, QMessageBox::RejectRole}},
-                            1};
+    MessageBox::Alert alert{
+        u"Sign out all "_s + QLocale().toString(count) + u" visitors on site?"_s,
+        {},
+        {{u"Sign Out Everyone"_s, QMessageBox::DestructiveRole}, {u"Cancel"_s, QMessageBox::RejectRole}},
+        1};
     MessageBox::show(this, alert, [this](int button) {
         m_isConfirmingEveryone = false;
         if (button != 0) {

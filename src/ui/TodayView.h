@@ -104,8 +104,8 @@ private:
     QVBoxLayout *m_rows = nullptr;
 };
 
-// The desk's first screen: today's counts, who is on site with a reprint and a sign-out for each, and "Sign Out
-// Everyone" in the toolbar.
+// The desk's first screen: today's counts, who is on site with a reprint and a sign-out for each, and "Sign
+// Out Everyone" in the toolbar.
 class TodayView final : public DeskScreen {
     Q_OBJECT
 

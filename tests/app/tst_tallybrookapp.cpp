@@ -445,8 +445,8 @@ private Q_SLOTS:
         m_app.reset(); // before the server goes
     }
 
-    // A visitor's road on the real widgets against the real server: Ctrl+N, a name, Return, and the visitor is
-    // on Today; their Sign Out, and they have left.
+    // A visitor's road on the real widgets against the real server: Ctrl+N, a name, Return, and the visitor
+    // is on Today; their Sign Out, and they have left.
     void aVisitorsRoadThroughTheDesk() {
         ServerProcess server;
         QVERIFY2(server.start(), qPrintable(server.errorText()));
@@ -461,7 +461,8 @@ private Q_SLOTS:
         const auto tiles = [today] {
             QStringList values;
             for (const char *tile : {"visitorsTodayTile", "onSiteTile"}) {
-                values.append(QString::number(today->findChild<ui::StatTile *>(QLatin1StringView(tile))->value()));
+                values.append(
+                    QString::number(today->findChild<ui::StatTile *>(QLatin1StringView(tile))->value()));
             }
             return values.join(u' ');
         };

@@ -89,7 +89,8 @@ struct Lobby {
             }
         }
         if (request.rawQuery.startsWith("select=id&")) {
-            return ScriptedAnswer::json(206, "[]", {{"Content-Range", "0-0/" + QByteArray::number(shown.size())}});
+            return ScriptedAnswer::json(206, "[]",
+                                        {{"Content-Range", "0-0/" + QByteArray::number(shown.size())}});
         }
         return ScriptedAnswer::json(200, QJsonDocument(shown).toJson());
     }
@@ -129,7 +130,8 @@ class TestTodayView : public QObject {
     Lobby m_lobby;
 
     void startDesk() {
-        m_f->cloud.server->setHandler([this](const RecordedRequest &request) { return m_lobby.answer(request); });
+        m_f->cloud.server->setHandler(
+            [this](const RecordedRequest &request) { return m_lobby.answer(request); });
         m_f->backend.addAccount(user, u"a"_s);
         m_f->start(u"a"_s);
     }
@@ -162,13 +164,34 @@ void TestTodayView::pollsChangeOnlyTheRowsThatChanged_data() {
     QTest::addColumn<QString>("after");
     QTest::addColumn<QString>("signals"); // inserted, removed, moved, changed rows
     QTest::addColumn<QString>("shown");   // when not `after`
-    QTest::newRow("unchanged") << "Ann Bo Cy" << "Ann Bo Cy" << "0 0 0 0" << "";
-    QTest::newRow("one arrives on top") << "Ann Bo" << "Dee Ann Bo" << "1 0 0 0" << "";
-    QTest::newRow("two arrive, one leaves") << "Ann Bo Cy" << "Dee Eve Ann Cy" << "2 1 0 0" << "";
-    QTest::newRow("a host changes") << "Ann Bo Cy" << "Ann Bo* Cy" << "0 0 0 1" << "";
-    QTest::newRow("reordered") << "Ann Bo Cy" << "Cy Ann Bo" << "0 0 1 0" << "";
-    QTest::newRow("everyone leaves") << "Ann Bo Cy" << "" << "0 3 0 0" << "";
-    QTest::newRow("a repeated row counts once") << "Ann" << "Bo Ann Bo" << "1 0 0 0" << "Bo Ann";
+    QTest::newRow("unchanged") << "Ann Bo Cy"
+                               << "Ann Bo Cy"
+                               << "0 0 0 0"
+                               << "";
+    QTest::newRow("one arrives on top") << "Ann Bo"
+                                        << "Dee Ann Bo"
+                                        << "1 0 0 0"
+                                        << "";
+    QTest::newRow("two arrive, one leaves") << "Ann Bo Cy"
+                                            << "Dee Eve Ann Cy"
+                                            << "2 1 0 0"
+                                            << "";
+    QTest::newRow("a host changes") << "Ann Bo Cy"
+                                    << "Ann Bo* Cy"
+                                    << "0 0 0 1"
+                                    << "";
+    QTest::newRow("reordered") << "Ann Bo Cy"
+                               << "Cy Ann Bo"
+                               << "0 0 1 0"
+                               << "";
+    QTest::newRow("everyone leaves") << "Ann Bo Cy"
+                                     << ""
+                                     << "0 3 0 0"
+                                     << "";
+    QTest::newRow("a repeated row counts once") << "Ann"
+                                                << "Bo Ann Bo"
+                                                << "1 0 0 0"
+                                                << "Bo Ann";
 }
 
 void TestTodayView::pollsChangeOnlyTheRowsThatChanged() {
@@ -305,7 +328,8 @@ void TestTodayView::reprintWithoutAPrinterKeepsTheVisitor() {
 void TestTodayView::sheetFillsFromTheChosenInvite() {
     startDesk();
     const auto invite = [](const QString &name, const QString &day, const QString &email) {
-        QJsonObject row{{u"token"_s, QString(u"t-"_s + name)}, {u"visitor_name"_s, name}, {u"visitor_email"_s, email}};
+        QJsonObject row{
+            {u"token"_s, QString(u"t-"_s + name)}, {u"visitor_name"_s, name}, {u"visitor_email"_s, email}};
         row.insert(u"id"_s, idOf(name).toString(QUuid::WithoutBraces));
         row.insert(u"answers"_s, QJsonArray{QJsonObject{{u"slot"_s, 1}, {u"value"_s, email}}});
         row.insert(u"visit_date"_s, day);
@@ -314,7 +338,8 @@ void TestTodayView::sheetFillsFromTheChosenInvite() {
     };
     m_lobby.invites.append(invite(u"Past Guest"_s, u"2001-01-01"_s, u"p@example.com"_s));
     m_lobby.invites.append(invite(u"Zo\u00eb Park"_s, u"2999-01-01"_s, u"zoe@example.com"_s));
-    const Invite handedOver = Invite::fromJson(invite(u"Ada Lovelace"_s, u"2999-01-02"_s, u"ada@example.com"_s));
+    const Invite handedOver =
+        Invite::fromJson(invite(u"Ada Lovelace"_s, u"2999-01-02"_s, u"ada@example.com"_s));
     SignInSheet sheet(environment(), handedOver);
     auto *picker = sheet.findChild<QComboBox *>(u"expectedPicker"_s);
     // The invite handed over is chosen even though the load does not bring it; a past one is not offered.
@@ -331,7 +356,8 @@ void TestTodayView::sheetFillsFromTheChosenInvite() {
     picker->setCurrentIndex(0);
     Q_EMIT picker->activated(0);
     QVERIFY(!sheet.invite());
-    QCOMPARE(sheet.answerField(0)->text() + sheet.answerField(1)->text() + sheet.answerField(2)->text(), QString());
+    QCOMPARE(sheet.answerField(0)->text() + sheet.answerField(1)->text() + sheet.answerField(2)->text(),
+             QString());
     QVERIFY(sheet.draft().answers.isEmpty());
 }
 
@@ -343,13 +369,18 @@ void TestTodayView::sheetSignsIn_data() {
     QTest::addColumn<QString>("message"); // empty: the sheet closed
     QTest::addColumn<int>("inserts");
     const QString noPrinter = u"No printer is available. Choose one in Settings > Badges."_s;
-    QTest::newRow("signed in, no badge wanted") << "Ada Lovelace" << "" << false << false << "" << 1;
-    QTest::newRow("name missing") << "  " << "" << false << false << "Please fill in Name." << 0;
-    QTest::newRow("email malformed") << "Ada" << "ada@" << false << false
-                                     << "Please enter a valid email for Email." << 0;
-    QTest::newRow("badge failed") << " Ada Lovelace\n" << "" << true << false
-                                  << u"Ada Lovelace is signed in, but: "_s + noPrinter << 1;
-    QTest::newRow("not stored") << "Ada" << "" << false << true << "The lobby is full" << 1;
+    QTest::newRow("signed in, no badge wanted") << "Ada Lovelace"
+                                                << "" << false << false << "" << 1;
+    QTest::newRow("name missing") << "  "
+                                  << "" << false << false << "Please fill in Name." << 0;
+    QTest::newRow("email malformed") << "Ada"
+                                     << "ada@" << false << false << "Please enter a valid email for Email."
+                                     << 0;
+    QTest::newRow("badge failed") << " Ada Lovelace\n"
+                                  << "" << true << false << u"Ada Lovelace is signed in, but: "_s + noPrinter
+                                  << 1;
+    QTest::newRow("not stored") << "Ada"
+                                << "" << false << true << "The lobby is full" << 1;
 }
 
 void TestTodayView::sheetSignsIn() {
