@@ -34,7 +34,9 @@ struct SignInResult {
 
 QCoro::Task<SignInResult> signInVisitor(AppModel &model, VisitorDraft draft, std::optional<Invite> invite) {
     try {
-        co_return SignInResult{co_await model.signIn(std::move(draft), std::move(invite)), {}};
+        // Awaited into a local: GCC 12 miscompiles a co_await inside a braced initializer.
+        const BadgePrintOutcome badge = co_await model.signIn(std::move(draft), std::move(invite));
+        co_return SignInResult{badge, {}};
     } catch (const DeskError &error) {
         co_return SignInResult{std::nullopt, error.message()};
     } catch (const std::exception &error) {
