@@ -104,8 +104,10 @@ public:
     QCoro::Task<QList<VisitorRow>> onSiteVisitors(std::shared_ptr<RequestScope> scope = {});
     QCoro::Task<QList<VisitorRow>> visitorPage(VisitorQuery query, int limit, int offset,
                                                std::shared_ptr<RequestScope> scope = {});
-    // Every matching row, in pages of `exportPageSize`; one failing page fails the whole call.
-    QCoro::Task<QList<VisitorRow>> allVisitors(VisitorQuery query, std::shared_ptr<RequestScope> scope = {});
+    // Every matching row, in pages of `exportPageSize`; one failing page fails the whole call. `fetched`
+    // hears the number of rows so far after each page.
+    QCoro::Task<QList<VisitorRow>> allVisitors(VisitorQuery query, std::shared_ptr<RequestScope> scope = {},
+                                               std::function<void(int)> fetched = {});
     // An exact count from the Content-Range header; never downloads the rows.
     QCoro::Task<int> countVisitors(QueryItems items, std::shared_ptr<RequestScope> scope = {});
     // Today's, on-site and this week's counts, the three asked at once. Weeks start on Sunday.

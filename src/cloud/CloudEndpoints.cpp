@@ -73,12 +73,16 @@ QCoro::Task<QList<VisitorRow>> CloudClient::visitorPage(VisitorQuery query, int 
 }
 
 QCoro::Task<QList<VisitorRow>> CloudClient::allVisitors(VisitorQuery query,
-                                                        std::shared_ptr<RequestScope> scope) {
+                                                        std::shared_ptr<RequestScope> scope,
+                                                        std::function<void(int)> fetched) {
     QList<VisitorRow> rows;
     for (;;) {
         // A scope aborted between two pages fails the next one before it is sent.
         const QList<VisitorRow> page = co_await visitorPage(query, exportPageSize, int(rows.size()), scope);
         rows.append(page);
+        if (fetched) {
+            fetched(int(rows.size()));
+        }
         if (page.size() < exportPageSize) {
             break;
         }

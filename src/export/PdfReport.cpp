@@ -1,5 +1,7 @@
 #include "export/PdfReport.h"
 
+#include "records/DateStyles.h"
+
 #include <QBuffer>
 #include <QColor>
 #include <QFont>
@@ -46,15 +48,6 @@ constexpr qreal detailLinePitch = 1.2 * detailPointSize;
 const QString ellipsis = u"…"_s;
 const QColor darkGrey = QColor::fromRgbF(1.0f / 3, 1.0f / 3, 1.0f / 3);
 const QColor separatorGrey = QColor::fromRgbF(2.0f / 3, 2.0f / 3, 2.0f / 3, 0.5f);
-
-// The locale's long date without the weekday and with the month abbreviated: "MMM d, yyyy", "d. MMM yyyy".
-QString abbreviatedDateFormat(const QLocale &locale) {
-    static const QRegularExpression weekday(u"^dddd[\\s,]*|[\\s,]*dddd"_s);
-    QString format = locale.dateFormat(QLocale::LongFormat);
-    format.remove(weekday);
-    format.replace(u"MMMM"_s, u"MMM"_s);
-    return format.trimmed();
-}
 
 // The report draws every text on one line of its own; a line break in a visitor's answer is a space there.
 QString oneLine(QString text) {

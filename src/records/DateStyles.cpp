@@ -103,4 +103,18 @@ QString shortTime(const QTime &time, const QLocale &locale) {
     return locale.toString(time, format);
 }
 
+QString abbreviatedDateFormat(const QLocale &locale) {
+    static const QRegularExpression weekday(u"^dddd[\\s,]*|[\\s,]*dddd"_s);
+    QString format = locale.dateFormat(QLocale::LongFormat);
+    format.remove(weekday);
+    format.replace(u"MMMM"_s, u"MMM"_s);
+    return format.trimmed();
+}
+
+QString abbreviatedDateTime(const QDateTime &instant, const QLocale &locale) {
+    const QDateTime local = instant.toLocalTime();
+    return locale.toString(local.date(), abbreviatedDateFormat(locale)) + u", "_s +
+           shortTime(local.time(), locale);
+}
+
 } // namespace tallybrook

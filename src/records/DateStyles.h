@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QDate>
+#include <QDateTime>
 #include <QLocale>
 #include <QString>
 #include <QTime>
@@ -13,5 +14,11 @@ namespace tallybrook {
 
 // The locale's short time style: "2:30 PM", "14:30".
 [[nodiscard]] QString shortTime(const QTime &time, const QLocale &locale);
+
+// The locale's long date without the weekday and with the month abbreviated: "MMM d, yyyy", "d. MMM yyyy".
+[[nodiscard]] QString abbreviatedDateFormat(const QLocale &locale);
+
+// An instant in the computer's zone as an abbreviated date and a short time: "Mar 4, 2025, 2:05 PM".
+[[nodiscard]] QString abbreviatedDateTime(const QDateTime &instant, const QLocale &locale);
 
 } // namespace tallybrook

@@ -9,6 +9,7 @@
 #include "ui/SignInSheet.h"
 #include "ui/Style.h"
 #include "ui/TodayView.h"
+#include "ui/VisitorsView.h"
 
 #include <QDialog>
 #include <QFrame>
@@ -232,8 +233,13 @@ void DeskView::showScreen(DeskSection section) {
 }
 
 DeskScreen *DeskView::makeScreen(DeskSection section) {
-    if (section == DeskSection::Today) {
+    switch (section) {
+    case DeskSection::Today:
         return new TodayView(m_environment, m_detail);
+    case DeskSection::Visitors:
+        return new VisitorsView(m_environment, m_detail);
+    default:
+        break;
     }
     return new PlaceholderScreen(section, m_detail);
 }

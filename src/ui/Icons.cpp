@@ -33,6 +33,8 @@ constexpr std::array symbols{
     SymbolMapping{u"building.2", u"user-home-symbolic"},
     SymbolMapping{u"printer", u"printer-symbolic"},
     SymbolMapping{u"person.crop.circle", u"avatar-default-symbolic"},
+    SymbolMapping{u"square.and.arrow.up", u"document-send-symbolic"},
+    SymbolMapping{u"rectangle.portrait.and.arrow.right", u"application-exit-symbolic"},
 };
 
 const SymbolMapping *mappingOf(QStringView name) {
