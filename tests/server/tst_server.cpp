@@ -420,7 +420,8 @@ private Q_SLOTS:
             // A 204 carries no body, so no length either: a client would wait for bytes that never come.
             socket.write("DELETE /rest/v1/visitors?visitor_name=eq.Nobody HTTP/1.1\r\n" + auth + "\r\n\r\n");
             const QByteArray deleted = readUntil(socket, "\r\n\r\n");
-            QVERIFY2(deleted.startsWith("HTTP/1.1 204 ") && !deleted.contains("Content-Length"), deleted.constData());
+            QVERIFY2(deleted.startsWith("HTTP/1.1 204 ") && !deleted.contains("Content-Length"),
+                     deleted.constData());
         }
     }
 
