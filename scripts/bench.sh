@@ -10,6 +10,7 @@ benchmarks=(
   bench_pdfexport
   bench_today
   server_bench
+  bench_visitors
 )
 
 cmake --preset default >/dev/null

@@ -458,7 +458,8 @@ void VisitorsView::loadPage(bool reload) {
 void VisitorsView::syncBody() {
     const int count = m_model->rowCount();
     m_shown->setText(QLocale().toString(count) + u" shown"_s);
-    m_body->setCurrentIndex(count == 0 ? 0 : 1);
+    // "No visitors found" only once a load has said so, not while the first page is on its way.
+    m_body->setCurrentIndex(count == 0 && !m_isLoading && !m_debounce.isActive() ? 0 : 1);
     m_loadMore->setVisible(m_hasMore);
     m_loadMore->setEnabled(!m_isLoading);
     m_busy->setVisible(m_isLoading);
