@@ -262,6 +262,8 @@ VisitorsView::VisitorsView(Environment environment, QWidget *parent)
     });
 
     m_debounce.setSingleShot(true);
+    // A coarse timer may fire up to 5% early: the pause is 300 ms, not 285.
+    m_debounce.setTimerType(Qt::PreciseTimer);
     m_debounce.setInterval(debounceMs);
     connect(&m_debounce, &QTimer::timeout, this, [this] { loadPage(true); });
     syncBody();
