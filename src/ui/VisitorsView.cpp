@@ -138,7 +138,11 @@ void VisitorDetail::setRow(const VisitorRow &row) {
         m_form->removeRow(0);
     }
     const auto add = [this](const QString &label, const QString &value) {
-        m_form->addRow(new QLabel(label, this), valueLabel(value, this));
+        auto *title = new QLabel(label, this);
+        title->setTextFormat(Qt::PlainText); // an answer's label comes from the account's form
+        setTextStyle(title, TextStyle::Callout);
+        setTextColor(title, secondaryTextColor(palette()));
+        m_form->addRow(title, valueLabel(value, this));
     };
     const auto section = [this] { m_form->addRow(new QLabel(this)); };
     add(u"Name"_s, row.visitorName);
