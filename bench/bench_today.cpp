@@ -1,6 +1,7 @@
 // The Today screen under a full lobby. Targets, with 1,000 visitors on site: a poll that changed one visitor
 // is applied in 5 ms or less; an unchanged poll in 1 ms or less and repaints nothing; the sign-in sheet
 // paints its first frame within 50 ms of being asked for.
+#include "BenchDesk.h"
 #include "VisitorLogSample.h"
 #include "badges/BadgePrinter.h"
 #include "cloud/CloudClient.h"
@@ -27,24 +28,6 @@ using namespace tallybrook;
 using namespace Qt::StringLiterals;
 
 namespace {
-
-struct NoSession final : SessionStore {
-    std::optional<CloudSession> load() override { return std::nullopt; }
-    void save(const std::optional<CloudSession> &) override {}
-};
-
-struct NoPrinters final : platform::PrintSystem {
-    QStringList installedPrinterNames() const override { return {}; }
-    QString defaultPrinterName() const override { return {}; }
-    bool hasPrinter(const QString &) const override { return false; }
-    platform::PrintResult print(const platform::PrintJob &) override {
-        return platform::PrintResult::NoPrinter;
-    }
-};
-
-struct NoBrowser final : platform::UrlOpener {
-    bool openUrl(const QUrl &) override { return false; }
-};
 
 // Counts the paint events of one widget and everything inside it.
 struct PaintCounter final : QObject {
@@ -146,18 +129,9 @@ int main(int argc, char **argv) {
     std::printf("poll with one visitor arrived: %.2f ms, one left: %.2f ms (best of 5)\n", arrived, left);
 
     // The sign-in sheet, from the flag the shortcut raises to its first painted frame.
-    QTemporaryDir dir;
-    QSettings defaults(dir.filePath(u"desk.ini"_s), QSettings::IniFormat);
-    QNetworkAccessManager http;
-    NoSession store;
-    CloudConfig config{QUrl(u"http://127.0.0.1:9"_s), u"key"_s, QUrl(u"http://127.0.0.1:9"_s)};
-    CloudClient cloud(http, store, config);
-    NoPrinters printers;
-    BadgePrinter printer(defaults, printers);
-    Notifier notifier(http, defaults);
-    AppModel appModel(cloud, printer, notifier);
-    NoBrowser browser;
-    ui::DeskView desk(ui::Environment{appModel, defaults, browser});
+    bench::BenchDesk services(QUrl(u"http://127.0.0.1:9"_s), u"key"_s, std::nullopt);
+    AppModel &appModel = services.model;
+    ui::DeskView desk(services.environment());
     desk.resize(1100, 750);
     desk.show();
     QApplication::processEvents();

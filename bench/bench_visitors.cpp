@@ -3,6 +3,8 @@
 // to the rows on screen 50 ms or less; 100,000 matching records exported to CSV in 3 s or less with the
 // desk's peak memory growing 150 MB or less; with 10,000 rows loaded, each frame of scrolling painted in 8 ms
 // or less.
+#include "BenchDesk.h"
+#include "BenchServer.h"
 #include "VisitorLogSample.h"
 #include "badges/BadgePrinter.h"
 #include "cloud/CloudClient.h"
@@ -46,25 +48,6 @@ namespace {
 const QString benchKey = u"sb_publishable_server_bench_key"_s;
 const QString benchUser = u"5b1d6c1e-0000-4000-8000-00000000be7c"_s;
 
-struct StoredSession final : SessionStore {
-    std::optional<CloudSession> session;
-    std::optional<CloudSession> load() override { return session; }
-    void save(const std::optional<CloudSession> &) override {}
-};
-
-struct NoPrinters final : platform::PrintSystem {
-    QStringList installedPrinterNames() const override { return {}; }
-    QString defaultPrinterName() const override { return {}; }
-    bool hasPrinter(const QString &) const override { return false; }
-    platform::PrintResult print(const platform::PrintJob &) override {
-        return platform::PrintResult::NoPrinter;
-    }
-};
-
-struct NoBrowser final : platform::UrlOpener {
-    bool openUrl(const QUrl &) override { return false; }
-};
-
 // Kilobytes from /proc/self/status: "VmRSS" now, "VmHWM" the peak so far.
 qint64 memoryKb(const char *field) {
     QFile status(u"/proc/self/status"_s);
@@ -99,19 +82,9 @@ int main(int argc, char **argv) {
     }
     tbserver::crypto::initialize();
     QProcess server;
-    server.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
-    server.start(QString::fromUtf8(TB_SERVER_EXECUTABLE),
-                 {u"--listen"_s, u"127.0.0.1:0"_s, u"--data"_s, folder, u"--quiet"_s, u"--publishable-key"_s,
-                  benchKey});
     QByteArray output;
-    quint16 port = 0;
-    while (port == 0 && server.waitForReadyRead(60000)) {
-        output += server.readAllStandardOutput();
-        const qsizetype at = output.indexOf("listening on http://127.0.0.1:");
-        if (at >= 0 && output.indexOf('\n', at) > 0) {
-            port = quint16(output.mid(at + 30, output.indexOf('\n', at) - at - 30).toUInt());
-        }
-    }
+    const quint16 port =
+        bench::startServer(server, QString::fromUtf8(TB_SERVER_EXECUTABLE), folder, benchKey, output);
     if (port == 0) {
         std::printf("the server did not start: %s\n", output.constData());
         return 1;
@@ -126,20 +99,13 @@ int main(int argc, char **argv) {
                                       {u"aud"_s, u"authenticated"_s},
                                       {u"exp"_s, double(QDateTime::currentSecsSinceEpoch() + 86400)}}));
 
-    QTemporaryDir dir;
-    QSettings defaults(dir.filePath(u"desk.ini"_s), QSettings::IniFormat);
-    QNetworkAccessManager http;
-    StoredSession store;
-    store.session =
-        CloudSession{token, u"unused"_s, QDateTime::currentDateTimeUtc().addDays(1), QUuid(benchUser), {}};
     const QUrl base(u"http://127.0.0.1:%1"_s.arg(port));
-    CloudClient cloud(http, store, CloudConfig{base, benchKey, base});
-    NoPrinters printers;
-    BadgePrinter printer(defaults, printers);
-    Notifier notifier(http, defaults);
-    AppModel model(cloud, printer, notifier);
-    NoBrowser browser;
-    ui::VisitorsView view(ui::Environment{model, defaults, browser});
+    bench::BenchDesk services(
+        base, benchKey,
+        CloudSession{token, u"unused"_s, QDateTime::currentDateTimeUtc().addDays(1), QUuid(benchUser), {}});
+    CloudClient &cloud = services.cloud;
+    QTemporaryDir dir;
+    ui::VisitorsView view(services.environment());
     view.toolbarItems()->setParent(&view);
     view.resize(1100, 700);
     view.show();

@@ -4,6 +4,7 @@
 //
 // Usage: server_bench [--rows N] [--seconds S] [--clients C] [--data DIR]
 // The database is built once and kept under the build folder (a few minutes the first time).
+#include "BenchServer.h"
 #include "ServerApp.h"
 #include "core/Crypto.h"
 #include "core/Database.h"
@@ -404,21 +405,9 @@ int main(int argc, char *argv[]) {
     const QDateTime now = QDateTime::fromSecsSinceEpoch(builtAt, QTimeZone::utc());
 
     QProcess server;
-    server.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    // The server goes when this program goes, however it ends.
-    server.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
-    server.start(QString::fromUtf8(TB_SERVER_EXECUTABLE),
-                 {u"--listen"_s, u"127.0.0.1:0"_s, u"--data"_s, folder, u"--quiet"_s, u"--publishable-key"_s,
-                  QString::fromLatin1(benchKey)});
-    quint16 port = 0;
     QByteArray output;
-    while (port == 0 && server.waitForReadyRead(60000)) {
-        output += server.readAllStandardOutput();
-        const qsizetype at = output.indexOf("listening on http://127.0.0.1:");
-        if (at >= 0 && output.indexOf('\n', at) > 0) {
-            port = quint16(output.mid(at + 30, output.indexOf('\n', at) - at - 30).toUInt());
-        }
-    }
+    const quint16 port = tallybrook::bench::startServer(server, QString::fromUtf8(TB_SERVER_EXECUTABLE),
+                                                        folder, QString::fromLatin1(benchKey), output);
     if (port == 0) {
         std::fprintf(stderr, "the server did not start: %s\n", output.constData());
         return 1;

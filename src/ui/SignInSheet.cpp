@@ -1,8 +1,8 @@
 #include "ui/SignInSheet.h"
 
 #include "badges/BadgePrinter.h"
-#include "records/DeskError.h"
 #include "ui/BusyIndicator.h"
+#include "ui/DeskActions.h"
 #include "ui/Icons.h"
 #include "ui/Style.h"
 
@@ -37,10 +37,8 @@ QCoro::Task<SignInResult> signInVisitor(AppModel &model, VisitorDraft draft, std
         // Awaited into a local: GCC 12 miscompiles a co_await inside a braced initializer.
         const BadgePrintOutcome badge = co_await model.signIn(std::move(draft), std::move(invite));
         co_return SignInResult{badge, {}};
-    } catch (const DeskError &error) {
-        co_return SignInResult{std::nullopt, error.message()};
     } catch (const std::exception &error) {
-        co_return SignInResult{std::nullopt, QString::fromUtf8(error.what())};
+        co_return SignInResult{std::nullopt, errorMessage(error)};
     }
 }
 

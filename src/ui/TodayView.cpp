@@ -2,7 +2,7 @@
 
 #include "badges/BadgePrinter.h"
 #include "records/DateStyles.h"
-#include "records/DeskError.h"
+#include "ui/DeskActions.h"
 #include "ui/EmptyState.h"
 #include "ui/Icons.h"
 #include "ui/MessageBox.h"
@@ -26,18 +26,6 @@ namespace tallybrook::ui {
 using namespace Qt::StringLiterals;
 
 namespace {
-
-// The error's own words, or nothing when the sign-out went through.
-QCoro::Task<std::optional<QString>> signOutVisitor(AppModel &model, VisitorRow row) {
-    try {
-        co_await model.signOut(std::move(row));
-    } catch (const DeskError &error) {
-        co_return error.message();
-    } catch (const std::exception &error) {
-        co_return QString::fromUtf8(error.what());
-    }
-    co_return std::nullopt;
-}
 
 constexpr int tilePadding = 14;
 
@@ -371,9 +359,8 @@ void TodayView::syncCounts() {
 }
 
 void TodayView::printBadge(const VisitorRow &row) {
-    const BadgePrintOutcome outcome = m_environment.printer().print(row.visitorName, row.signedInAt);
-    if (outcome == BadgePrintOutcome::Failed || outcome == BadgePrintOutcome::NoPrinter) {
-        setActionError(badgePrintMessage(outcome));
+    if (const std::optional<QString> problem = reprintBadge(m_environment.printer(), row)) {
+        m_problem.show(*problem);
     }
 }
 
@@ -389,7 +376,7 @@ void TodayView::signOut(const VisitorRow &row) {
                            widget->setSigningOut(false);
                        }
                        if (error) {
-                           setActionError(*error);
+                           m_problem.show(*error);
                        }
                    });
 }
@@ -414,21 +401,11 @@ void TodayView::confirmSignOutEveryone() {
         QCoro::connect(m_environment.model.signOutEveryone(), this, [this](int failures) {
             syncOnSite();
             if (failures > 0) {
-                setActionError(QLocale().toString(failures) +
+                m_problem.show(QLocale().toString(failures) +
                                u" visitors could not be signed out. Please try again."_s);
             }
         });
     });
-}
-
-void TodayView::setActionError(const QString &message) {
-    m_actionError = message;
-    if (m_errorAlert) {
-        MessageBox::setMessage(m_errorAlert, message);
-        return;
-    }
-    m_errorAlert = MessageBox::show(this, {u"Something went wrong"_s, message, {{u"OK"_s}}},
-                                    [this](int) { m_actionError.reset(); });
 }
 
 } // namespace tallybrook::ui

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "records/VisitorRecords.h"
+#include "ui/DeskActions.h"
 #include "ui/DeskScreen.h"
 #include "ui/Environment.h"
 
@@ -120,7 +121,7 @@ public:
     [[nodiscard]] QWidget *toolbarItems() const override;
 
     [[nodiscard]] OnSiteModel &onSiteModel() const { return *m_onSiteModel; }
-    [[nodiscard]] const std::optional<QString> &actionError() const { return m_actionError; }
+    [[nodiscard]] const std::optional<QString> &actionError() const { return m_problem.message(); }
 
     // The toolbar's "Sign Out Everyone": asks first, then signs everyone out.
     void confirmSignOutEveryone();
@@ -130,8 +131,6 @@ private:
     void syncCounts();
     void printBadge(const VisitorRow &row);
     void signOut(const VisitorRow &row);
-    // Shows the "Something went wrong" alert; a second failure while it shows replaces its message.
-    void setActionError(const QString &message);
 
     Environment m_environment;
     OnSiteModel *m_onSiteModel = nullptr;
@@ -145,8 +144,7 @@ private:
     QPointer<QWidget> m_toolbarItems;
     QToolButton *m_signOutEveryone = nullptr;
 
-    std::optional<QString> m_actionError;
-    QPointer<QMessageBox> m_errorAlert;
+    ProblemAlert m_problem{this};
     bool m_isConfirmingEveryone = false;
 };
 

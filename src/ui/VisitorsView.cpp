@@ -5,8 +5,8 @@
 #include "export/CsvExport.h"
 #include "export/PdfReport.h"
 #include "records/DateStyles.h"
-#include "records/DeskError.h"
 #include "ui/BusyIndicator.h"
+#include "ui/DeskActions.h"
 #include "ui/EmptyState.h"
 #include "ui/Icons.h"
 #include "ui/MessageBox.h"
@@ -45,13 +45,6 @@ struct PageOutcome {
     QString error;
 };
 
-QString messageOf(const std::exception &error) {
-    if (const auto *desk = dynamic_cast<const DeskError *>(&error)) {
-        return desk->message();
-    }
-    return QString::fromUtf8(error.what());
-}
-
 QCoro::Task<PageOutcome> fetchPage(CloudClient &cloud, VisitorQuery query, int limit, int offset,
                                    std::shared_ptr<RequestScope> scope) {
     try {
@@ -60,17 +53,8 @@ QCoro::Task<PageOutcome> fetchPage(CloudClient &cloud, VisitorQuery query, int l
             co_await cloud.visitorPage(std::move(query), limit, offset, std::move(scope));
         co_return PageOutcome{std::move(rows), {}};
     } catch (const std::exception &error) {
-        co_return PageOutcome{std::nullopt, messageOf(error)};
+        co_return PageOutcome{std::nullopt, errorMessage(error)};
     }
-}
-
-QCoro::Task<std::optional<QString>> signOutVisitor(AppModel &model, VisitorRow row) {
-    try {
-        co_await model.signOut(std::move(row));
-    } catch (const std::exception &error) {
-        co_return messageOf(error);
-    }
-    co_return std::nullopt;
 }
 
 // Fetches every match, builds the file's bytes and replaces the file in one step: a failure on the way leaves
@@ -83,7 +67,7 @@ QCoro::Task<std::optional<QString>> exportVisitors(CloudClient &cloud, VisitorQu
     try {
         rows = co_await cloud.allVisitors(std::move(query), std::move(scope), std::move(fetched));
     } catch (const std::exception &error) {
-        co_return messageOf(error);
+        co_return errorMessage(error);
     }
     const QByteArray bytes =
         format == VisitorsView::ExportFormat::Pdf ? exportPDF(u"Visitor Log"_s, rows) : exportCSV(rows);
@@ -236,9 +220,8 @@ VisitorsView::VisitorsView(Environment environment, QWidget *parent)
     layout->addWidget(m_body, 1);
 
     connect(m_detail, &VisitorDetail::printRequested, this, [this](const VisitorRow &row) {
-        const BadgePrintOutcome outcome = m_environment.printer().print(row.visitorName, row.signedInAt);
-        if (outcome == BadgePrintOutcome::Failed || outcome == BadgePrintOutcome::NoPrinter) {
-            setProblem(badgePrintMessage(outcome));
+        if (const std::optional<QString> problem = reprintBadge(m_environment.printer(), row)) {
+            m_problem.show(*problem);
         }
     });
     connect(m_detail, &VisitorDetail::signOutRequested, this, [this](const VisitorRow &row) {
@@ -248,7 +231,7 @@ VisitorsView::VisitorsView(Environment environment, QWidget *parent)
                        [this](const std::optional<QString> &error) {
                            m_detail->setSigningOut(false);
                            if (error) {
-                               setProblem(*error);
+                               m_problem.show(*error);
                            }
                        });
     });
@@ -454,7 +437,7 @@ void VisitorsView::loadPage(bool reload) {
                     m_table->selectRow(again);
                 }
             } else if (!scope->isAborted()) {
-                setProblem(outcome.error);
+                m_problem.show(outcome.error);
             }
             syncBody();
             syncDetail();
@@ -477,16 +460,6 @@ void VisitorsView::syncDetail() {
     if (selected) {
         m_detail->setRow(m_model->rows().at(m_model->rowOf(*selected)));
     }
-}
-
-void VisitorsView::setProblem(const QString &message) {
-    m_problem = message;
-    if (m_problemAlert) {
-        MessageBox::setMessage(m_problemAlert, message);
-        return;
-    }
-    m_problemAlert = MessageBox::show(this, {u"Something went wrong"_s, message, {{u"OK"_s}}},
-                                      [this](int) { m_problem.reset(); });
 }
 
 void VisitorsView::exportLog(ExportFormat format) {
@@ -518,7 +491,7 @@ void VisitorsView::writeExport(ExportFormat format, const QString &path) {
                    this, [this](const std::optional<QString> &error) {
                        setExporting(false);
                        if (error) {
-                           setProblem(*error);
+                           m_problem.show(*error);
                        }
                    });
 }

@@ -2,6 +2,7 @@
 
 #include "cloud/VisitorQuery.h"
 #include "records/VisitorRecords.h"
+#include "ui/DeskActions.h"
 #include "ui/DeskScreen.h"
 #include "ui/Environment.h"
 
@@ -79,7 +80,7 @@ public:
     [[nodiscard]] bool hasMore() const { return m_hasMore; }
     [[nodiscard]] bool isLoading() const { return m_isLoading; }
     [[nodiscard]] bool isExporting() const { return m_isExporting; }
-    [[nodiscard]] const std::optional<QString> &problem() const { return m_problem; }
+    [[nodiscard]] const std::optional<QString> &problem() const { return m_problem.message(); }
     [[nodiscard]] std::optional<QUuid> selection() const;
 
     void loadMore();
@@ -101,7 +102,6 @@ private:
     void loadPage(bool reload);
     void syncBody();
     void syncDetail();
-    void setProblem(const QString &message);
     void writeExport(ExportFormat format, const QString &path);
     void setExporting(bool exporting, int fetched = 0);
 
@@ -110,8 +110,7 @@ private:
     bool m_hasMore = false;
     bool m_isLoading = false;
     bool m_isExporting = false;
-    std::optional<QString> m_problem;
-    QPointer<QMessageBox> m_problemAlert;
+    ProblemAlert m_problem{this};
 
     // Bumped by every change of the reload key: a page of an older generation never lands.
     quint64 m_generation = 0;
