@@ -55,9 +55,22 @@ private:
     [[nodiscard]] std::pair<qsizetype, QByteArray>
     representation(const RestTable &table, const rest::RestQuery &query, const QByteArray &rowids);
 
+    // Where a walk through rows page by page stands: the values of the order columns of the last row given.
+    using Generation = std::pair<qint64, qint64>;
+    struct Walk {
+        QByteArray key;
+        Generation generation; // changed rows by this connection, commits by others
+        qint64 nextOffset = 0;
+        QList<QVariant> lastRow;
+    };
+    static constexpr qsizetype maxWalks = 32;
+    void rememberWalk(const RestTable &table, const QList<rest::OrderItem> &order, const QByteArray &key,
+                      Generation generation, qint64 nextOffset, const QByteArray &rowids);
+
     ServerContext &m_context;
     Outbox &m_outbox;
     qsizetype m_searchIndexLimit = searchIndexLimit;
+    QList<Walk> m_walks;
 };
 
 } // namespace tbserver
