@@ -197,12 +197,11 @@ void SignInSheet::rebuildForm() {
             choose->setAccessibleName(u"Choose an employee"_s);
             choose->setAccessibleDescription(u"For "_s + field.label);
             choose->setFocusPolicy(Qt::StrongFocus);
-            choose->setPopupMode(QToolButton::InstantPopup);
             auto *menu = new QMenu(choose);
             for (const QString &employee : settings.employees) {
                 menu->addAction(employee, edit, [edit, employee] { edit->setText(employee); });
             }
-            choose->setMenu(menu);
+            setPressMenu(choose, menu);
             line->addWidget(choose);
         }
         m_form->addRow(fieldTitle(field), fieldWidget);

@@ -1,6 +1,8 @@
 #include "ui/Style.h"
 
 #include <QApplication>
+#include <QMenu>
+#include <QToolButton>
 #include <QWidget>
 
 namespace tallybrook::ui {
@@ -73,6 +75,13 @@ void setTextColor(QWidget *widget, const QColor &color) {
 
 QColor textColor(const QWidget *widget) {
     return widget->palette().color(QPalette::Active, QPalette::WindowText);
+}
+
+void setPressMenu(QToolButton *button, QMenu *menu) {
+    button->setMenu(menu);
+    button->setPopupMode(QToolButton::DelayedPopup);
+    // Queued: the menu runs its own event loop, and the press that asked for it should return first.
+    QObject::connect(button, &QToolButton::clicked, button, &QToolButton::showMenu, Qt::QueuedConnection);
 }
 
 } // namespace tallybrook::ui

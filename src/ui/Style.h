@@ -5,6 +5,8 @@
 #include <QPalette>
 
 class QLabel;
+class QMenu;
+class QToolButton;
 class QWidget;
 
 namespace tallybrook::ui {
@@ -26,5 +28,9 @@ void setTextStyle(QWidget *widget, TextStyle style, QFont::Weight weight = QFont
 // The text colour of a label (and of a line edit's text).
 void setTextColor(QWidget *widget, const QColor &color);
 [[nodiscard]] QColor textColor(const QWidget *widget);
+
+// Gives the button a menu that its press opens, by mouse, keyboard or assistive technology alike (an
+// instant popup offers assistive technology no action that opens it).
+void setPressMenu(QToolButton *button, QMenu *menu);
 
 } // namespace tallybrook::ui

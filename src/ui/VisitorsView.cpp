@@ -343,11 +343,10 @@ QWidget *VisitorsView::makeToolbarItems() {
     m_export->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
     m_export->setAutoRaise(true);
     m_export->setFocusPolicy(Qt::StrongFocus);
-    m_export->setPopupMode(QToolButton::InstantPopup);
     auto *menu = new QMenu(m_export);
     menu->addAction(u"Export as CSV\u2026"_s, this, [this] { exportLog(ExportFormat::Csv); });
     menu->addAction(u"Export as PDF\u2026"_s, this, [this] { exportLog(ExportFormat::Pdf); });
-    m_export->setMenu(menu);
+    setPressMenu(m_export, menu);
     row->addWidget(m_export);
     return tools;
 }
