@@ -19,6 +19,8 @@ packages=(
   fonts-dejavu-core fonts-noto-core
   # printing through CUPS; a private cupsd with a PDF queue in the print tests; PDF checks
   libcups2-dev cups cups-bsd printer-driver-cups-pdf poppler-utils
+  # reading QR codes back in the invite tests
+  zbar-tools
   # visual checks under a virtual X server
   xvfb xauth
 )

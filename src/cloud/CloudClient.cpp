@@ -150,6 +150,13 @@ QUrl CloudClient::websiteURL(const QString &path) const {
     return appendingPath(m_config.websiteURL, path);
 }
 
+QUrl CloudClient::inviteLink(const QString &token) const {
+    QUrl link = websiteURL(u"i/"_s);
+    link.setPath(link.path(QUrl::FullyEncoded) + QString::fromLatin1(QUrl::toPercentEncoding(token)),
+                 QUrl::TolerantMode);
+    return link;
+}
+
 QUrl CloudClient::restRequestURL(const QString &table, const QueryItems &items) const {
     return withQuery(restURL(table), items);
 }

@@ -63,6 +63,8 @@ public:
     [[nodiscard]] QUrl authURL(const QString &path) const;
     [[nodiscard]] QUrl restURL(const QString &path) const;
     [[nodiscard]] QUrl websiteURL(const QString &path) const;
+    // The guest's link to an invite: "<website>/i/<token>", the token percent-encoded as one path segment.
+    [[nodiscard]] QUrl inviteLink(const QString &token) const;
     // The REST URL with its query in the given order; a "+" reaches the server as "%2B", not as a space.
     [[nodiscard]] QUrl restRequestURL(const QString &table, const QueryItems &items) const;
 

@@ -39,8 +39,7 @@ void ProblemAlert::show(const QString &message) {
         MessageBox::setMessage(m_box, message);
         return;
     }
-    m_box = MessageBox::show(m_parent, {u"Something went wrong"_s, message, {{u"OK"_s}}},
-                             [this](int) { m_message.reset(); });
+    m_box = MessageBox::show(m_parent, {m_title, message, {{u"OK"_s}}}, [this](int) { m_message.reset(); });
 }
 
 } // namespace tallybrook::ui

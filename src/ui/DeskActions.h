@@ -33,13 +33,15 @@ QCoro::Task<std::optional<QString>> signOutVisitor(AppModel &model, VisitorRow r
 // one showing; the message is kept until the person dismisses it.
 class ProblemAlert final {
 public:
-    explicit ProblemAlert(QWidget *parent) : m_parent(parent) {}
+    explicit ProblemAlert(QWidget *parent, QString title = QStringLiteral("Something went wrong"))
+        : m_parent(parent), m_title(std::move(title)) {}
 
     void show(const QString &message);
     [[nodiscard]] const std::optional<QString> &message() const { return m_message; }
 
 private:
     QWidget *m_parent;
+    QString m_title;
     std::optional<QString> m_message;
     QPointer<QMessageBox> m_box;
 };

@@ -4,7 +4,8 @@
 #include "ui/DeskScreen.h"
 #include "ui/ErrorBanner.h"
 #include "ui/Icons.h"
-#include "ui/PlaceholderSheet.h"
+#include "ui/InvitesView.h"
+#include "ui/NewInviteSheet.h"
 #include "ui/SidebarModel.h"
 #include "ui/SignInSheet.h"
 #include "ui/Style.h"
@@ -238,6 +239,9 @@ DeskScreen *DeskView::makeScreen(DeskSection section) {
         return new TodayView(m_environment, m_detail);
     case DeskSection::Visitors:
         return new VisitorsView(m_environment, m_detail);
+    case DeskSection::Invites:
+        return new InvitesView(
+            m_environment, [this](const Invite &invite) { signInFromInvite(invite); }, m_detail);
     default:
         break;
     }
@@ -249,7 +253,7 @@ QDialog *DeskView::makeSignInSheet(const std::optional<Invite> &invite) {
 }
 
 QDialog *DeskView::makeNewInviteSheet() {
-    return new PlaceholderSheet(u"New Invite"_s, this);
+    return new NewInviteSheet(m_environment, this);
 }
 
 void DeskView::syncHeading() {

@@ -4,6 +4,7 @@
 #include "ui/Style.h"
 
 #include <QLabel>
+#include <QPushButton>
 #include <QVBoxLayout>
 
 namespace tallybrook::ui {
@@ -44,6 +45,16 @@ EmptyState::EmptyState(QStringView symbolName, const QString &title, const QStri
         layout->addWidget(text);
     }
     layout->addStretch(1);
+}
+
+QPushButton *EmptyState::addButton(const QString &text) {
+    auto *button = new QPushButton(text, this);
+    button->setAccessibleName(text);
+    button->setAutoDefault(false);
+    auto *layout = static_cast<QVBoxLayout *>(this->layout());
+    // Above the closing stretch, centred like the text.
+    layout->insertWidget(layout->count() - 1, button, 0, Qt::AlignHCenter);
+    return button;
 }
 
 } // namespace tallybrook::ui

@@ -4,6 +4,8 @@
 #include <QStringView>
 #include <QWidget>
 
+class QPushButton;
+
 namespace tallybrook::ui {
 
 // The centred picture of a screen with nothing to show: a symbol, a title and, optionally, a line saying what
@@ -14,6 +16,9 @@ class EmptyState final : public QWidget {
 public:
     EmptyState(QStringView symbolName, const QString &title, const QString &description = {},
                QWidget *parent = nullptr);
+
+    // A button under the text, for what would fill the screen.
+    QPushButton *addButton(const QString &text);
 };
 
 } // namespace tallybrook::ui

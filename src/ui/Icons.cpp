@@ -35,6 +35,8 @@ constexpr std::array symbols{
     SymbolMapping{u"person.crop.circle", u"avatar-default-symbolic"},
     SymbolMapping{u"square.and.arrow.up", u"document-send-symbolic"},
     SymbolMapping{u"rectangle.portrait.and.arrow.right", u"application-exit-symbolic"},
+    SymbolMapping{u"plus", u"list-add-symbolic"},
+    SymbolMapping{u"ellipsis.circle", u"view-more-symbolic"},
 };
 
 const SymbolMapping *mappingOf(QStringView name) {

@@ -1,6 +1,7 @@
 #include "ui/SignInSheet.h"
 
 #include "badges/BadgePrinter.h"
+#include "ui/AnswerField.h"
 #include "ui/BusyIndicator.h"
 #include "ui/DeskActions.h"
 #include "ui/Icons.h"
@@ -12,10 +13,8 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
-#include <QMenu>
 #include <QPushButton>
 #include <QScopedValueRollback>
-#include <QToolButton>
 #include <QVBoxLayout>
 #include <qcorotask.h>
 
@@ -50,10 +49,6 @@ QCoro::Task<std::optional<QList<Invite>>> openInvites(CloudClient &cloud,
     } catch (const std::exception &) {
         co_return std::nullopt;
     }
-}
-
-QString fieldTitle(const KioskField &field) {
-    return field.required || field.slot == 0 ? field.label : field.label + u" (optional)"_s;
 }
 
 } // namespace
@@ -160,51 +155,13 @@ void SignInSheet::rebuildForm() {
     const KioskSettings &settings = m_environment.model.settings();
     QWidget *previous = m_picker;
     for (const KioskField &field : settings.fields) {
-        auto *edit = new QLineEdit(this);
-        edit->setObjectName(u"answerField%1"_s.arg(field.slot));
-        edit->setAccessibleName(fieldTitle(field));
-        switch (field.fieldType().value_or(FieldType::PlainText)) {
-        case FieldType::Email:
-            edit->setInputMethodHints(Qt::ImhEmailCharactersOnly | Qt::ImhNoAutoUppercase);
-            break;
-        case FieldType::Numeric:
-            edit->setInputMethodHints(Qt::ImhDigitsOnly);
-            break;
-        case FieldType::Phone:
-            edit->setInputMethodHints(Qt::ImhDialableCharactersOnly);
-            break;
-        case FieldType::PlainText:
-            break;
-        }
         const int slot = field.slot;
-        // textChanged, not textEdited: assistive technologies and input methods set the text too.
-        connect(edit, &QLineEdit::textChanged, this, [this, slot](const QString &text) {
-            if (!m_isShowingDraft) {
-                m_draft.answers.insert(slot, text);
-            }
-        });
-        QWidget *fieldWidget = edit;
-        if (field.employeeList && !settings.employees.isEmpty()) {
-            fieldWidget = new QWidget(this);
-            auto *line = new QHBoxLayout(fieldWidget);
-            line->setContentsMargins(0, 0, 0, 0);
-            line->setSpacing(4);
-            line->addWidget(edit, 1);
-            auto *choose = new QToolButton(fieldWidget);
-            choose->setObjectName(u"chooseEmployeeButton"_s);
-            choose->setIcon(symbol(u"person.crop.circle"));
-            choose->setToolTip(u"Choose an employee"_s);
-            choose->setAccessibleName(u"Choose an employee"_s);
-            choose->setAccessibleDescription(u"For "_s + field.label);
-            choose->setFocusPolicy(Qt::StrongFocus);
-            auto *menu = new QMenu(choose);
-            for (const QString &employee : settings.employees) {
-                menu->addAction(employee, edit, [edit, employee] { edit->setText(employee); });
-            }
-            setPressMenu(choose, menu);
-            line->addWidget(choose);
-        }
-        m_form->addRow(fieldTitle(field), fieldWidget);
+        QLineEdit *edit =
+            addAnswerField(m_form, this, field, settings.employees, [this, slot](const QString &text) {
+                if (!m_isShowingDraft) {
+                    m_draft.answers.insert(slot, text);
+                }
+            });
         setTabOrder(previous, edit);
         previous = edit;
         m_fields.append({slot, edit});

@@ -34,6 +34,7 @@ public:
     [[nodiscard]] QUrl baseUrl() const { return m_baseUrl; }
     [[nodiscard]] QByteArray publishableKey() const { return m_publishableKey; }
     [[nodiscard]] QByteArray output() const { return m_output; }
+    [[nodiscard]] QString dataDir() const { return m_dir.filePath(QStringLiteral("data")); }
     [[nodiscard]] QString errorText() const { return m_error; }
 
 private:
