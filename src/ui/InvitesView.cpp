@@ -109,8 +109,6 @@ InviteRow::InviteRow(const Invite &invite, const QDateTime &now, bool divider, Q
     more->setAccessibleName(u"More"_s);
     more->setAccessibleDescription(u"What to do with the invite for "_s + invite.visitorName);
     more->setToolTip(u"More"_s);
-    // The symbol itself says there is a menu.
-    more->setStyleSheet(u"QToolButton::menu-indicator { image: none; width: 0px; }"_s);
     auto *menu = new QMenu(more);
     menu->setObjectName(u"inviteMenu"_s);
     menu->addAction(u"Show QR Code"_s, this, [this] { Q_EMIT showCodeRequested(m_invite); });

@@ -80,6 +80,10 @@ QColor textColor(const QWidget *widget) {
 void setPressMenu(QToolButton *button, QMenu *menu) {
     button->setMenu(menu);
     button->setPopupMode(QToolButton::DelayedPopup);
+    if (button->toolButtonStyle() == Qt::ToolButtonIconOnly) {
+        // A symbol alone says there is a menu; the style's arrow would sit on top of it.
+        button->setStyleSheet(QStringLiteral("QToolButton::menu-indicator { image: none; width: 0px; }"));
+    }
     // Queued: the menu runs its own event loop, and the press that asked for it should return first.
     QObject::connect(button, &QToolButton::clicked, button, &QToolButton::showMenu, Qt::QueuedConnection);
 }
