@@ -37,6 +37,15 @@ constexpr std::array symbols{
     SymbolMapping{u"rectangle.portrait.and.arrow.right", u"application-exit-symbolic"},
     SymbolMapping{u"plus", u"list-add-symbolic"},
     SymbolMapping{u"ellipsis.circle", u"view-more-symbolic"},
+    SymbolMapping{u"pencil", u"document-edit-symbolic"},
+    SymbolMapping{u"minus", u"list-remove-symbolic"},
+    SymbolMapping{u"bell", u"preferences-system-notifications-symbolic"},
+    SymbolMapping{u"bell.badge", u"notification-new-symbolic"},
+    SymbolMapping{u"info.circle", u"dialog-information-symbolic"},
+    SymbolMapping{u"list.bullet.rectangle", u"view-list-symbolic"},
+    SymbolMapping{u"envelope.badge", u"mail-message-new-symbolic"},
+    SymbolMapping{u"ipad.landscape", u"computer-apple-ipad-symbolic"},
+    SymbolMapping{u"checkmark.circle.fill", u"emblem-ok-symbolic"},
 };
 
 const SymbolMapping *mappingOf(QStringView name) {
