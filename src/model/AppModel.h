@@ -62,6 +62,7 @@ public:
 
     [[nodiscard]] CloudClient &cloud() const { return m_cloud; }
     [[nodiscard]] BadgePrinter &printer() const { return m_printer; }
+    [[nodiscard]] Notifier &notifier() const { return m_notifier; }
 
     [[nodiscard]] const KioskSettings &settings() const { return m_settings; }
     [[nodiscard]] const NotificationSettings &notifications() const { return m_notifications; }

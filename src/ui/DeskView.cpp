@@ -2,6 +2,7 @@
 
 #include "ui/Commands.h"
 #include "ui/DeskScreen.h"
+#include "ui/EmployeesView.h"
 #include "ui/ErrorBanner.h"
 #include "ui/Icons.h"
 #include "ui/InvitesView.h"
@@ -239,6 +240,8 @@ DeskScreen *DeskView::makeScreen(DeskSection section) {
         return new TodayView(m_environment, m_detail);
     case DeskSection::Visitors:
         return new VisitorsView(m_environment, m_detail);
+    case DeskSection::Employees:
+        return new EmployeesView(m_environment, m_detail);
     case DeskSection::Invites:
         return new InvitesView(
             m_environment, [this](const Invite &invite) { signInFromInvite(invite); }, m_detail);

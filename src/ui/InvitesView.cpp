@@ -159,16 +159,9 @@ InvitesView::InvitesView(Environment environment, SignIn signIn, QWidget *parent
     m_toolbarItems->setObjectName(u"invitesToolbar"_s);
     auto *tools = new QHBoxLayout(m_toolbarItems);
     tools->setContentsMargins(0, 0, 0, 0);
-    auto *newInvite = new QToolButton(m_toolbarItems);
+    QToolButton *newInvite = toolbarButton(
+        u"New Invite"_s, u"plus", withShortcut(u"Invite a visitor"_s, newInviteShortcut()), m_toolbarItems);
     newInvite->setObjectName(u"newInviteButton"_s);
-    newInvite->setText(u"New Invite"_s);
-    newInvite->setAccessibleName(u"New Invite"_s);
-    newInvite->setIcon(symbol(u"plus"));
-    newInvite->setIconSize(QSize(18, 18));
-    newInvite->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
-    newInvite->setAutoRaise(true);
-    newInvite->setFocusPolicy(Qt::StrongFocus);
-    newInvite->setToolTip(withShortcut(u"Invite a visitor"_s, newInviteShortcut()));
     connect(newInvite, &QToolButton::clicked, this, [this] { m_environment.model.setInviting(true); });
     tools->addWidget(newInvite);
 

@@ -1,8 +1,9 @@
 #include "ui/SettingsView.h"
 
-#include "ui/Style.h"
+#include "ui/Icons.h"
+#include "ui/SettingsTabs.h"
 
-#include <QLabel>
+#include <QScrollArea>
 #include <QTabWidget>
 #include <QVBoxLayout>
 
@@ -10,24 +11,34 @@ namespace tallybrook::ui {
 
 using namespace Qt::StringLiterals;
 
+namespace {
+
+// A tab taller than the window scrolls rather than squeezing its form.
+QScrollArea *scrolling(QWidget *tab, QWidget *parent) {
+    auto *area = new QScrollArea(parent);
+    area->setFrameShape(QFrame::NoFrame);
+    area->setWidgetResizable(true);
+    area->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    area->setWidget(tab);
+    return area;
+}
+
+} // namespace
+
 SettingsView::SettingsView(Environment environment, QWidget *parent)
     : QWidget(parent), m_environment(environment), m_tabs(new QTabWidget(this)) {
     setObjectName(u"settingsView"_s);
     auto *layout = new QVBoxLayout(this);
-    layout->setContentsMargins(12, 12, 12, 12);
+    layout->setContentsMargins(0, 8, 0, 0);
     layout->addWidget(m_tabs);
     m_tabs->setObjectName(u"settingsTabs"_s);
     m_tabs->setDocumentMode(true);
-    for (const QString &name : {u"Account"_s, u"Form"_s, u"Badges"_s, u"Alerts"_s}) {
-        auto *page = new QWidget(m_tabs);
-        auto *pageLayout = new QVBoxLayout(page);
-        auto *heading = new QLabel(name, page);
-        heading->setAlignment(Qt::AlignCenter);
-        setTextStyle(heading, TextStyle::Title2, QFont::DemiBold);
-        setTextColor(heading, secondaryTextColor(palette()));
-        pageLayout->addWidget(heading);
-        m_tabs->addTab(page, name);
-    }
+    m_tabs->addTab(scrolling(new AccountSettings(m_environment), m_tabs), symbol(u"person.crop.circle"),
+                   u"Account"_s);
+    m_tabs->addTab(scrolling(new FormSettings(m_environment), m_tabs), symbol(u"list.bullet.rectangle"),
+                   u"Form"_s);
+    m_tabs->addTab(scrolling(new BadgeSettings(m_environment), m_tabs), symbol(u"printer"), u"Badges"_s);
+    m_tabs->addTab(scrolling(new AlertSettings(m_environment), m_tabs), symbol(u"bell"), u"Alerts"_s);
 }
 
 } // namespace tallybrook::ui

@@ -8,8 +8,7 @@ class QTabWidget;
 
 namespace tallybrook::ui {
 
-// The settings window's content: the Account, Form, Badges and Alerts tabs. For now each tab shows its title
-// and an empty state.
+// The settings window's content: the Account, Form, Badges and Alerts tabs.
 class SettingsView final : public QWidget {
     Q_OBJECT
 

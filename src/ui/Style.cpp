@@ -1,5 +1,7 @@
 #include "ui/Style.h"
 
+#include "ui/Icons.h"
+
 #include <QApplication>
 #include <QMenu>
 #include <QToolButton>
@@ -75,6 +77,20 @@ void setTextColor(QWidget *widget, const QColor &color) {
 
 QColor textColor(const QWidget *widget) {
     return widget->palette().color(QPalette::Active, QPalette::WindowText);
+}
+
+QToolButton *toolbarButton(const QString &text, QStringView symbolName, const QString &toolTip,
+                           QWidget *parent, Qt::ToolButtonStyle style) {
+    auto *button = new QToolButton(parent);
+    button->setText(text);
+    button->setAccessibleName(text);
+    button->setIcon(symbol(symbolName));
+    button->setIconSize(QSize(18, 18));
+    button->setToolButtonStyle(style);
+    button->setAutoRaise(true);
+    button->setFocusPolicy(Qt::StrongFocus);
+    button->setToolTip(toolTip);
+    return button;
 }
 
 void setPressMenu(QToolButton *button, QMenu *menu) {

@@ -3,6 +3,7 @@
 #include <QColor>
 #include <QFont>
 #include <QPalette>
+#include <QStringView>
 
 class QLabel;
 class QMenu;
@@ -28,6 +29,11 @@ void setTextStyle(QWidget *widget, TextStyle style, QFont::Weight weight = QFont
 // The text colour of a label (and of a line edit's text).
 void setTextColor(QWidget *widget, const QColor &color);
 [[nodiscard]] QColor textColor(const QWidget *widget);
+
+// A button of the desk's toolbar row: the symbol, the text beside it (or only as its accessible name), flat.
+[[nodiscard]] QToolButton *toolbarButton(const QString &text, QStringView symbolName, const QString &toolTip,
+                                         QWidget *parent,
+                                         Qt::ToolButtonStyle style = Qt::ToolButtonTextBesideIcon);
 
 // Gives the button a menu that its press opens, by mouse, keyboard or assistive technology alike (an
 // instant popup offers assistive technology no action that opens it).
