@@ -68,7 +68,7 @@ void ContentView::chooseScreen() {
     QWidget *next = nullptr;
     switch (wanted) {
     case Screen::Onboarding: {
-        auto *tour = new OnboardingView(this);
+        auto *tour = new OnboardingView(m_environment, this);
         connect(tour, &OnboardingView::finished, this, [this] { setHasSeenOnboarding(true); });
         next = tour;
         break;
@@ -136,7 +136,7 @@ void ContentView::syncOnboardingSheet() {
         sheet->setWindowTitle(u"Welcome to Tallybrook"_s);
         auto *layout = new QVBoxLayout(sheet);
         layout->setContentsMargins(0, 0, 0, 0);
-        auto *tour = new OnboardingView(sheet);
+        auto *tour = new OnboardingView(m_environment, sheet);
         layout->addWidget(tour);
         sheet->resize(640, 520);
         connect(tour, &OnboardingView::finished, this, [this] {

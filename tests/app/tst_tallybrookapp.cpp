@@ -425,7 +425,7 @@ private Q_SLOTS:
         ui::ContentView &content = m_app->contentView();
         QCOMPARE(content.screen(), Screen::Onboarding);
 
-        QTest::mouseClick(content.onboardingView()->findChild<QPushButton *>(u"onboardingFinishButton"_s),
+        QTest::mouseClick(content.onboardingView()->findChild<QPushButton *>(u"onboardingSkipButton"_s),
                           Qt::LeftButton);
         QCOMPARE(content.screen(), Screen::Account);
         ui::AuthView *auth = content.authView();
