@@ -111,27 +111,6 @@ QPixmap symbolDisc(const QString &name, const QColor &accent, qreal dpr) {
     return pixmap;
 }
 
-// The points' check mark in the accent colour. The filled symbol draws its check light on a dark disc, and
-// tinting it in one colour would fill the check in: its light parts become see-through instead.
-QPixmap checkMark(const QColor &accent, qreal dpr) {
-    QImage image = symbol(u"checkmark.circle.fill")
-                       .pixmap(QSize(16, 16), dpr)
-                       .toImage()
-                       .convertToFormat(QImage::Format_ARGB32);
-    for (int y = 0; y < image.height(); ++y) {
-        for (int x = 0; x < image.width(); ++x) {
-            const QColor pixel = image.pixelColor(x, y);
-            const qreal light = std::clamp((pixel.lightnessF() - 0.25) / 0.5, 0.0, 1.0);
-            QColor mark = accent;
-            mark.setAlphaF(pixel.alphaF() * (1.0 - light));
-            image.setPixelColor(x, y, mark);
-        }
-    }
-    QPixmap pixmap = QPixmap::fromImage(image);
-    pixmap.setDevicePixelRatio(dpr);
-    return pixmap;
-}
-
 // A flat button drawn as a line of text, the way a link reads.
 QPushButton *linkButton(const QString &text, const QColor &color, QWidget *parent) {
     auto *button = new QPushButton(text, parent);
@@ -395,7 +374,7 @@ QWidget *OnboardingView::buildPage(int index) {
     auto *pointsLayout = new QVBoxLayout(points);
     pointsLayout->setContentsMargins(0, 6, 0, 0);
     pointsLayout->setSpacing(10);
-    const QPixmap check = checkMark(accent, devicePixelRatioF());
+    const QPixmap check = tintedSymbol(u"checkmark.circle.fill", QSize(16, 16), accent, devicePixelRatioF());
     int widest = 0;
     for (const QString &point : page.points) {
         auto *row = new QHBoxLayout;
