@@ -16,13 +16,17 @@ QString errorMessage(const std::exception &error) {
     return QString::fromUtf8(error.what());
 }
 
-QCoro::Task<std::optional<QString>> signOutVisitor(AppModel &model, VisitorRow row) {
+QCoro::Task<std::optional<QString>> failureOf(QCoro::Task<void> call) {
     try {
-        co_await model.signOut(std::move(row));
+        co_await std::move(call);
     } catch (const std::exception &error) {
         co_return errorMessage(error);
     }
     co_return std::nullopt;
+}
+
+QCoro::Task<std::optional<QString>> signOutVisitor(AppModel &model, VisitorRow row) {
+    co_return co_await failureOf(model.signOut(std::move(row)));
 }
 
 std::optional<QString> reprintBadge(BadgePrinter &printer, const VisitorRow &row) {

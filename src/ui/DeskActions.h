@@ -23,6 +23,9 @@ namespace tallybrook::ui {
 // The words the desk shows for a failure: a DeskError's own message, else the exception's text.
 [[nodiscard]] QString errorMessage(const std::exception &error);
 
+// Awaits a backend call: the error's words when it failed, nothing when it went through.
+QCoro::Task<std::optional<QString>> failureOf(QCoro::Task<void> call);
+
 // Signs the visitor out through the model; the error's words, or nothing when it went through.
 QCoro::Task<std::optional<QString>> signOutVisitor(AppModel &model, VisitorRow row);
 

@@ -25,18 +25,4 @@ Q_SIGNALS:
     void headingChanged();
 };
 
-// A section whose screen has not been built yet: its title and an empty state.
-class PlaceholderScreen final : public DeskScreen {
-    Q_OBJECT
-
-public:
-    explicit PlaceholderScreen(DeskSection section, QWidget *parent = nullptr);
-
-    [[nodiscard]] QString title() const override;
-    [[nodiscard]] DeskSection section() const { return m_section; }
-
-private:
-    DeskSection m_section;
-};
-
 } // namespace tallybrook::ui

@@ -245,10 +245,9 @@ DeskScreen *DeskView::makeScreen(DeskSection section) {
     case DeskSection::Invites:
         return new InvitesView(
             m_environment, [this](const Invite &invite) { signInFromInvite(invite); }, m_detail);
-    default:
-        break;
     }
-    return new PlaceholderScreen(section, m_detail);
+    Q_UNREACHABLE();
+    return nullptr;
 }
 
 QDialog *DeskView::makeSignInSheet(const std::optional<Invite> &invite) {

@@ -4,9 +4,9 @@
 #include "ui/BusyIndicator.h"
 #include "ui/EmptyState.h"
 #include "ui/Icons.h"
+#include "ui/SheetParts.h"
 #include "ui/Style.h"
 
-#include <QAccessible>
 #include <QFormLayout>
 #include <QHBoxLayout>
 #include <QKeyEvent>
@@ -31,16 +31,6 @@ using namespace Qt::StringLiterals;
 namespace {
 
 constexpr int hasWebhookRole = Qt::UserRole + 1;
-
-QCoro::Task<std::optional<QString>> saveEmployee(AppModel &model, std::optional<QString> previous,
-                                                 std::optional<QString> name, QString webhook) {
-    try {
-        co_await model.saveEmployee(std::move(previous), std::move(name), std::move(webhook));
-        co_return std::nullopt;
-    } catch (const std::exception &error) {
-        co_return errorMessage(error);
-    }
-}
 
 bool hasPersonalWebhook(const NotificationSettings &alerts, const QString &name) {
     return !alerts.employeeWebhooks.value(name).isEmpty();
@@ -86,10 +76,7 @@ EmployeeSheet::EmployeeSheet(Environment environment, std::optional<QString> ori
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(24, 24, 24, 24);
     layout->setSpacing(16);
-    auto *title = new QLabel(heading, this);
-    title->setObjectName(u"sheetTitle"_s);
-    setTextStyle(title, TextStyle::Title2, QFont::DemiBold);
-    layout->addWidget(title);
+    addSheetHeading(layout, heading, this);
 
     auto *form = new QFormLayout;
     form->setFieldGrowthPolicy(QFormLayout::AllNonFixedFieldsGrow);
@@ -112,33 +99,11 @@ EmployeeSheet::EmployeeSheet(Environment environment, std::optional<QString> ori
     form->addRow(QString(), m_webhookProblem);
     layout->addLayout(form);
 
-    m_messageLabel = new QLabel(this);
-    m_messageLabel->setObjectName(u"sheetMessage"_s);
-    m_messageLabel->setTextFormat(Qt::PlainText);
-    m_messageLabel->setWordWrap(true);
-    setTextStyle(m_messageLabel, TextStyle::Callout);
-    setTextColor(m_messageLabel, errorTextColor(palette()));
-    m_messageLabel->hide();
-    layout->addWidget(m_messageLabel);
-
-    auto *row = new QHBoxLayout;
-    row->setSpacing(8);
-    row->addStretch(1);
-    m_busy = new BusyIndicator(this);
-    row->addWidget(m_busy);
-    auto *cancel = new QPushButton(u"Cancel"_s, this);
-    cancel->setAccessibleName(u"Cancel"_s);
-    cancel->setObjectName(u"cancelButton"_s);
-    cancel->setAutoDefault(false);
-    connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
-    row->addWidget(cancel);
-    m_saveButton = new QPushButton(u"Save"_s, this);
-    m_saveButton->setAccessibleName(u"Save"_s);
-    m_saveButton->setObjectName(u"saveButton"_s);
-    m_saveButton->setDefault(true);
+    m_messageLabel = addSheetMessage(layout, this);
+    const SheetButtons buttons = addSheetButtons(layout, this, u"Save"_s, u"saveButton"_s);
+    m_busy = buttons.busy;
+    m_saveButton = buttons.primary;
     connect(m_saveButton, &QPushButton::clicked, this, &EmployeeSheet::save);
-    row->addWidget(m_saveButton);
-    layout->addLayout(row);
 
     connect(m_name, &QLineEdit::textChanged, this, &EmployeeSheet::syncControls);
     connect(m_webhook, &QLineEdit::textChanged, this, &EmployeeSheet::syncControls);
@@ -168,8 +133,8 @@ void EmployeeSheet::save() {
     setMessage(std::nullopt);
     syncControls();
     // Passed as typed: the model trims them.
-    QCoro::connect(saveEmployee(m_environment.model, m_original, m_name->text(), m_webhook->text()), this,
-                   [this](const std::optional<QString> &error) {
+    QCoro::connect(failureOf(m_environment.model.saveEmployee(m_original, m_name->text(), m_webhook->text())),
+                   this, [this](const std::optional<QString> &error) {
                        m_isSaving = false;
                        syncControls();
                        if (error) {
@@ -182,13 +147,7 @@ void EmployeeSheet::save() {
 
 void EmployeeSheet::setMessage(const std::optional<QString> &message) {
     m_message = message;
-    m_messageLabel->setText(message.value_or(QString()));
-    m_messageLabel->setAccessibleName(message.value_or(QString()));
-    m_messageLabel->setVisible(message.has_value());
-    if (message) {
-        QAccessibleEvent announce(m_messageLabel, QAccessible::Alert);
-        QAccessible::updateAccessibility(&announce);
-    }
+    setSheetMessage(m_messageLabel, message);
 }
 
 EmployeesView::EmployeesView(Environment environment, QWidget *parent)
@@ -365,7 +324,7 @@ void EmployeesView::openSheet(const std::optional<QString> &original) {
 }
 
 void EmployeesView::remove(const QString &name) {
-    QCoro::connect(saveEmployee(m_environment.model, name, std::nullopt, QString()), this,
+    QCoro::connect(failureOf(m_environment.model.saveEmployee(name, std::nullopt, QString())), this,
                    [this](const std::optional<QString> &error) {
                        if (error) {
                            m_problem.show(*error);

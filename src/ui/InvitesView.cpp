@@ -42,16 +42,6 @@ QCoro::Task<LoadOutcome> loadInvites(CloudClient &cloud, std::shared_ptr<Request
     }
 }
 
-// Runs a backend call and gives the error's words, or nothing when it went through.
-QCoro::Task<std::optional<QString>> outcomeOf(QCoro::Task<void> call) {
-    try {
-        co_await std::move(call);
-        co_return std::nullopt;
-    } catch (const std::exception &error) {
-        co_return errorMessage(error);
-    }
-}
-
 QLabel *plainLabel(const QString &text, TextStyle style, QWidget *parent) {
     auto *label = new QLabel(text, parent);
     // Names and addresses come from the network: never markup.
@@ -276,7 +266,7 @@ void InvitesView::copyLink(const Invite &invite) {
 
 void InvitesView::resend(const Invite &invite) {
     QCoro::connect(
-        outcomeOf(m_environment.cloud().resendInvite(invite.id, m_environment.model.requestScope())), this,
+        failureOf(m_environment.cloud().resendInvite(invite.id, m_environment.model.requestScope())), this,
         [this, email = invite.visitorEmail](const std::optional<QString> &error) {
             m_notice.show(error.value_or(u"Sent again to "_s + email + u'.'));
         });
@@ -298,7 +288,7 @@ void InvitesView::askToCancel(const Invite &invite) {
 
 void InvitesView::cancelInvite(const Invite &invite) {
     QCoro::connect(
-        outcomeOf(m_environment.cloud().deleteInvite(invite.id, m_environment.model.requestScope())), this,
+        failureOf(m_environment.cloud().deleteInvite(invite.id, m_environment.model.requestScope())), this,
         [this, id = invite.id](const std::optional<QString> &error) {
             if (error) {
                 m_notice.show(*error);

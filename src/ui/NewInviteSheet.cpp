@@ -5,9 +5,9 @@
 #include "ui/AnswerField.h"
 #include "ui/BusyIndicator.h"
 #include "ui/DeskActions.h"
+#include "ui/SheetParts.h"
 #include "ui/Style.h"
 
-#include <QAccessible>
 #include <QCheckBox>
 #include <QDateEdit>
 #include <QFormLayout>
@@ -51,16 +51,6 @@ QString trimmedSpaces(const QString &text) {
     return text.sliced(first, last - first);
 }
 
-QCoro::Task<std::optional<QString>> createInvite(CloudClient &cloud, NewInvite invite,
-                                                 std::shared_ptr<RequestScope> scope) {
-    try {
-        co_await cloud.createInvite(std::move(invite), std::move(scope));
-        co_return std::nullopt;
-    } catch (const std::exception &error) {
-        co_return errorMessage(error);
-    }
-}
-
 const KioskField *emailQuestion(const QList<KioskField> &fields) {
     const auto found = std::find_if(fields.begin(), fields.end(), [](const KioskField &field) {
         return field.fieldType() == FieldType::Email;
@@ -82,10 +72,7 @@ NewInviteSheet::NewInviteSheet(Environment environment, QWidget *parent)
     layout->setContentsMargins(24, 24, 24, 24);
     layout->setSpacing(16);
     layout->setSizeConstraint(QLayout::SetFixedSize);
-    auto *heading = new QLabel(u"New Invite"_s, this);
-    heading->setObjectName(u"sheetTitle"_s);
-    setTextStyle(heading, TextStyle::Title2, QFont::DemiBold);
-    layout->addWidget(heading);
+    addSheetHeading(layout, u"New Invite"_s, this);
 
     m_form = new QFormLayout;
     m_form->setFieldGrowthPolicy(QFormLayout::AllNonFixedFieldsGrow);
@@ -121,34 +108,11 @@ NewInviteSheet::NewInviteSheet(Environment environment, QWidget *parent)
     m_note->setTabChangesFocus(true);
     connect(m_note->document(), &QTextDocument::contentsChanged, this, &NewInviteSheet::fitNote);
 
-    m_messageLabel = new QLabel(this);
-    m_messageLabel->setObjectName(u"sheetMessage"_s);
-    m_messageLabel->setTextFormat(Qt::PlainText);
-    m_messageLabel->setWordWrap(true);
-    setTextStyle(m_messageLabel, TextStyle::Callout);
-    setTextColor(m_messageLabel, errorTextColor(palette()));
-    m_messageLabel->hide();
-    layout->addWidget(m_messageLabel);
-
-    auto *row = new QHBoxLayout;
-    row->setSpacing(8);
-    row->addStretch(1);
-    m_busy = new BusyIndicator(this);
-    m_busy->hide();
-    row->addWidget(m_busy);
-    auto *cancel = new QPushButton(u"Cancel"_s, this);
-    cancel->setObjectName(u"cancelButton"_s);
-    cancel->setAccessibleName(u"Cancel"_s);
-    cancel->setAutoDefault(false);
-    connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
-    row->addWidget(cancel);
-    m_sendButton = new QPushButton(u"Send Invite"_s, this);
-    m_sendButton->setObjectName(u"sendInviteButton"_s);
-    m_sendButton->setAccessibleName(u"Send Invite"_s);
-    m_sendButton->setDefault(true);
+    m_messageLabel = addSheetMessage(layout, this);
+    const SheetButtons buttons = addSheetButtons(layout, this, u"Send Invite"_s, u"sendInviteButton"_s);
+    m_busy = buttons.busy;
+    m_sendButton = buttons.primary;
     connect(m_sendButton, &QPushButton::clicked, this, &NewInviteSheet::send);
-    row->addWidget(m_sendButton);
-    layout->addLayout(row);
 
     rebuildForm();
     fitNote();
@@ -273,26 +237,21 @@ void NewInviteSheet::send() {
 
     setMessage(std::nullopt);
     setSending(true);
-    QCoro::connect(createInvite(m_environment.cloud(), std::move(invite), m_environment.model.requestScope()),
-                   this, [this](const std::optional<QString> &error) {
-                       setSending(false);
-                       if (error) {
-                           setMessage(error);
-                       } else {
-                           accept();
-                       }
-                   });
+    QCoro::connect(
+        failureOf(m_environment.cloud().createInvite(std::move(invite), m_environment.model.requestScope())),
+        this, [this](const std::optional<QString> &error) {
+            setSending(false);
+            if (error) {
+                setMessage(error);
+            } else {
+                accept();
+            }
+        });
 }
 
 void NewInviteSheet::setMessage(const std::optional<QString> &message) {
     m_message = message;
-    m_messageLabel->setText(message.value_or(QString()));
-    m_messageLabel->setAccessibleName(message.value_or(QString()));
-    m_messageLabel->setVisible(message.has_value());
-    if (message) {
-        QAccessibleEvent announce(m_messageLabel, QAccessible::Alert);
-        QAccessible::updateAccessibility(&announce);
-    }
+    setSheetMessage(m_messageLabel, message);
 }
 
 void NewInviteSheet::setSending(bool sending) {

@@ -68,16 +68,6 @@ QVBoxLayout *tabLayout(QWidget *tab) {
     return layout;
 }
 
-// Runs a backend call: nothing when it went through, else the error's words.
-QCoro::Task<std::optional<QString>> outcome(QCoro::Task<void> call) {
-    try {
-        co_await std::move(call);
-        co_return std::nullopt;
-    } catch (const std::exception &error) {
-        co_return errorMessage(error);
-    }
-}
-
 QString serviceName(WebhookKind kind) {
     switch (kind) {
     case WebhookKind::Slack:
@@ -192,7 +182,7 @@ void AccountSettings::changePassword() {
         return;
     }
     m_changePassword->setEnabled(false);
-    QCoro::connect(outcome(m_environment.cloud().changePassword(m_password->text())), this,
+    QCoro::connect(failureOf(m_environment.cloud().changePassword(m_password->text())), this,
                    [this](const std::optional<QString> &error) {
                        if (error) {
                            setMessage(error);
@@ -214,7 +204,7 @@ void AccountSettings::confirmDeletion() {
         if (button != 0) {
             return;
         }
-        QCoro::connect(outcome(m_environment.cloud().deleteAccount()), this,
+        QCoro::connect(failureOf(m_environment.cloud().deleteAccount()), this,
                        [this](const std::optional<QString> &error) {
                            if (error) {
                                setMessage(error);
@@ -411,8 +401,8 @@ void FormSettings::save() {
     m_isSaving = true;
     sync();
     QCoro::connect(
-        outcome(m_environment.model.saveForm(fields, m_environment.model.settings().employees,
-                                             place.isEmpty() ? std::nullopt : std::optional(place))),
+        failureOf(m_environment.model.saveForm(fields, m_environment.model.settings().employees,
+                                               place.isEmpty() ? std::nullopt : std::optional(place))),
         this, [this](const std::optional<QString> &error) {
             m_isSaving = false;
             m_message = error;
@@ -655,7 +645,7 @@ void AlertSettings::save() {
     alerts.officeWebhook = alerts.officeWebhook.trimmed();
     m_isSaving = true;
     sync();
-    QCoro::connect(outcome(m_environment.model.saveNotifications(alerts)), this,
+    QCoro::connect(failureOf(m_environment.model.saveNotifications(alerts)), this,
                    [this](const std::optional<QString> &error) {
                        m_isSaving = false;
                        setMessage(error.value_or(u"Saved."_s));

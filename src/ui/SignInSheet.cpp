@@ -5,9 +5,9 @@
 #include "ui/BusyIndicator.h"
 #include "ui/DeskActions.h"
 #include "ui/Icons.h"
+#include "ui/SheetParts.h"
 #include "ui/Style.h"
 
-#include <QAccessible>
 #include <QComboBox>
 #include <QFormLayout>
 #include <QHBoxLayout>
@@ -68,10 +68,7 @@ SignInSheet::SignInSheet(Environment environment, std::optional<Invite> invite, 
     layout->setContentsMargins(20, 20, 20, 20);
     layout->setSpacing(16);
     layout->setSizeConstraint(QLayout::SetFixedSize);
-    auto *heading = new QLabel(u"Sign In Visitor"_s, this);
-    heading->setObjectName(u"sheetTitle"_s);
-    setTextStyle(heading, TextStyle::Title2, QFont::DemiBold);
-    layout->addWidget(heading);
+    addSheetHeading(layout, u"Sign In Visitor"_s, this);
 
     m_form = new QFormLayout;
     m_form->setFieldGrowthPolicy(QFormLayout::AllNonFixedFieldsGrow);
@@ -86,17 +83,12 @@ SignInSheet::SignInSheet(Environment environment, std::optional<Invite> invite, 
     m_form->addRow(u"Expected"_s, m_picker);
     layout->addLayout(m_form);
 
-    m_messageLabel = new QLabel(this);
-    m_messageLabel->setObjectName(u"sheetMessage"_s);
-    m_messageLabel->setTextFormat(Qt::PlainText);
-    m_messageLabel->setWordWrap(true);
-    setTextStyle(m_messageLabel, TextStyle::Callout);
-    setTextColor(m_messageLabel, errorTextColor(palette()));
-    m_messageLabel->hide();
-    layout->addWidget(m_messageLabel);
+    m_messageLabel = addSheetMessage(layout, this);
+    const SheetButtons buttons = addSheetButtons(layout, this, u"Sign In"_s, u"signInButton"_s);
+    m_busy = buttons.busy;
+    m_signInButton = buttons.primary;
+    connect(m_signInButton, &QPushButton::clicked, this, &SignInSheet::signIn);
 
-    auto *row = new QHBoxLayout;
-    row->setSpacing(8);
     m_autoPrintNote = new QWidget(this);
     m_autoPrintNote->setObjectName(u"autoPrintNote"_s);
     auto *note = new QHBoxLayout(m_autoPrintNote);
@@ -112,24 +104,7 @@ SignInSheet::SignInSheet(Environment environment, std::optional<Invite> invite, 
     setTextColor(noteText, secondaryTextColor(palette()));
     note->addWidget(noteText);
     m_autoPrintNote->setVisible(m_environment.printer().autoPrint());
-    row->addWidget(m_autoPrintNote);
-    row->addStretch(1);
-    m_busy = new BusyIndicator(this);
-    m_busy->hide();
-    row->addWidget(m_busy);
-    auto *cancel = new QPushButton(u"Cancel"_s, this);
-    cancel->setObjectName(u"cancelButton"_s);
-    cancel->setAccessibleName(u"Cancel"_s);
-    cancel->setAutoDefault(false);
-    connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
-    row->addWidget(cancel);
-    m_signInButton = new QPushButton(u"Sign In"_s, this);
-    m_signInButton->setObjectName(u"signInButton"_s);
-    m_signInButton->setAccessibleName(u"Sign In"_s);
-    m_signInButton->setDefault(true);
-    connect(m_signInButton, &QPushButton::clicked, this, &SignInSheet::signIn);
-    row->addWidget(m_signInButton);
-    layout->addLayout(row);
+    buttons.row->insertWidget(0, m_autoPrintNote);
 
     rebuildForm();
     syncPicker();
@@ -259,14 +234,7 @@ void SignInSheet::signIn() {
 
 void SignInSheet::setMessage(const std::optional<QString> &message) {
     m_message = message;
-    m_messageLabel->setText(message.value_or(QString()));
-    m_messageLabel->setAccessibleName(message.value_or(QString()));
-    m_messageLabel->setVisible(message.has_value());
-    if (message) {
-        // Read out at once, wherever the focus is.
-        QAccessibleEvent announce(m_messageLabel, QAccessible::Alert);
-        QAccessible::updateAccessibility(&announce);
-    }
+    setSheetMessage(m_messageLabel, message);
 }
 
 void SignInSheet::setSaving(bool saving) {
