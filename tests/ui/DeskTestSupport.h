@@ -6,6 +6,7 @@
 #include "notify/Notifier.h"
 #include "platform/UrlOpener.h"
 #include "support/CloudFixture.h"
+#include "support/ServerProcess.h"
 #include "support/TaskOutcome.h"
 #include "ui/Environment.h"
 
@@ -137,6 +138,38 @@ struct DeskFixture {
         std::make_unique<QSettings>(dir.filePath(QStringLiteral("desk.ini")), QSettings::IniFormat);
     FakePrintSystem prints;
     RecordingUrlOpener urls;
+    std::unique_ptr<BadgePrinter> printer;
+    std::unique_ptr<Notifier> notifier;
+    std::unique_ptr<AppModel> model;
+};
+
+// The real server with the demo account, and a desk signed in to it: its client, printer, notifier and model.
+struct DemoDesk {
+    // False, with a failure recorded, when the server did not start or the demo account did not sign in.
+    [[nodiscard]] bool start(AppModelOptions options = {}) {
+        if (!server.start()) {
+            QTest::qFail(qPrintable(server.errorText()), __FILE__, __LINE__);
+            return false;
+        }
+        CloudConfig config;
+        config.backendURL = config.websiteURL = server.baseUrl();
+        config.publishableKey = QString::fromUtf8(server.publishableKey());
+        cloud = std::make_unique<CloudClient>(*f.cloud.http, *f.cloud.store, config);
+        if (!runTask(cloud->signInAccount(QStringLiteral("demo@tallybrook.local"),
+                                          QStringLiteral("tallybrook-demo")))) {
+            QTest::qFail("the demo account did not sign in", __FILE__, __LINE__);
+            return false;
+        }
+        printer = std::make_unique<BadgePrinter>(*f.defaults, f.prints);
+        notifier = std::make_unique<Notifier>(*f.cloud.http, *f.defaults);
+        model = std::make_unique<AppModel>(*cloud, *printer, *notifier, std::move(options));
+        return true;
+    }
+    [[nodiscard]] ui::Environment environment() { return {*model, *f.defaults, f.urls}; }
+
+    ServerProcess server{{QStringLiteral("--seed-demo")}};
+    DeskFixture f; // the network, session store, preferences, printers and browser of the desk
+    std::unique_ptr<CloudClient> cloud;
     std::unique_ptr<BadgePrinter> printer;
     std::unique_ptr<Notifier> notifier;
     std::unique_ptr<AppModel> model;

@@ -351,19 +351,12 @@ private Q_SLOTS:
     // The real server: an invite made in the sheet is mailed with its link, the link opens the guest's page,
     // and "Sign In" on the row signs the guest in with the invite's answers.
     void anInviteMadeMailedAndUsed() {
-        ServerProcess server({u"--seed-demo"_s});
-        QVERIFY2(server.start(), qPrintable(server.errorText()));
-        m_f = std::make_unique<DeskFixture>();
-        CloudConfig config;
-        config.backendURL = config.websiteURL = server.baseUrl();
-        config.publishableKey = QString::fromUtf8(server.publishableKey());
-        CloudClient cloud(*m_f->cloud.http, *m_f->cloud.store, config);
-        QVERIFY(runTask(cloud.signInAccount(u"demo@tallybrook.local"_s, u"tallybrook-demo"_s)));
-        BadgePrinter printer(*m_f->defaults, m_f->prints);
-        Notifier notifier(*m_f->cloud.http, *m_f->defaults);
-        AppModel model(cloud, printer, notifier);
+        DemoDesk demo;
+        QVERIFY(demo.start());
+        AppModel &model = *demo.model;
+        CloudClient &cloud = *demo.cloud;
         QVERIFY(awaitTask(model.loadSetup()).succeeded());
-        const Environment environment{model, *m_f->defaults, m_f->urls};
+        const Environment environment = demo.environment();
 
         NewInviteSheet sheet(environment);
         sheet.show();
@@ -396,7 +389,7 @@ private Q_SLOTS:
         const Invite invite = grace->invite();
         const QString link = cloud.inviteLink(invite.token).toString(QUrl::FullyEncoded);
 
-        QDir outbox(server.dataDir() + u"/outbox"_s);
+        QDir outbox(demo.server.dataDir() + u"/outbox"_s);
         bool mailed = false;
         for (const QString &name : outbox.entryList({u"*.eml"_s})) {
             QFile mail(outbox.filePath(name));
@@ -405,7 +398,7 @@ private Q_SLOTS:
             mailed = mailed || (text.contains("grace@example.com") && text.contains(link.toUtf8()));
         }
         QVERIFY2(mailed, "no invitation with the link in the outbox");
-        std::unique_ptr<QNetworkReply> page(m_f->cloud.http->get(QNetworkRequest(QUrl(link))));
+        std::unique_ptr<QNetworkReply> page(demo.f.cloud.http->get(QNetworkRequest(QUrl(link))));
         QTRY_VERIFY(page->isFinished());
         QCOMPARE(page->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt(), 200);
         QVERIFY(page->readAll().contains("Grace Hopper"));

@@ -269,16 +269,7 @@ private Q_SLOTS:
     // The real server: Ada gets a personal webhook at the desk and her visitor's alert goes there; a question
     // turned on in Settings is asked by the sign-in sheet.
     void aPersonalWebhookAndANewQuestion() {
-        ServerProcess server({u"--seed-demo"_s});
-        QVERIFY2(server.start(), qPrintable(server.errorText()));
-        m_f = std::make_unique<DeskFixture>();
-        CloudConfig config;
-        config.backendURL = config.websiteURL = server.baseUrl();
-        config.publishableKey = QString::fromUtf8(server.publishableKey());
-        CloudClient cloud(*m_f->cloud.http, *m_f->cloud.store, config);
-        QVERIFY(runTask(cloud.signInAccount(u"demo@tallybrook.local"_s, u"tallybrook-demo"_s)));
-        BadgePrinter printer(*m_f->defaults, m_f->prints);
-        Notifier notifier(*m_f->cloud.http, *m_f->defaults);
+        DemoDesk demo;
         // Chat services are https only; the receiver stands in for the host's own channel.
         ScriptedHttpServer receiver;
         receiver.setHandler([](const RecordedRequest &) { return ScriptedAnswer::json(200, "ok"); });
@@ -286,11 +277,12 @@ private Q_SLOTS:
         AppModelOptions options;
         options.deliverAlert = [&](const VisitorAlert &alert, const QUrl &url) {
             alertedAt.append(url);
-            static_cast<void>(notifier.post(alert, QUrl(receiver.baseUrl().toString() + url.path())));
+            static_cast<void>(demo.notifier->post(alert, QUrl(receiver.baseUrl().toString() + url.path())));
         };
-        AppModel model(cloud, printer, notifier, options);
+        QVERIFY(demo.start(options));
+        AppModel &model = *demo.model;
         QVERIFY(awaitTask(model.loadSetup()).succeeded());
-        const Environment environment{model, *m_f->defaults, m_f->urls};
+        const Environment environment = demo.environment();
 
         const QString adaHook = u"https://hooks.slack.com/services/T0/B0/ada"_s;
         EmployeesView employees(environment);

@@ -245,19 +245,10 @@ private Q_SLOTS:
     // The demo account on the real server: a search by an answer finds its visitor; both exports hold every
     // record the server counts.
     void theDemoLogFoundAndExported() {
-        ServerProcess server({u"--seed-demo"_s});
-        QVERIFY2(server.start(), qPrintable(server.errorText()));
-        m_f = std::make_unique<DeskFixture>();
-        CloudConfig config;
-        config.backendURL = config.websiteURL = server.baseUrl();
-        config.publishableKey = QString::fromUtf8(server.publishableKey());
-        CloudClient cloud(*m_f->cloud.http, *m_f->cloud.store, config);
-        QVERIFY(runTask(cloud.signInAccount(u"demo@tallybrook.local"_s, u"tallybrook-demo"_s)));
-        const int total = *runTask(cloud.countVisitors({}));
-        BadgePrinter printer(*m_f->defaults, m_f->prints);
-        Notifier notifier(*m_f->cloud.http, *m_f->defaults);
-        AppModel model(cloud, printer, notifier);
-        m_view = std::make_unique<VisitorsView>(Environment{model, *m_f->defaults, m_f->urls});
+        DemoDesk demo;
+        QVERIFY(demo.start());
+        const int total = *runTask(demo.cloud->countVisitors({}));
+        m_view = std::make_unique<VisitorsView>(demo.environment());
         m_view->toolbarItems()->setParent(m_view.get());
         m_view->show();
         QTRY_VERIFY(m_view->tableModel().rowCount() > 0);
