@@ -21,6 +21,8 @@ packages=(
   libcups2-dev cups cups-bsd printer-driver-cups-pdf poppler-utils
   # reading QR codes back in the invite tests
   zbar-tools
+  # the hosted project's schema, tested and measured on a real PostgreSQL with pgTAP
+  postgresql-15 postgresql-15-pgtap
   # visual checks under a virtual X server
   xvfb xauth
 )
