@@ -1,6 +1,7 @@
 // tallybrook-server: the hosted Auth, REST and website services the desk talks to, on this machine.
 #include "DemoSeed.h"
 #include "ServerApp.h"
+#include "rest/RestTables.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -49,8 +50,22 @@ int main(int argc, char *argv[]) {
                                  QStringLiteral("The API key clients must send."), QStringLiteral("key"),
                                  QString::fromLatin1(developmentKey));
     const QCommandLineOption quiet(QStringLiteral("quiet"), QStringLiteral("No log line per request."));
-    parser.addOptions({listen, data, seed, confirm, manifest, key, quiet});
+    const QCommandLineOption columns(
+        QStringLiteral("print-columns"),
+        QStringLiteral("Print the account tables' columns (table, column, json or text, null or not null) and "
+                       "exit: the hosted project's schema must have the same."));
+    parser.addOptions({listen, data, seed, confirm, manifest, key, quiet, columns});
     parser.process(app);
+    if (parser.isSet(columns)) {
+        for (const tbserver::RestTable &table : tbserver::restTables()) {
+            for (const tbserver::RestColumn &column : table.columns) {
+                std::printf("%s %s %s %s\n", table.name.constData(), column.name.constData(),
+                            column.type == tbserver::ColumnType::Json ? "json" : "scalar",
+                            column.nullable ? "null" : "not-null");
+            }
+        }
+        return 0;
+    }
 
     tbserver::ServerConfig config;
     const QString listenText = parser.value(listen);
