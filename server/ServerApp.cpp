@@ -6,6 +6,7 @@
 #include <QDir>
 #include <QFile>
 #include <QSaveFile>
+#include <QThread>
 
 #include <stdexcept>
 #include <sys/stat.h>
@@ -16,6 +17,7 @@ namespace {
 
 const QByteArray authPrefix = QByteArrayLiteral("/auth/v1/");
 const QByteArray restPrefix = QByteArrayLiteral("/rest/v1/");
+const QByteArray restRpcPrefix = QByteArrayLiteral("/rest/v1/rpc/");
 
 bool makePrivateFolder(const QString &path) {
     if (!QDir().mkpath(path)) {
@@ -60,6 +62,7 @@ ServerApp::ServerApp(ServerConfig config) : m_config(std::move(config)) {
     m_db = std::make_unique<Database>(QDir(m_config.dataDir).filePath(QStringLiteral("tallybrook.sqlite3")));
     migrate(*m_db);
     m_context = std::make_unique<ServerContext>(m_config, *m_db, loadOrCreateSecret(m_config.dataDir));
+    m_context->watchWrites();
     m_outbox = std::make_unique<Outbox>(QDir(m_config.dataDir).filePath(QStringLiteral("outbox")));
     m_auth = std::make_unique<AuthService>(*m_context, *m_outbox);
     m_rest = std::make_unique<RestService>(*m_context, *m_outbox);
@@ -69,6 +72,25 @@ ServerApp::ServerApp(ServerConfig config) : m_config(std::move(config)) {
     m_http =
         std::make_unique<HttpServer>([this](const HttpRequest &request) { return handle(request); }, limits);
     m_http->setLogging(m_config.logRequests);
+    // Reads of the account tables are most of what desks ask, and SQLite lets many connections read while one
+    // writes: they run side by side on workers, each with its own read-only connection. Everything else,
+    // every write among it, stays on this thread and its one writing connection.
+    const QString databasePath = QDir(m_config.dataDir).filePath(QStringLiteral("tallybrook.sqlite3"));
+    m_http->setWorkers(
+        std::max(2, QThread::idealThreadCount()),
+        [](const HttpRequest &request) {
+            return (request.method == "GET" || request.method == "HEAD") &&
+                   request.path.startsWith(restPrefix) && !request.path.startsWith(restRpcPrefix);
+        },
+        [this, databasePath](const HttpRequest &request) {
+            thread_local std::unique_ptr<Database> reader;
+            if (!reader) {
+                reader = std::make_unique<Database>(databasePath, Database::Access::ReadOnly);
+                RestService::prepareConnection(*reader);
+            }
+            const ServerContext::ThreadReader reading(*reader);
+            return handle(request);
+        });
 }
 
 ServerApp::~ServerApp() = default;

@@ -104,9 +104,10 @@ int Statement::columnCount() const {
     return sqlite3_column_count(m_statement);
 }
 
-Database::Database(const QString &path) {
-    const int rc = sqlite3_open_v2(path.toUtf8().constData(), &m_db,
-                                   SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
+Database::Database(const QString &path, Access access) {
+    const int flags =
+        access == Access::ReadOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE;
+    const int rc = sqlite3_open_v2(path.toUtf8().constData(), &m_db, flags | SQLITE_OPEN_NOMUTEX, nullptr);
     if (rc != SQLITE_OK) {
         const std::string message = m_db ? sqlite3_errmsg(m_db) : "cannot open database";
         sqlite3_close(m_db);
@@ -114,6 +115,10 @@ Database::Database(const QString &path) {
         throw DatabaseError(rc, message);
     }
     sqlite3_busy_timeout(m_db, 5000);
+    if (access == Access::ReadOnly) {
+        exec("PRAGMA query_only=ON");
+        return;
+    }
     exec("PRAGMA journal_mode=WAL");
     // FULL: a committed write survives a crash or power loss, not only a process kill.
     exec("PRAGMA synchronous=FULL");

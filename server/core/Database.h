@@ -60,8 +60,10 @@ private:
 // One SQLite connection in WAL mode with a statement cache and versioned migrations.
 class Database final {
 public:
-    // Opens (creating) the file; ":memory:" for tests.
-    explicit Database(const QString &path);
+    enum class Access { ReadWrite, ReadOnly };
+    // Opens (creating) the file; ":memory:" for tests. A read-only connection reads the WAL file the writer
+    // keeps and never writes.
+    explicit Database(const QString &path, Access access = Access::ReadWrite);
     ~Database();
     Q_DISABLE_COPY_MOVE(Database)
 

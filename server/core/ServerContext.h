@@ -8,6 +8,7 @@
 #include <QHostAddress>
 #include <QString>
 
+#include <atomic>
 #include <functional>
 #include <optional>
 
@@ -43,7 +44,24 @@ public:
     [[nodiscard]] const ServerConfig &config() const { return m_config; }
     // Known once the listener has its port.
     void setPublicBaseUrl(const QByteArray &url) { m_config.publicBaseUrl = url; }
+    // The one connection that writes; every write goes through it, on the event loop thread.
     [[nodiscard]] Database &db() const { return m_db; }
+    // The connection reads use on this thread: a worker's own read-only connection, else the writer.
+    [[nodiscard]] Database &readDb() const;
+    // Makes `reader` this thread's read connection while it lives.
+    class ThreadReader final {
+    public:
+        explicit ThreadReader(Database &reader);
+        ~ThreadReader();
+        Q_DISABLE_COPY_MOVE(ThreadReader)
+
+    private:
+        Database *m_previous;
+    };
+    // Odd while the writer commits, and different after every commit: a read that sees the same even value
+    // before and after it read a state no write touched in between. Kept by the writer's hooks.
+    [[nodiscard]] quint64 changeSequence() const { return m_changeSequence.load(std::memory_order_acquire); }
+    void watchWrites();
     [[nodiscard]] const Jwt &jwt() const { return m_jwt; }
 
     // Seconds since the Unix epoch; tests may move it.
@@ -67,6 +85,7 @@ public:
 private:
     ServerConfig m_config;
     Database &m_db;
+    std::atomic<quint64> m_changeSequence{0};
     Jwt m_jwt;
     std::function<qint64()> m_clock;
 };

@@ -2,6 +2,7 @@
 
 #include <QDateTime>
 #include <QElapsedTimer>
+#include <QPointer>
 #include <QTcpSocket>
 #include <QTextStream>
 #include <QTimer>
@@ -15,6 +16,8 @@ namespace {
 // A connection that says nothing for this long is closed.
 constexpr int idleMilliseconds = 120'000;
 constexpr const char *bufferProperty = "tbserver.buffer";
+// Set while a worker answers the connection's request; what arrives meanwhile waits in the buffer.
+constexpr const char *busyProperty = "tbserver.busy";
 
 QByteArray httpDate() {
     return QLocale::c()
@@ -75,9 +78,28 @@ void HttpServer::accept() {
     }
 }
 
+void HttpServer::setWorkers(int workers, Offload offload, Handler workerHandler) {
+    m_offload = std::move(offload);
+    m_workerHandler = std::move(workerHandler);
+    m_workers.setMaxThreadCount(workers);
+    // Workers keep their threads, and with them whatever each thread set up for itself.
+    m_workers.setExpiryTimeout(-1);
+}
+
+HttpResponse HttpServer::answer(const Handler &handler, const HttpRequest &request) {
+    try {
+        return handler(request);
+    } catch (const HttpFailure &failure) {
+        return failure.response;
+    } catch (const std::exception &error) {
+        std::fprintf(stderr, "internal error: %s\n", error.what());
+        return HttpResponse::jsonText(500, R"({"message":"Internal server error"})");
+    }
+}
+
 void HttpServer::serve(QTcpSocket *socket) {
     QByteArray buffer = socket->property(bufferProperty).toByteArray() + socket->readAll();
-    while (socket->state() == QAbstractSocket::ConnectedState) {
+    while (socket->state() == QAbstractSocket::ConnectedState && !socket->property(busyProperty).toBool()) {
         const ParseResult parsed = parseRequest(buffer, m_limits);
         if (parsed.state == ParseResult::State::Incomplete) {
             break;
@@ -94,26 +116,45 @@ void HttpServer::serve(QTcpSocket *socket) {
         request.peer = socket->peerAddress().toString().toLatin1();
         QElapsedTimer timer;
         timer.start();
-        HttpResponse response;
-        try {
-            response = m_handler(request);
-        } catch (const HttpFailure &failure) {
-            response = failure.response;
-        } catch (const std::exception &error) {
-            std::fprintf(stderr, "internal error: %s\n", error.what());
-            response = HttpResponse::jsonText(500, R"({"message":"Internal server error"})");
+        const bool keepAlive = parsed.keepAlive;
+        if (m_offload && m_offload(request)) {
+            socket->setProperty(busyProperty, true);
+            const QPointer<QTcpSocket> connection(socket);
+            m_workers.start([this, connection, request = std::move(request), keepAlive, timer] {
+                HttpResponse response = answer(m_workerHandler, request);
+                QMetaObject::invokeMethod(
+                    this,
+                    [this, connection, request, response = std::move(response), keepAlive, timer] {
+                        if (!connection) {
+                            return; // the client went away meanwhile
+                        }
+                        write(connection, &request, response, keepAlive);
+                        log(request, response, timer.nsecsElapsed());
+                        connection->setProperty(busyProperty, false);
+                        if (keepAlive) {
+                            serve(connection); // requests that came while this one was answered
+                        }
+                    },
+                    Qt::QueuedConnection);
+            });
+            break;
         }
-        write(socket, &request, response, parsed.keepAlive);
-        if (m_logging) {
-            std::fprintf(stdout, "%s %s %d %.1fms\n", request.method.constData(), request.path.constData(),
-                         response.status, double(timer.nsecsElapsed()) / 1e6);
-            std::fflush(stdout);
-        }
-        if (!parsed.keepAlive) {
+        const HttpResponse response = answer(m_handler, request);
+        write(socket, &request, response, keepAlive);
+        log(request, response, timer.nsecsElapsed());
+        if (!keepAlive) {
             break;
         }
     }
     socket->setProperty(bufferProperty, buffer);
+}
+
+void HttpServer::log(const HttpRequest &request, const HttpResponse &response, qint64 nanoseconds) const {
+    if (m_logging) {
+        std::fprintf(stdout, "%s %s %d %.1fms\n", request.method.constData(), request.path.constData(),
+                     response.status, double(nanoseconds) / 1e6);
+        std::fflush(stdout);
+    }
 }
 
 void HttpServer::write(QTcpSocket *socket, const HttpRequest *request, const HttpResponse &response,

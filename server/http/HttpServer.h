@@ -6,6 +6,7 @@
 #include <QHostAddress>
 #include <QObject>
 #include <QTcpServer>
+#include <QThreadPool>
 
 #include <functional>
 
@@ -14,7 +15,9 @@ class QTcpSocket;
 namespace tbserver {
 
 // A small HTTP/1.1 server: keep-alive, Content-Length bodies up to a limit (413 beyond it, decided from the
-// header before any body is read), one log line per request. Handlers run on the event loop thread.
+// header before any body is read), one log line per request. Requests are read, and answers written, on the
+// event loop thread; the handler runs there too, except for requests the offload test picks, which a pool of
+// worker threads answers side by side. A connection waits for each answer before its next request is taken.
 class HttpServer final : public QObject {
     Q_OBJECT
 
@@ -31,16 +34,25 @@ public:
     [[nodiscard]] QString errorString() const { return m_server.errorString(); }
 
     void setLogging(bool enabled) { m_logging = enabled; }
+    using Offload = std::function<bool(const HttpRequest &)>;
+    // Requests for which `offload` is true go to `workers` threads running `workerHandler`.
+    void setWorkers(int workers, Offload offload, Handler workerHandler);
 
 private:
     void accept();
     void serve(QTcpSocket *socket);
     void write(QTcpSocket *socket, const HttpRequest *request, const HttpResponse &response, bool keepAlive);
+    void log(const HttpRequest &request, const HttpResponse &response, qint64 nanoseconds) const;
+    [[nodiscard]] static HttpResponse answer(const Handler &handler, const HttpRequest &request);
 
     Handler m_handler;
     ParserLimits m_limits;
     QTcpServer m_server;
     bool m_logging = true;
+    Offload m_offload;
+    Handler m_workerHandler;
+    // Last: destroyed first, waiting for the workers before what they use goes.
+    QThreadPool m_workers;
 };
 
 [[nodiscard]] QByteArray serializeResponse(const HttpResponse &response, bool headRequest, bool keepAlive);

@@ -526,7 +526,10 @@ QByteArray searchIndexQuery(const RestTable &table, const QList<Filter> &filters
 } // namespace
 
 RestService::RestService(ServerContext &context, Outbox &outbox) : m_context(context), m_outbox(outbox) {
-    Database &db = m_context.db();
+    prepareConnection(m_context.db());
+}
+
+void RestService::prepareConnection(Database &db) {
     registerSqlFunctions(db);
     // The log outgrows memory: keep a bounded page cache and let the operating system cache the file.
     db.exec("PRAGMA cache_size=-32768");
@@ -611,7 +614,7 @@ RestService::Caller RestService::authenticate(const HttpRequest &request) const 
 HttpResponse RestService::read(const HttpRequest &request, const RestTable &table, const Caller &caller) {
     const RestQuery query = parseRestQuery(table, request.rawQuery);
     const Preferences preferences = Preferences::read(request);
-    Database &db = m_context.db();
+    Database &db = m_context.readDb();
 
     // A search with text the trigram index knows: ask it first. Few hits: read just those rows. Many: the
     // text is common, and walking the account's rows in the requested order fills the page sooner.
@@ -636,58 +639,55 @@ HttpResponse RestService::read(const HttpRequest &request, const RestTable &tabl
     // An export reads page after page, and an offset page walks over every row before it (35 ms at row
     // 100,000 of a million). When a request asks for the page right after one this server just gave, it
     // starts after that page's last row instead. Exact only while no row changed, so any write ends it.
-    const Generation generation{sqlite3_total_changes64(db.handle()), [&] {
-                                    Statement otherCommits = db.prepare("PRAGMA data_version");
-                                    otherCommits.step();
-                                    return otherCommits.integer(0);
-                                }()};
+    // Everything below reads one state of the tables when no commit began or ended meanwhile.
+    const quint64 generation = m_context.changeSequence();
     const QByteArray key = query.limit && *query.limit > 0 && continuable(query.order)
                                ? walkKey(table, caller, where, order, *query.limit)
                                : QByteArray();
-    Sql pageWhere = where;
-    RestQuery pageRange = query;
-    const auto walk = std::find_if(m_walks.begin(), m_walks.end(), [&](const Walk &walk) {
-        return walk.key == key && walk.generation == generation && walk.nextOffset == query.offset;
-    });
-    if (!key.isEmpty() && query.offset > 0 && walk != m_walks.end()) {
-        QByteArrayList columns;
-        QByteArrayList marks;
-        for (const OrderItem &item : query.order) {
-            columns.append(item.column->qualified(table.name));
-            marks.append("?");
-        }
-        Sql after;
-        after << "(" << columns.join(", ") << (query.order.first().descending ? ") < (" : ") > (")
-              << marks.join(", ") << ")";
-        after.binds = walk->lastRow;
-        pageWhere = whereSql(table, caller, query.filters, after);
-        pageRange.offset = 0;
-    }
+    const std::optional<QList<QVariant>> after = key.isEmpty() || query.offset == 0 || generation % 2 != 0
+                                                     ? std::nullopt
+                                                     : walkFrom(key, generation, query.offset);
 
     // The page is chosen on row ids alone (sorting whole JSON objects would build one for every candidate
     // row), then only its rows are turned into JSON, in the same order.
     const Sql object = jsonObjectSql(table, query.select);
-    Sql page;
-    page << "SELECT count(*), coalesce(json_group_array(json(\"j\")), '[]'), json_group_array(\"r\") FROM "
-         << "(SELECT " << object.text << " AS \"j\", \"page\".\"r\" AS \"r\" FROM (SELECT " << table.quoted()
-         << ".rowid AS \"r\" FROM" << from.text << pageWhere.text << order;
-    page.binds = object.binds + from.binds + pageWhere.binds;
-    page.append(limitSql(pageRange));
-    page << ") AS \"page\" CROSS JOIN " << table.quoted() << " ON " << table.quoted()
-         << ".rowid = \"page\".\"r\"" << order << ")";
-
-    qint64 count = 0;
-    QByteArray body;
-    QByteArray rowids;
-    {
+    const auto readPage = [&](const std::optional<QList<QVariant>> &afterRow) {
+        Sql pageWhere = where;
+        RestQuery pageRange = query;
+        if (afterRow) {
+            QByteArrayList columns;
+            QByteArrayList marks;
+            for (const OrderItem &item : query.order) {
+                columns.append(item.column->qualified(table.name));
+                marks.append("?");
+            }
+            Sql seek;
+            seek << "(" << columns.join(", ") << (query.order.first().descending ? ") < (" : ") > (")
+                 << marks.join(", ") << ")";
+            seek.binds = *afterRow;
+            pageWhere = whereSql(table, caller, query.filters, seek);
+            pageRange.offset = 0;
+        }
+        Sql page;
+        page
+            << "SELECT count(*), coalesce(json_group_array(json(\"j\")), '[]'), json_group_array(\"r\") FROM "
+            << "(SELECT " << object.text << " AS \"j\", \"page\".\"r\" AS \"r\" FROM (SELECT "
+            << table.quoted() << ".rowid AS \"r\" FROM" << from.text << pageWhere.text << order;
+        page.binds = object.binds + from.binds + pageWhere.binds;
+        page.append(limitSql(pageRange));
+        page << ") AS \"page\" CROSS JOIN " << table.quoted() << " ON " << table.quoted()
+             << ".rowid = \"page\".\"r\"" << order << ")";
         Statement statement = prepared(db, page);
         statement.step();
-        count = statement.integer(0);
-        body = statement.text(1);
-        rowids = statement.text(2);
+        return std::tuple{statement.integer(0), statement.text(1), statement.text(2)};
+    };
+    auto [count, body, rowids] = readPage(after);
+    if (after && m_context.changeSequence() != generation) {
+        // A commit came while the page was read: the walk may no longer fit, so the plain offset page.
+        std::tie(count, body, rowids) = readPage(std::nullopt);
     }
-    if (!key.isEmpty() && count == *query.limit) {
-        rememberWalk(table, query.order, key, generation, query.offset + count, rowids);
+    if (!key.isEmpty() && count == *query.limit && generation % 2 == 0) {
+        rememberWalk(db, table, query.order, key, generation, query.offset + count, rowids);
     }
     std::optional<qint64> total;
     if (preferences.countExact) {
@@ -725,16 +725,28 @@ HttpResponse RestService::read(const HttpRequest &request, const RestTable &tabl
     return response;
 }
 
-void RestService::rememberWalk(const RestTable &table, const QList<OrderItem> &order, const QByteArray &key,
-                               Generation generation, qint64 nextOffset, const QByteArray &rowids) {
+std::optional<QList<QVariant>> RestService::walkFrom(const QByteArray &key, quint64 generation,
+                                                     qint64 offset) const {
+    const QMutexLocker lock(&m_walksMutex);
+    for (const Walk &walk : m_walks) {
+        if (walk.key == key && walk.generation == generation && walk.nextOffset == offset) {
+            return walk.lastRow;
+        }
+    }
+    return std::nullopt;
+}
+
+void RestService::rememberWalk(Database &db, const RestTable &table, const QList<OrderItem> &order,
+                               const QByteArray &key, quint64 generation, qint64 nextOffset,
+                               const QByteArray &rowids) {
     const qsizetype comma = rowids.lastIndexOf(',');
     const qint64 lastRowid = rowids.mid(comma + 1, rowids.size() - comma - 2).toLongLong();
     QByteArrayList columns;
     for (const OrderItem &item : order) {
         columns.append(item.column->qualified(table.name));
     }
-    Statement statement = m_context.db().prepare("SELECT " + columns.join(", ") + " FROM " + table.quoted() +
-                                                 " WHERE rowid = ?");
+    Statement statement =
+        db.prepare("SELECT " + columns.join(", ") + " FROM " + table.quoted() + " WHERE rowid = ?");
     statement.bindInt(1, lastRowid);
     if (!statement.step()) {
         return;
@@ -743,6 +755,11 @@ void RestService::rememberWalk(const RestTable &table, const QList<OrderItem> &o
     for (int column = 0; column < columns.size(); ++column) {
         walk.lastRow.append(statement.text(column));
     }
+    // Only a state no commit touched while it was read is worth remembering.
+    if (m_context.changeSequence() != generation) {
+        return;
+    }
+    const QMutexLocker lock(&m_walksMutex);
     m_walks.removeIf([&](const Walk &other) { return other.key == key; });
     if (m_walks.size() >= maxWalks) {
         m_walks.removeFirst();

@@ -6,6 +6,7 @@
 #include "rest/RestTables.h"
 
 #include <QJsonObject>
+#include <QMutex>
 
 namespace tbserver {
 
@@ -19,6 +20,9 @@ class RestService final {
 public:
     RestService(ServerContext &context, Outbox &outbox);
     Q_DISABLE_COPY_MOVE(RestService)
+
+    // What each connection the service reads or writes through needs: its SQL functions and cache sizes.
+    static void prepareConnection(Database &db);
 
     // `subpath` is the part after the service's prefix, without a leading "/".
     [[nodiscard]] HttpResponse handle(const HttpRequest &request, QByteArrayView subpath);
@@ -56,20 +60,24 @@ private:
     representation(const RestTable &table, const rest::RestQuery &query, const QByteArray &rowids);
 
     // Where a walk through rows page by page stands: the values of the order columns of the last row given.
-    using Generation = std::pair<qint64, qint64>;
     struct Walk {
         QByteArray key;
-        Generation generation; // changed rows by this connection, commits by others
+        quint64 generation = 0; // the writer's change sequence of the state it was read from
         qint64 nextOffset = 0;
         QList<QVariant> lastRow;
     };
     static constexpr qsizetype maxWalks = 32;
-    void rememberWalk(const RestTable &table, const QList<rest::OrderItem> &order, const QByteArray &key,
-                      Generation generation, qint64 nextOffset, const QByteArray &rowids);
+    // The last row of the page before `offset` in the walk, if this server gave that page from this state.
+    [[nodiscard]] std::optional<QList<QVariant>> walkFrom(const QByteArray &key, quint64 generation,
+                                                          qint64 offset) const;
+    void rememberWalk(Database &db, const RestTable &table, const QList<rest::OrderItem> &order,
+                      const QByteArray &key, quint64 generation, qint64 nextOffset, const QByteArray &rowids);
 
     ServerContext &m_context;
     Outbox &m_outbox;
     qsizetype m_searchIndexLimit = searchIndexLimit;
+    // Shared by the workers that answer reads.
+    mutable QMutex m_walksMutex;
     QList<Walk> m_walks;
 };
 
