@@ -1,6 +1,9 @@
-// The Today screen under a full lobby. Targets, with 1,000 visitors on site: a poll that changed one visitor
-// is applied in 5 ms or less; an unchanged poll in 1 ms or less and repaints nothing; the sign-in sheet
-// paints its first frame within 50 ms of being asked for.
+// The Today screen under a full lobby, 1,000 visitors on site (a conference day). Targets: a poll that
+// changes a few visitors is applied and painted within 16 ms; while the first 1,000 rows arrive no pass of
+// the event loop takes more than 16 ms, the first screenful is painted within 16 ms and so is a drag to rows
+// not built yet; a poll that changed one visitor is applied in 5 ms or less; an unchanged poll in 1 ms or
+// less and repaints nothing; the sign-in sheet paints its first frame within 50 ms of being asked for. A
+// missed target is a figure to read: the bench fails only when it cannot run.
 #include "BenchDesk.h"
 #include "VisitorLogSample.h"
 #include "badges/BadgePrinter.h"
@@ -19,28 +22,79 @@
 #include <QDialog>
 #include <QElapsedTimer>
 #include <QNetworkAccessManager>
+#include <QScrollBar>
 #include <QSettings>
 #include <QTemporaryDir>
 
+#include <algorithm>
 #include <cstdio>
+#include <functional>
 
 using namespace tallybrook;
 using namespace Qt::StringLiterals;
 
 namespace {
 
-// Counts the paint events of one widget and everything inside it.
-struct PaintCounter final : QObject {
-    explicit PaintCounter(QWidget *root) : m_root(root) { qApp->installEventFilter(this); }
+constexpr int onSiteCount = 1000;
+constexpr double frameBudget = 16.0;
+
+double msSince(const QElapsedTimer &timer) {
+    return double(timer.nsecsElapsed()) / 1e6;
+}
+
+const char *verdict(double ms, double target) {
+    return ms <= target ? "met" : "MISSED";
+}
+
+double median(QList<double> values) {
+    std::sort(values.begin(), values.end());
+    return values.isEmpty() ? 0 : values.at(values.size() / 2);
+}
+
+double worst(const QList<double> &values) {
+    return values.isEmpty() ? 0 : *std::max_element(values.begin(), values.end());
+}
+
+// Calls `painted` after each pass of painting, once it has reached the screen.
+class BenchApplication final : public QApplication {
+public:
+    using QApplication::QApplication;
+    bool notify(QObject *receiver, QEvent *event) override {
+        const bool paintPass = event->type() == QEvent::UpdateRequest;
+        const bool result = QApplication::notify(receiver, event);
+        if (paintPass && painted) {
+            painted();
+        }
+        return result;
+    }
+    std::function<void()> painted;
+};
+
+// Counts the events and paints delivered to one widget and everything inside it, and notices a row's paint.
+struct ListWatcher final : QObject {
+    explicit ListWatcher(QWidget *root) : m_root(root) { qApp->installEventFilter(this); }
     bool eventFilter(QObject *watched, QEvent *event) override {
-        if (event->type() == QEvent::Paint && watched->isWidgetType() &&
-            (watched == m_root || m_root->isAncestorOf(static_cast<QWidget *>(watched)))) {
+        if (!watched->isWidgetType()) {
+            return false;
+        }
+        auto *widget = static_cast<QWidget *>(watched);
+        if (widget != m_root && !m_root->isAncestorOf(widget)) {
+            return false;
+        }
+        ++events;
+        if (event->type() == QEvent::Paint) {
             ++paints;
+            if (qobject_cast<ui::OnSiteRow *>(widget) ||
+                qobject_cast<ui::OnSiteRow *>(widget->parentWidget())) {
+                rowPainted = true;
+            }
         }
         return false;
     }
     QWidget *m_root;
+    int events = 0;
     int paints = 0;
+    bool rowPainted = false;
 };
 
 // Notices the first paint inside any dialog.
@@ -56,6 +110,21 @@ struct SheetPaint final : QObject {
     bool seen = false;
 };
 
+// Runs the event loop a pass at a time until `quietPasses` passes in a row deliver nothing to the list; the
+// slowest pass.
+double settle(const ListWatcher &watcher, int quietPasses = 2) {
+    double slowest = 0;
+    for (int quiet = 0; quiet < quietPasses;) {
+        const int before = watcher.events;
+        QElapsedTimer pass;
+        pass.start();
+        QApplication::processEvents();
+        slowest = std::max(slowest, msSince(pass));
+        quiet = watcher.events == before ? quiet + 1 : 0;
+    }
+    return slowest;
+}
+
 // What the desk does with a poll result: the model's own comparison, then the screen's rows, then the paint.
 double applyPoll(QList<VisitorRow> &shown, const QList<VisitorRow> &polled, ui::OnSiteModel &model) {
     QElapsedTimer timer;
@@ -65,47 +134,168 @@ double applyPoll(QList<VisitorRow> &shown, const QList<VisitorRow> &polled, ui::
         model.setRows(shown);
     }
     QApplication::processEvents();
-    return double(timer.nsecsElapsed()) / 1e6;
+    return msSince(timer);
+}
+
+QList<VisitorRow> lobbyOf(int count) {
+    QList<VisitorRow> lobby = bench::sampleVisitorLog(count);
+    for (VisitorRow &row : lobby) {
+        row.signedOutAt.reset();
+        row.deviceName = u"Front Desk"_s;
+    }
+    return lobby;
+}
+
+struct FirstLoad {
+    double screenful = -1;
+    int builtByThen = 0;
+    double longestPass = 0;
+    double drag = -1;
+    double all = 0;
+};
+
+// The first poll of the day hands 1,000 visitors to an empty, shown list: the model's update (one block,
+// inside the poll's handler), then every pass of the event loop until the last row is built and painted. A
+// quarter of the way in, the person drags the list to its middle.
+FirstLoad firstLoad(BenchApplication &app, const QList<VisitorRow> &lobby) {
+    ui::OnSiteModel model;
+    ui::OnSiteList list(model);
+    list.resize(900, 700);
+    list.show();
+    ListWatcher watcher(&list);
+    settle(watcher);
+
+    FirstLoad result;
+    QElapsedTimer since;
+    QElapsedTimer dragged;
+    app.painted = [&] {
+        if (!watcher.rowPainted) {
+            return;
+        }
+        if (result.screenful < 0) {
+            result.screenful = msSince(since);
+            result.builtByThen = list.count();
+        } else if (dragged.isValid() && result.drag < 0) {
+            result.drag = msSince(dragged);
+        }
+    };
+    since.start();
+    model.setRows(lobby);
+    result.longestPass = msSince(since);
+    while (list.count() < lobby.size() || result.screenful < 0 || result.drag < 0) {
+        QElapsedTimer pass;
+        pass.start();
+        if (!dragged.isValid() && list.count() >= lobby.size() / 4) {
+            // The scroll bar's move, handled like any other event; its paint follows in a later pass.
+            watcher.rowPainted = false;
+            dragged.start();
+            list.verticalScrollBar()->setValue(list.verticalScrollBar()->maximum() / 2);
+        } else {
+            QApplication::processEvents();
+        }
+        result.longestPass = std::max(result.longestPass, msSince(pass));
+    }
+    result.longestPass = std::max(result.longestPass, settle(watcher));
+    result.all = msSince(since);
+    app.painted = nullptr;
+    return result;
+}
+
+void printFirstLoads(const char *which, const QList<FirstLoad> &loads) {
+    QList<double> screenfuls;
+    QList<double> passes;
+    QList<double> drags;
+    QList<double> alls;
+    for (const FirstLoad &load : loads) {
+        screenfuls.append(load.screenful);
+        passes.append(load.longestPass);
+        drags.append(load.drag);
+        alls.append(load.all);
+    }
+    std::printf(
+        "first load of %d, %s: first screenful painted after %.1f ms (median), %.1f ms (worst), %d rows"
+        " built by then  target <= %.0f ms: %s\n",
+        onSiteCount, which, median(screenfuls), worst(screenfuls), loads.constFirst().builtByThen,
+        frameBudget, verdict(worst(screenfuls), frameBudget));
+    std::printf(
+        "first load of %d, %s: longest single pass of the event loop %.1f ms (median), %.1f ms (worst)"
+        "  target <= %.0f ms: %s\n",
+        onSiteCount, which, median(passes), worst(passes), frameBudget, verdict(worst(passes), frameBudget));
+    std::printf(
+        "first load of %d, %s: dragged to the middle, scrolled and painted in %.1f ms (median), %.1f ms"
+        " (worst)  target <= %.0f ms: %s\n",
+        onSiteCount, which, median(drags), worst(drags), frameBudget, verdict(worst(drags), frameBudget));
+    std::printf("first load of %d, %s: every row built and painted after %.0f ms (median)\n", onSiteCount,
+                which, median(alls));
 }
 
 } // namespace
 
 int main(int argc, char **argv) {
-    QApplication app(argc, argv);
-    constexpr int onSiteCount = 1000;
-    QList<VisitorRow> lobby = bench::sampleVisitorLog(onSiteCount);
-    for (VisitorRow &row : lobby) {
-        row.signedOutAt.reset();
-        row.deviceName = u"Front Desk"_s;
+    BenchApplication app(argc, argv);
+    const QList<VisitorRow> lobby = lobbyOf(onSiteCount);
+
+    // The first load, into a new list each time. The process's first also pays once for loading fonts and
+    // icons and the style's first drawing of each kind of widget, which a desk that has shown its window has
+    // mostly done already.
+    printFirstLoads("first in the process", {firstLoad(app, lobby)});
+    QList<FirstLoad> loads;
+    for (int run = 0; run < 5; ++run) {
+        loads.append(firstLoad(app, lobby));
     }
+    printFirstLoads("5 more", loads);
 
     ui::OnSiteModel model;
     ui::OnSiteList list(model);
     list.resize(900, 700);
     list.show();
-    QElapsedTimer first;
-    first.start();
+    ListWatcher watcher(&list);
     QList<VisitorRow> shown = lobby;
     model.setRows(shown);
-    QApplication::processEvents();
-    std::printf("first screenful of %d rows built and painted: %.1f ms\n", list.count(),
-                double(first.nsecsElapsed()) / 1e6);
     while (list.count() < onSiteCount) {
         QApplication::processEvents();
     }
-    std::printf("all %d rows built, in batches between events: %.1f ms\n", onSiteCount,
-                double(first.nsecsElapsed()) / 1e6);
+    settle(watcher);
 
-    // Let the first build settle before counting.
-    for (int i = 0; i < 5; ++i) {
-        QApplication::processEvents();
+    // A few visitors change at once, in view and out of it: one signs in (on top), one in view and one far
+    // down sign out, one in view gets a new host. Timed from the poll's rows to the last pass that touched
+    // the list.
+    QList<double> fewChanged;
+    for (int run = 0; run < 21; ++run) {
+        QList<VisitorRow> polled = shown;
+        VisitorRow newcomer = lobby.at(run);
+        newcomer.id = QUuid::createUuid();
+        newcomer.signedInAt = QDateTime::currentDateTimeUtc();
+        polled.prepend(newcomer);
+        polled.removeAt(4);
+        polled.removeAt(600);
+        polled[2].hostName = u"Host %1"_s.arg(run);
+        const int paintsBefore = watcher.paints;
+        QElapsedTimer timer;
+        timer.start();
+        shown = polled;
+        model.setRows(shown);
+        settle(watcher, 1);
+        fewChanged.append(msSince(timer));
+        if (watcher.paints == paintsBefore) {
+            std::fprintf(stderr, "a poll that changed rows in view painted nothing\n");
+            return 1;
+        }
     }
-    PaintCounter counter(&list);
+    std::printf(
+        "poll changing 4 of %d (one in, two out, a host), applied and painted: %.2f ms (median of %d),"
+        " %.2f ms (worst)  target <= %.0f ms: %s\n",
+        onSiteCount, median(fewChanged), int(fewChanged.size()), worst(fewChanged), frameBudget,
+        verdict(worst(fewChanged), frameBudget));
+
+    const int paintsBefore = watcher.paints;
     double unchanged = 1e9;
     for (int i = 0; i < 5; ++i) {
-        unchanged = std::min(unchanged, applyPoll(shown, QList<VisitorRow>(lobby), model));
+        unchanged = std::min(unchanged, applyPoll(shown, QList<VisitorRow>(shown), model));
     }
-    std::printf("unchanged poll: %.3f ms (best of 5), %d repaints of the list\n", unchanged, counter.paints);
+    std::printf("unchanged poll: %.3f ms (best of 5), %d repaints of the list  target <= 1 ms, none: %s\n",
+                unchanged, watcher.paints - paintsBefore,
+                unchanged <= 1 && watcher.paints == paintsBefore ? "met" : "MISSED");
 
     double changed = 1e9;
     for (int i = 0; i < 5; ++i) {
@@ -113,7 +303,8 @@ int main(int argc, char **argv) {
         polled[500].hostName = u"Host %1"_s.arg(i);
         changed = std::min(changed, applyPoll(shown, polled, model));
     }
-    std::printf("poll with one visitor changed: %.2f ms (best of 5)\n", changed);
+    std::printf("poll with one visitor changed: %.2f ms (best of 5)  target <= 5 ms: %s\n", changed,
+                verdict(changed, 5));
 
     double arrived = 1e9;
     double left = 1e9;
@@ -126,7 +317,8 @@ int main(int argc, char **argv) {
         polled.removeFirst();
         left = std::min(left, applyPoll(shown, polled, model));
     }
-    std::printf("poll with one visitor arrived: %.2f ms, one left: %.2f ms (best of 5)\n", arrived, left);
+    std::printf("poll with one visitor arrived: %.2f ms, one left: %.2f ms (best of 5)  target <= 5 ms: %s\n",
+                arrived, left, verdict(std::max(arrived, left), 5));
 
     // The sign-in sheet, from the flag the shortcut raises to its first painted frame.
     bench::BenchDesk services(QUrl(u"http://127.0.0.1:9"_s), u"key"_s, std::nullopt);
@@ -145,12 +337,13 @@ int main(int argc, char **argv) {
         while (!painted.seen) {
             QApplication::processEvents();
         }
-        opening = std::min(opening, double(timer.nsecsElapsed()) / 1e6);
-        slowest = std::max(slowest, double(timer.nsecsElapsed()) / 1e6);
+        opening = std::min(opening, msSince(timer));
+        slowest = std::max(slowest, msSince(timer));
         appModel.setSigningIn(false);
         QApplication::processEvents();
     }
-    std::printf("sign-in sheet, flag to first painted frame: %.1f ms (best of 5), %.1f ms (slowest)\n",
-                opening, slowest);
+    std::printf("sign-in sheet, flag to first painted frame: %.1f ms (best of 5), %.1f ms (slowest)"
+                "  target <= 50 ms: %s\n",
+                opening, slowest, verdict(slowest, 50));
     return 0;
 }

@@ -7,18 +7,26 @@
 #include <QFont>
 #include <QFontDatabase>
 #include <QFontMetricsF>
+#include <QGlyphRun>
 #include <QHash>
 #include <QPageLayout>
 #include <QPageSize>
 #include <QPainter>
 #include <QPdfWriter>
+#include <QRawFont>
 #include <QRegularExpression>
 #include <QStringList>
 #include <QTextLayout>
 #include <QTextOption>
+#include <QVarLengthArray>
 
 #include <optional>
+#include <span>
 #include <vector>
+
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
 
 using namespace Qt::StringLiterals;
 
@@ -73,11 +81,34 @@ class TextStyle {
 public:
     TextStyle(QFont font, QColor colour, QPaintDevice *device)
         : m_font(std::move(font)), m_colour(std::move(colour)), m_metrics(m_font, device),
-          m_advances(simpleCharacterCount, -1) {}
+          m_rawFont(QRawFont::fromFont(QFont(m_font, device))), m_advances(simpleCharacterCount, -1),
+          m_simpleGlyphs(simpleCharacterCount) {}
 
     [[nodiscard]] const QFont &font() const { return m_font; }
     [[nodiscard]] const QColor &colour() const { return m_colour; }
     [[nodiscard]] const QFontMetricsF &metrics() const { return m_metrics; }
+    [[nodiscard]] const QRawFont &rawFont() const { return m_rawFont; }
+
+    // Appends the glyphs of `text` set from `baseline` on, each after the advance of the one before: what
+    // QPainter::drawText draws for text that needs no shaping, no reordering and no other font. False, with
+    // nothing appended, for any other text.
+    bool appendGlyphs(QStringView text, QPointF baseline, QList<quint32> &indexes,
+                      QList<QPointF> &positions) {
+        const qsizetype start = indexes.size();
+        qreal x = baseline.x();
+        for (const QChar c : text) {
+            const Glyph glyph = this->glyph(c);
+            if (glyph.index == 0) {
+                indexes.resize(start);
+                positions.resize(start);
+                return false;
+            }
+            indexes.append(glyph.index);
+            positions.append(QPointF(x, baseline.y()));
+            x += glyph.advance;
+        }
+        return true;
+    }
 
     // The text, or as much as fits in `width` with an ellipsis.
     [[nodiscard]] QString elided(const QString &text, qreal width) {
@@ -162,10 +193,49 @@ private:
         return text.first(shown).trimmed() + ellipsis;
     }
 
+    // A character's glyph in the style's own font; index 0 when it is drawn some other way.
+    struct Glyph {
+        quint32 index = 0;
+        qreal advance = -1; // -1 until looked up
+    };
+
+    // Latin letters and what all scripts share (digits, punctuation, signs, spaces) are drawn left to right,
+    // one glyph each, from the first font that has them; other scripts may pick another font by themselves.
+    static bool drawnAsIs(QChar c) {
+        const QChar::Script script = c.script();
+        if (script != QChar::Script_Latin && script != QChar::Script_Common)
+            return false;
+        if (c.direction() == QChar::DirR || c.direction() == QChar::DirAL)
+            return false;
+        return c.isLetterOrNumber() || c.isPunct() || c.isSymbol() || c.category() == QChar::Separator_Space;
+    }
+
+    Glyph glyph(QChar c) {
+        Glyph &glyph =
+            c.unicode() < simpleCharacterCount ? m_simpleGlyphs[c.unicode()] : m_otherGlyphs[c.unicode()];
+        if (glyph.advance < 0) {
+            glyph.advance = 0;
+            quint32 index = 0;
+            int count = 1;
+            if (drawnAsIs(c) && m_rawFont.glyphIndexesForChars(&c, 1, &index, &count) && count == 1 &&
+                index != 0) {
+                QPointF advance;
+                if (m_rawFont.advancesForGlyphIndexes(&index, &advance, 1)) {
+                    glyph.index = index;
+                    glyph.advance = advance.x();
+                }
+            }
+        }
+        return glyph;
+    }
+
     QFont m_font;
     QColor m_colour;
     QFontMetricsF m_metrics;
-    std::vector<qreal> m_advances; // by character, -1 until measured
+    QRawFont m_rawFont;                // the first font of m_font, at the page's resolution
+    std::vector<qreal> m_advances;     // by character, -1 until measured
+    std::vector<Glyph> m_simpleGlyphs; // by character
+    QHash<char16_t, Glyph> m_otherGlyphs;
 };
 
 class ReportPainter {
@@ -190,18 +260,20 @@ public:
     void drawHeader() {
         draw(m_title, margin, 36, m_titleText);
         draw(m_meta, margin, 56, m_generated);
-        draw(m_heading, margin, 80, u"VISITOR"_s);
-        draw(m_heading, signedInX, 80, u"SIGNED IN"_s);
-        draw(m_heading, signedOutX, 80, u"SIGNED OUT"_s);
+        const Placed headings[] = {
+            {margin, 80, u"VISITOR"_s}, {signedInX, 80, u"SIGNED IN"_s}, {signedOutX, 80, u"SIGNED OUT"_s}};
+        draw(m_heading, headings);
         m_painter.fillRect(QRectF(margin, 94, contentWidth, 0.8), Qt::black);
     }
 
     void drawBlock(const VisitorRow &row, qreal y) {
         draw(m_name, margin, y, m_name.elided(oneLine(row.visitorName), nameWidth));
         drawDetail(detailLine(row), QRectF(margin, y + 14, detailWidth, detailHeight));
-        draw(m_small, signedInX, y, m_small.elided(dateTime(row.signedInAt), timeWidth));
-        draw(m_small, signedOutX, y,
-             row.signedOutAt ? m_small.elided(dateTime(*row.signedOutAt), timeWidth) : u"On site"_s);
+        const Placed times[] = {
+            {signedInX, y, m_small.elided(dateTime(row.signedInAt), timeWidth)},
+            {signedOutX, y,
+             row.signedOutAt ? m_small.elided(dateTime(*row.signedOutAt), timeWidth) : u"On site"_s}};
+        draw(m_small, times);
         m_painter.fillRect(QRectF(margin, y + 38, contentWidth, 0.4), separatorGrey);
     }
 
@@ -231,10 +303,36 @@ private:
         return *day + u", "_s + *clock;
     }
 
-    // `top` is the top of the text, as the layout measures it; QPainter wants the baseline.
-    void draw(const TextStyle &style, qreal x, qreal top, const QString &text) {
+    // A text and where it goes; `top` is the top of the text, as the layout measures it.
+    struct Placed {
+        qreal x;
+        qreal top;
+        QString text;
+    };
+
+    void draw(TextStyle &style, qreal x, qreal top, const QString &text) {
+        const Placed placed[] = {{x, top, text}};
+        draw(style, placed);
+    }
+
+    // Texts of one style go to the page as one run of glyphs: QPainter::drawText would shape and lay out each
+    // again, and write each with its own text object, which was most of the drawing time. A text that needs
+    // shaping or another font is drawn as such.
+    void draw(TextStyle &style, std::span<const Placed> texts) {
         use(style);
-        m_painter.drawText(QPointF(x, top + style.metrics().ascent()), text);
+        m_glyphIndexes.clear();
+        m_glyphPositions.clear();
+        for (const Placed &placed : texts) {
+            const QPointF baseline(placed.x, placed.top + style.metrics().ascent());
+            if (!style.appendGlyphs(placed.text, baseline, m_glyphIndexes, m_glyphPositions))
+                m_painter.drawText(baseline, placed.text);
+        }
+        if (m_glyphIndexes.isEmpty())
+            return;
+        m_glyphRun.setRawFont(style.rawFont());
+        m_glyphRun.setRawData(m_glyphIndexes.constData(), m_glyphPositions.constData(),
+                              int(m_glyphIndexes.size()));
+        m_painter.drawGlyphRun(QPointF(), m_glyphRun);
     }
 
     // Wraps into the rectangle and shows only the lines that fit whole; the last of them ends in an ellipsis
@@ -243,8 +341,10 @@ private:
         if (text.isEmpty())
             return;
         if (const std::optional<QStringList> lines = m_meta.wrapped(text, rect.width(), m_detailLines)) {
+            QVarLengthArray<Placed, 4> placed;
             for (qsizetype i = 0; i < lines->size(); ++i)
-                draw(m_meta, rect.left(), rect.top() + qreal(i) * m_detailPitch, lines->at(i));
+                placed.append({rect.left(), rect.top() + qreal(i) * m_detailPitch, lines->at(i)});
+            draw(m_meta, placed);
             return;
         }
         QTextLayout layout(text, m_meta.font(), m_painter.device());
@@ -306,8 +406,34 @@ private:
     QString m_generated;
     QTextOption m_detailOption;
     const TextStyle *m_current = nullptr;
+    QList<quint32> m_glyphIndexes; // of the run being drawn
+    QList<QPointF> m_glyphPositions;
+    QGlyphRun m_glyphRun;
     qreal m_detailPitch = detailLinePitch;
     qsizetype m_detailLines = 2; // that fit the detail rectangle whole
+};
+
+// QPdfWriter compresses each page through two 10 MB buffers of its own, made and freed page by page. glibc
+// would give that memory back to the system after every page and fault the same pages in again for the next
+// one, which took longer than drawing and compressing together. While a report is written, blocks that size
+// come from the heap and its free top is kept; only the pages actually touched count as memory. Afterwards
+// glibc's initial settings apply again, except that it no longer adjusts them by itself.
+class KeptHeap {
+public:
+    KeptHeap() {
+#ifdef __GLIBC__
+        mallopt(M_MMAP_THRESHOLD, 32 * 1024 * 1024);
+        mallopt(M_TRIM_THRESHOLD, 64 * 1024 * 1024);
+#endif
+    }
+    ~KeptHeap() {
+#ifdef __GLIBC__
+        mallopt(M_TRIM_THRESHOLD, 128 * 1024);
+        mallopt(M_MMAP_THRESHOLD, 128 * 1024);
+#endif
+    }
+    KeptHeap(const KeptHeap &) = delete;
+    KeptHeap &operator=(const KeptHeap &) = delete;
 };
 
 } // namespace
@@ -319,6 +445,7 @@ QByteArray exportPDF(const QString &title, const QList<VisitorRow> &rows, const 
     QBuffer buffer(&pdf);
     buffer.open(QIODevice::WriteOnly);
     {
+        const KeptHeap keptHeap;
         QPdfWriter writer(&buffer);
         writer.setResolution(72); // one unit is one point
         writer.setPageLayout(QPageLayout(QPageSize(QPageSize::Letter), QPageLayout::Portrait, QMarginsF(),

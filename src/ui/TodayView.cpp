@@ -11,11 +11,15 @@
 
 #include <QAccessible>
 #include <QAccessibleWidget>
+#include <QElapsedTimer>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLocale>
 #include <QPainter>
 #include <QPushButton>
+#include <QResizeEvent>
+#include <QScreen>
+#include <QScrollBar>
 #include <QStackedWidget>
 #include <QToolButton>
 #include <QVBoxLayout>
@@ -28,6 +32,18 @@ using namespace Qt::StringLiterals;
 namespace {
 
 constexpr int tilePadding = 14;
+// The on-site list's margins around its rows.
+constexpr int listMargin = 20;
+constexpr int listBottomMargin = 12;
+
+// A line of a row: as tall as its font and no wider than the row makes it, so laying a row out shapes no text
+// and the row's text is shaped only when it is painted.
+class RowLine final : public QLabel {
+public:
+    using QLabel::QLabel;
+    [[nodiscard]] QSize sizeHint() const override { return {0, fontMetrics().height()}; }
+    [[nodiscard]] QSize minimumSizeHint() const override { return sizeHint(); }
+};
 
 QColor tileFill(const QPalette &palette) {
     QColor fill = palette.color(QPalette::Text);
@@ -93,13 +109,13 @@ OnSiteRow::OnSiteRow(const VisitorRow &row, QWidget *parent) : QWidget(parent) {
 
     auto *text = new QVBoxLayout;
     text->setSpacing(2);
-    m_name = new QLabel(this);
+    m_name = new RowLine(this);
     m_name->setObjectName(u"visitorName"_s);
     // Names come from the network: never markup.
     m_name->setTextFormat(Qt::PlainText);
     setTextStyle(m_name, TextStyle::Headline, QFont::DemiBold);
     text->addWidget(m_name);
-    m_detail = new QLabel(this);
+    m_detail = new RowLine(this);
     m_detail->setObjectName(u"visitorDetail"_s);
     m_detail->setTextFormat(Qt::PlainText);
     setTextStyle(m_detail, TextStyle::Callout);
@@ -162,13 +178,6 @@ OnSiteList::OnSiteList(OnSiteModel &model, QWidget *parent) : QScrollArea(parent
     m_content = new QWidget(this);
     m_content->setObjectName(u"onSiteRows"_s);
     m_content->setBackgroundRole(QPalette::Base);
-    auto *outer = new QVBoxLayout(m_content);
-    outer->setContentsMargins(20, 0, 20, 12);
-    outer->setSpacing(0);
-    m_rows = new QVBoxLayout;
-    m_rows->setSpacing(0);
-    outer->addLayout(m_rows);
-    outer->addStretch(1);
     setWidget(m_content);
 
     connect(&m_model, &QAbstractItemModel::rowsInserted, this,
@@ -178,87 +187,163 @@ OnSiteList::OnSiteList(OnSiteModel &model, QWidget *parent) : QScrollArea(parent
     connect(&m_model, &QAbstractItemModel::rowsMoved, this,
             [this](const QModelIndex &, int from, int, const QModelIndex &, int to) {
                 // The destination counts the moved row as still in place.
-                const int target = to > from ? to - 1 : to;
-                if (from < m_built && target < m_built) {
-                    m_rows->insertItem(target, m_rows->takeAt(from));
-                } else {
-                    removeRows(from, from);
-                    insertRows(target, target);
-                }
+                moveRow(from, to > from ? to - 1 : to);
             });
     connect(&m_model, &QAbstractItemModel::dataChanged, this,
             [this](const QModelIndex &topLeft, const QModelIndex &bottomRight) {
-                for (int index = topLeft.row(); index <= qMin(bottomRight.row(), m_built - 1); ++index) {
-                    rowAt(index)->setRow(m_model.row(index));
+                for (int index = topLeft.row(); index <= bottomRight.row(); ++index) {
+                    if (OnSiteRow *row = rowAt(index)) {
+                        row->setRow(m_model.row(index));
+                    }
                 }
             });
     connect(&m_model, &QAbstractItemModel::modelReset, this, &OnSiteList::rebuild);
     m_batch.setSingleShot(true);
     m_batch.setInterval(0);
     connect(&m_batch, &QTimer::timeout, this, &OnSiteList::buildMore);
+
+    // Every row has the same two lines of text and the same buttons, so one row, never shown, measures them
+    // all. Measuring now also loads the rows' fonts and icon before the first poll needs them.
+    VisitorRow sample;
+    sample.visitorName = u"Visitor"_s;
+    sample.signedInAt = QDateTime::currentDateTimeUtc();
+    m_rowHeight = OnSiteRow(sample, m_content).sizeHint().height();
     rebuild();
 }
 
-OnSiteRow *OnSiteList::makeRow(const VisitorRow &row) {
-    auto *widget = new OnSiteRow(row, m_content);
-    connect(widget, &OnSiteRow::printRequested, this, &OnSiteList::printRequested);
-    connect(widget, &OnSiteRow::signOutRequested, this, &OnSiteList::signOutRequested);
-    return widget;
+QRect OnSiteList::rowRect(int index) const {
+    return {listMargin, index * m_rowHeight, m_content->width() - 2 * listMargin, m_rowHeight};
 }
 
-void OnSiteList::insertRows(int first, int last) {
-    // Rows among the built ones are built now; rows after them (beyond the first screenful) by later batches,
-    // in model order.
-    const int end = first < m_built ? last : qMin(last, qMax(first, batchSize) - 1);
-    if (first <= m_built) {
-        for (int index = first; index <= end; ++index) {
-            m_rows->insertWidget(index, makeRow(m_model.row(index)));
-            ++m_built;
+void OnSiteList::resizeContent() {
+    m_content->setMinimumHeight(int(m_rows.size()) * m_rowHeight + listBottomMargin);
+}
+
+void OnSiteList::place(int from, int to) {
+    for (int index = from; index <= to; ++index) {
+        if (OnSiteRow *row = m_rows.at(index)) {
+            row->setGeometry(rowRect(index));
         }
     }
-    if (m_built < m_model.rowCount()) {
-        m_batch.start();
-    }
 }
 
-void OnSiteList::removeRows(int first, int last) {
-    for (int index = qMin(last, m_built - 1); index >= first; --index) {
-        QLayoutItem *item = m_rows->takeAt(index);
-        delete item->widget();
-        delete item;
-        --m_built;
+void OnSiteList::build(int index) {
+    auto *row = new OnSiteRow(m_model.row(index), m_content);
+    connect(row, &OnSiteRow::printRequested, this, &OnSiteList::printRequested);
+    connect(row, &OnSiteRow::signOutRequested, this, &OnSiteList::signOutRequested);
+    row->setGeometry(rowRect(index));
+    row->show();
+    m_rows[index] = row;
+    ++m_built;
+}
+
+void OnSiteList::buildInView() {
+    if (m_rows.isEmpty()) {
+        return;
+    }
+    // A list not shown yet has no real viewport: it builds what a screen's height would show.
+    const int height =
+        viewport()->isVisible() ? viewport()->height() : screen()->availableGeometry().height();
+    const int top = verticalScrollBar()->value();
+    const int last = int(m_rows.size()) - 1;
+    for (int index = qBound(0, top / m_rowHeight, last);
+         index <= qBound(0, (top + height) / m_rowHeight, last); ++index) {
+        if (!m_rows.at(index)) {
+            build(index);
+        }
+    }
+    if (m_built < m_rows.size()) {
+        m_batch.start();
     }
 }
 
 void OnSiteList::buildMore() {
-    // A full lobby is built a screenful at a time, so the desk answers while the rest arrives.
-    const int last = qMin(m_built + batchSize, m_model.rowCount()) - 1;
-    for (int index = m_built; index <= last; ++index) {
-        m_rows->insertWidget(index, makeRow(m_model.row(index)));
-        ++m_built;
+    // A full lobby is built a few rows at a time, each pass well within a frame, so the desk answers (and
+    // paints) while the rest arrives.
+    constexpr qint64 budgetNs = 4'000'000;
+    buildInView();
+    QElapsedTimer spent;
+    spent.start();
+    while (m_built < m_rows.size() && spent.nsecsElapsed() < budgetNs) {
+        while (m_rows.at(m_firstUnbuilt)) {
+            ++m_firstUnbuilt;
+        }
+        build(m_firstUnbuilt);
     }
-    if (m_built < m_model.rowCount()) {
+    if (m_built < m_rows.size()) {
         m_batch.start();
     }
 }
 
-void OnSiteList::rebuild() {
-    while (QLayoutItem *item = m_rows->takeAt(0)) {
-        delete item->widget();
-        delete item;
+void OnSiteList::insertRows(int first, int last) {
+    m_rows.insert(first, last - first + 1, nullptr);
+    m_firstUnbuilt = qMin(m_firstUnbuilt, first);
+    place(last + 1, int(m_rows.size()) - 1);
+    resizeContent();
+    buildInView();
+}
+
+void OnSiteList::removeRows(int first, int last) {
+    for (int index = last; index >= first; --index) {
+        if (OnSiteRow *row = m_rows.at(index)) {
+            delete row;
+            --m_built;
+        }
     }
+    m_rows.remove(first, last - first + 1);
+    m_firstUnbuilt = qMin(m_firstUnbuilt, first);
+    place(first, int(m_rows.size()) - 1);
+    resizeContent();
+    buildInView();
+}
+
+void OnSiteList::moveRow(int from, int to) {
+    m_rows.move(from, to);
+    m_firstUnbuilt = qMin(m_firstUnbuilt, qMin(from, to));
+    place(qMin(from, to), qMax(from, to));
+    buildInView();
+}
+
+void OnSiteList::rebuild() {
+    qDeleteAll(m_rows);
+    m_rows = QList<OnSiteRow *>(m_model.rowCount(), nullptr);
     m_built = 0;
-    buildMore();
+    m_firstUnbuilt = 0;
+    resizeContent();
+    buildInView();
+}
+
+bool OnSiteList::eventFilter(QObject *watched, QEvent *event) {
+    const bool handled = QScrollArea::eventFilter(watched, event);
+    if (watched == m_content && event->type() == QEvent::Resize &&
+        static_cast<QResizeEvent *>(event)->oldSize().width() != m_content->width()) {
+        place(0, int(m_rows.size()) - 1);
+    }
+    return handled;
+}
+
+void OnSiteList::resizeEvent(QResizeEvent *event) {
+    QScrollArea::resizeEvent(event);
+    buildInView();
+}
+
+void OnSiteList::scrollContentsBy(int dx, int dy) {
+    QScrollArea::scrollContentsBy(dx, dy);
+    // Rows scrolled into view are built before they are painted.
+    buildInView();
+}
+
+void OnSiteList::showEvent(QShowEvent *event) {
+    QScrollArea::showEvent(event);
+    buildInView();
 }
 
 OnSiteRow *OnSiteList::rowAt(int index) const {
-    QLayoutItem *item = m_rows->itemAt(index);
-    return item ? qobject_cast<OnSiteRow *>(item->widget()) : nullptr;
+    return m_rows.value(index);
 }
 
 OnSiteRow *OnSiteList::rowFor(const QUuid &visitor) const {
-    for (int index = 0; index < m_built; ++index) {
-        OnSiteRow *row = rowAt(index);
+    for (OnSiteRow *row : m_rows) {
         if (row && row->row().id == visitor) {
             return row;
         }

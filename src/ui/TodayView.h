@@ -18,7 +18,6 @@ class QMessageBox;
 class QPushButton;
 class QStackedWidget;
 class QToolButton;
-class QVBoxLayout;
 
 namespace tallybrook::ui {
 
@@ -73,13 +72,15 @@ private:
 
 // The list of visitors on site, one OnSiteRow per row of an OnSiteModel. It follows the model's row
 // insertions, removals, moves and changes one by one, so the rows that stay keep their widgets, focus and
-// scroll position. A long list is built in batches from the top; count() rows are built so far.
+// scroll position. Every row has the same height, so the list is as tall as all its rows from the start; the
+// rows in view are built at once, the rest a few at a time between events. count() rows are built so far.
 class OnSiteList final : public QScrollArea {
     Q_OBJECT
 
 public:
     explicit OnSiteList(OnSiteModel &model, QWidget *parent = nullptr);
 
+    // Null for a row not built yet.
     [[nodiscard]] OnSiteRow *rowAt(int index) const;
     [[nodiscard]] OnSiteRow *rowFor(const QUuid &visitor) const;
     [[nodiscard]] int count() const;
@@ -88,21 +89,33 @@ Q_SIGNALS:
     void printRequested(const VisitorRow &row);
     void signOutRequested(const VisitorRow &row);
 
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
+    void scrollContentsBy(int dx, int dy) override;
+    void showEvent(QShowEvent *event) override;
+
 private:
     void insertRows(int first, int last);
     void removeRows(int first, int last);
-    void buildMore();
+    void moveRow(int from, int to);
     void rebuild();
-    OnSiteRow *makeRow(const VisitorRow &row);
-
-    static constexpr int batchSize = 40;
+    void buildInView();
+    void buildMore();
+    void build(int index);
+    void place(int from, int to);
+    void resizeContent();
+    [[nodiscard]] QRect rowRect(int index) const;
 
     OnSiteModel &m_model;
-    // Rows 0 to m_built - 1 have their widgets, in model order; the rest wait for a batch.
+    // One entry per model row, in model order; null until the row's widget is built.
+    QList<OnSiteRow *> m_rows;
     int m_built = 0;
+    // Every row before this one is built.
+    int m_firstUnbuilt = 0;
+    int m_rowHeight = 0;
     QTimer m_batch;
     QWidget *m_content = nullptr;
-    QVBoxLayout *m_rows = nullptr;
 };
 
 // The desk's first screen: today's counts, who is on site with a reprint and a sign-out for each, and "Sign

@@ -411,17 +411,19 @@ private Q_SLOTS:
                  first.left(200).constData());
         QCOMPARE(first.contains("Connection: close\r\n"), status == 413);
         if (status != 413) {
-            socket.write("GET /rest/v1/visitors?select=visitor_name HTTP/1.1\r\n" + auth + "\r\n\r\n");
-            const QByteArray listed = readUntil(socket, "]");
+            // Pipelined: the read (answered on a worker) still comes back before the delete behind it.
+            socket.write("GET /rest/v1/visitors?select=visitor_name HTTP/1.1\r\n" + auth + "\r\n\r\n" +
+                         "DELETE /rest/v1/visitors?visitor_name=eq.Nobody HTTP/1.1\r\n" + auth + "\r\n\r\n");
+            const QByteArray both = readUntil(socket, "\r\n\r\n");
+            const qsizetype split = both.indexOf("HTTP/1.1 204 ");
+            QVERIFY2(split > 0, both.constData());
+            const QByteArray listed = both.left(split);
             QVERIFY2(
                 listed.startsWith("HTTP/1.1 200 OK\r\nContent-Type: application/json; charset=utf-8\r\n"),
                 listed.constData());
             QVERIFY(listed.endsWith(status == 201 ? R"([{"visitor_name":"Over the wire"}])" : "[]"));
             // A 204 carries no body, so no length either: a client would wait for bytes that never come.
-            socket.write("DELETE /rest/v1/visitors?visitor_name=eq.Nobody HTTP/1.1\r\n" + auth + "\r\n\r\n");
-            const QByteArray deleted = readUntil(socket, "\r\n\r\n");
-            QVERIFY2(deleted.startsWith("HTTP/1.1 204 ") && !deleted.contains("Content-Length"),
-                     deleted.constData());
+            QVERIFY2(!both.mid(split).contains("Content-Length"), both.constData());
         }
     }
 

@@ -10,6 +10,7 @@
 #include <QComboBox>
 #include <QMessageBox>
 #include <QUrlQuery>
+#include <QScrollBar>
 
 using namespace tallybrook;
 using namespace tallybrook::testing;
@@ -157,7 +158,56 @@ private Q_SLOTS:
     void sheetFillsFromTheChosenInvite();
     void sheetSignsIn_data();
     void sheetSignsIn();
+    void zzGrab();
+    void zzGrabPartial();
 };
+
+void TestTodayView::zzGrab() {
+    startDesk();
+    for (int i = 0; i < 120; ++i) {
+        m_lobby.signIn(i % 7 == 0 ? u"Zo\u00eb O'Brien-Llewellyn %1"_s.arg(i) : u"Visitor %1"_s.arg(i));
+    }
+    refresh();
+    TodayView view(environment());
+    view.resize(900, 700);
+    view.show();
+    auto *list = view.findChild<OnSiteList *>();
+    QTRY_COMPARE(list->count(), 120);
+    QTest::qWait(50);
+    const QString tag = qEnvironmentVariable("GRAB_TAG");
+    view.grab().save(u"/tmp/today_"_s + tag + u"_top.png"_s);
+    list->verticalScrollBar()->setValue(2000);
+    QTest::qWait(50);
+    view.grab().save(u"/tmp/today_"_s + tag + u"_mid.png"_s);
+    list->verticalScrollBar()->setValue(list->verticalScrollBar()->maximum());
+    QTest::qWait(50);
+    view.grab().save(u"/tmp/today_"_s + tag + u"_end.png"_s);
+    view.resize(420, 500);
+    QTest::qWait(50);
+    view.grab().save(u"/tmp/today_"_s + tag + u"_narrow.png"_s);
+}
+
+void TestTodayView::zzGrabPartial() {
+    startDesk();
+    for (int i = 0; i < 1000; ++i) {
+        m_lobby.signIn(u"Visitor %1"_s.arg(i));
+    }
+    refresh();
+    TodayView view(environment());
+    view.resize(900, 700);
+    view.show();
+    auto *list = view.findChild<OnSiteList *>();
+    QCoreApplication::processEvents();
+    qDebug() << "built after show" << list->count();
+    list->verticalScrollBar()->setValue(25000);
+    QCoreApplication::processEvents();
+    qDebug() << "built after drag" << list->count();
+    view.grab().save(u"/tmp/today_partial_mid.png"_s);
+    view.resize(500, 900);
+    QCoreApplication::processEvents();
+    qDebug() << "built after resize" << list->count();
+    view.grab().save(u"/tmp/today_partial_resized.png"_s);
+}
 
 void TestTodayView::pollsChangeOnlyTheRowsThatChanged_data() {
     QTest::addColumn<QString>("before");
