@@ -13,12 +13,14 @@ namespace tallybrook::bench {
 // Starts the local server on a free loopback port over a data folder; the port, or 0 with `output` saying
 // why. The server goes when this program goes, however it ends.
 inline quint16 startServer(QProcess &server, const QString &executable, const QString &folder,
-                           const QString &publishableKey, QByteArray &output) {
+                           const QString &publishableKey, QByteArray &output,
+                           const QStringList &extraArguments = {}) {
     using namespace Qt::StringLiterals;
     server.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     server.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
-    server.start(executable, {u"--listen"_s, u"127.0.0.1:0"_s, u"--data"_s, folder, u"--quiet"_s,
-                              u"--publishable-key"_s, publishableKey});
+    server.start(executable, QStringList{u"--listen"_s, u"127.0.0.1:0"_s, u"--data"_s, folder, u"--quiet"_s,
+                                         u"--publishable-key"_s, publishableKey} +
+                                 extraArguments);
     quint16 port = 0;
     while (port == 0 && server.waitForReadyRead(60000)) {
         output += server.readAllStandardOutput();

@@ -1,9 +1,14 @@
 #include "app/SingleInstance.h"
+#include "app/StartupTrace.h"
 #include "app/SystemServices.h"
 #include "app/TallybrookApp.h"
+#include "model/AppModel.h"
 #include "ui/Icons.h"
 
 #include <QApplication>
+#include <QMainWindow>
+
+#include <memory>
 
 int main(int argc, char *argv[]) {
     using namespace Qt::StringLiterals;
@@ -24,6 +29,10 @@ int main(int argc, char *argv[]) {
     tallybrook::TallybrookApp desk(services.platform());
     QObject::connect(&instance, &tallybrook::SingleInstance::activationRequested, &desk,
                      &tallybrook::TallybrookApp::showMainWindow);
+    std::unique_ptr<tallybrook::StartupTrace> trace;
+    if (tallybrook::StartupTrace::isWanted()) {
+        trace = std::make_unique<tallybrook::StartupTrace>(desk.mainWindow(), desk.model());
+    }
     desk.showMainWindow();
     return QApplication::exec();
 }
