@@ -76,7 +76,7 @@ QString detailLine(const VisitorRow &row) {
     return oneLine(parts.join(u"   "_s));
 }
 
-// A font and colour of the report, with what it knows about the widths of plain characters.
+// A font and colour of the report, with what it knows about the widths and glyphs of plain characters.
 class TextStyle {
 public:
     TextStyle(QFont font, QColor colour, QPaintDevice *device)
@@ -211,22 +211,20 @@ private:
     }
 
     Glyph glyph(QChar c) {
-        Glyph &glyph =
+        Glyph &known =
             c.unicode() < simpleCharacterCount ? m_simpleGlyphs[c.unicode()] : m_otherGlyphs[c.unicode()];
-        if (glyph.advance < 0) {
-            glyph.advance = 0;
+        if (known.advance < 0) {
+            known.advance = 0;
             quint32 index = 0;
             int count = 1;
+            QPointF advance;
             if (drawnAsIs(c) && m_rawFont.glyphIndexesForChars(&c, 1, &index, &count) && count == 1 &&
-                index != 0) {
-                QPointF advance;
-                if (m_rawFont.advancesForGlyphIndexes(&index, &advance, 1)) {
-                    glyph.index = index;
-                    glyph.advance = advance.x();
-                }
+                index != 0 && m_rawFont.advancesForGlyphIndexes(&index, &advance, 1)) {
+                known.index = index;
+                known.advance = advance.x();
             }
         }
-        return glyph;
+        return known;
     }
 
     QFont m_font;

@@ -158,6 +158,11 @@ void OnSiteRow::setRow(const VisitorRow &row) {
     setAccessibleName(row.visitorName);
 }
 
+void OnSiteRow::placeAfter(const OnSiteRow *previous) {
+    QWidget::setTabOrder(previous->m_signOut, m_print);
+    QWidget::setTabOrder(m_print, m_signOut);
+}
+
 void OnSiteRow::setSigningOut(bool signingOut) {
     m_signOut->setEnabled(!signingOut);
 }
@@ -211,8 +216,8 @@ OnSiteList::OnSiteList(OnSiteModel &model, QWidget *parent) : QScrollArea(parent
     rebuild();
 }
 
-QRect OnSiteList::rowRect(int index) const {
-    return {listMargin, index * m_rowHeight, m_content->width() - 2 * listMargin, m_rowHeight};
+int OnSiteList::rowWidth() const {
+    return m_content->width() - 2 * listMargin;
 }
 
 void OnSiteList::resizeContent() {
@@ -222,7 +227,25 @@ void OnSiteList::resizeContent() {
 void OnSiteList::place(int from, int to) {
     for (int index = from; index <= to; ++index) {
         if (OnSiteRow *row = m_rows.at(index)) {
-            row->setGeometry(rowRect(index));
+            row->move(listMargin, index * m_rowHeight);
+        }
+    }
+}
+
+void OnSiteList::fit(int index) {
+    OnSiteRow *row = m_rows.at(index);
+    if (row && row->width() != rowWidth()) {
+        row->resize(rowWidth(), m_rowHeight);
+    }
+}
+
+void OnSiteList::placeInTabOrder(int index) {
+    // Rows are not always built top to bottom (the ones in view come first): each row's buttons follow those
+    // of the nearest built row above it, so Tab still goes down the list.
+    for (int above = index - 1; above >= 0; --above) {
+        if (const OnSiteRow *previous = m_rows.at(above)) {
+            m_rows.at(index)->placeAfter(previous);
+            return;
         }
     }
 }
@@ -231,9 +254,10 @@ void OnSiteList::build(int index) {
     auto *row = new OnSiteRow(m_model.row(index), m_content);
     connect(row, &OnSiteRow::printRequested, this, &OnSiteList::printRequested);
     connect(row, &OnSiteRow::signOutRequested, this, &OnSiteList::signOutRequested);
-    row->setGeometry(rowRect(index));
-    row->show();
+    row->setGeometry(listMargin, index * m_rowHeight, rowWidth(), m_rowHeight);
     m_rows[index] = row;
+    placeInTabOrder(index);
+    row->show();
     ++m_built;
 }
 
@@ -248,36 +272,43 @@ void OnSiteList::buildInView() {
     const int last = int(m_rows.size()) - 1;
     for (int index = qBound(0, top / m_rowHeight, last);
          index <= qBound(0, (top + height) / m_rowHeight, last); ++index) {
-        if (!m_rows.at(index)) {
+        if (m_rows.at(index)) {
+            fit(index);
+        } else {
             build(index);
         }
     }
-    if (m_built < m_rows.size()) {
+    if (m_built < m_rows.size() || m_fitted < m_rows.size()) {
         m_batch.start();
     }
 }
 
 void OnSiteList::buildMore() {
-    // A full lobby is built a few rows at a time, each pass well within a frame, so the desk answers (and
-    // paints) while the rest arrives.
-    constexpr qint64 budgetNs = 4'000'000;
+    // Rows out of view are built, or fitted to a new width, a few at a time: each pass stays well within a
+    // frame, so the desk answers and paints while the rest catch up.
+    constexpr qint64 budgetNs = 3'000'000;
     buildInView();
     QElapsedTimer spent;
     spent.start();
-    while (m_built < m_rows.size() && spent.nsecsElapsed() < budgetNs) {
-        while (m_rows.at(m_firstUnbuilt)) {
-            ++m_firstUnbuilt;
+    while (spent.nsecsElapsed() < budgetNs) {
+        if (m_built < m_rows.size()) {
+            while (m_rows.at(m_firstUnbuilt)) {
+                ++m_firstUnbuilt;
+            }
+            build(m_firstUnbuilt);
+        } else if (m_fitted < m_rows.size()) {
+            fit(m_fitted++);
+        } else {
+            return;
         }
-        build(m_firstUnbuilt);
     }
-    if (m_built < m_rows.size()) {
-        m_batch.start();
-    }
+    m_batch.start();
 }
 
 void OnSiteList::insertRows(int first, int last) {
     m_rows.insert(first, last - first + 1, nullptr);
     m_firstUnbuilt = qMin(m_firstUnbuilt, first);
+    m_fitted = qMin(m_fitted, first);
     place(last + 1, int(m_rows.size()) - 1);
     resizeContent();
     buildInView();
@@ -292,6 +323,7 @@ void OnSiteList::removeRows(int first, int last) {
     }
     m_rows.remove(first, last - first + 1);
     m_firstUnbuilt = qMin(m_firstUnbuilt, first);
+    m_fitted = qMin(m_fitted, first);
     place(first, int(m_rows.size()) - 1);
     resizeContent();
     buildInView();
@@ -300,7 +332,11 @@ void OnSiteList::removeRows(int first, int last) {
 void OnSiteList::moveRow(int from, int to) {
     m_rows.move(from, to);
     m_firstUnbuilt = qMin(m_firstUnbuilt, qMin(from, to));
+    m_fitted = qMin(m_fitted, qMin(from, to));
     place(qMin(from, to), qMax(from, to));
+    if (m_rows.at(to)) {
+        placeInTabOrder(to);
+    }
     buildInView();
 }
 
@@ -309,6 +345,7 @@ void OnSiteList::rebuild() {
     m_rows = QList<OnSiteRow *>(m_model.rowCount(), nullptr);
     m_built = 0;
     m_firstUnbuilt = 0;
+    m_fitted = 0;
     resizeContent();
     buildInView();
 }
@@ -317,7 +354,10 @@ bool OnSiteList::eventFilter(QObject *watched, QEvent *event) {
     const bool handled = QScrollArea::eventFilter(watched, event);
     if (watched == m_content && event->type() == QEvent::Resize &&
         static_cast<QResizeEvent *>(event)->oldSize().width() != m_content->width()) {
-        place(0, int(m_rows.size()) - 1);
+        // A new width reaches the rows in view now and the rest between events, so that dragging the
+        // window's edge does not lay out a thousand rows per step.
+        // x
+        buildInView();
     }
     return handled;
 }

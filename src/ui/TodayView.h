@@ -54,6 +54,8 @@ public:
     void setRow(const VisitorRow &row);
     [[nodiscard]] const VisitorRow &row() const { return m_row; }
     void setSigningOut(bool signingOut);
+    // Puts this row's buttons right after those of `previous` in Tab order.
+    void placeAfter(const OnSiteRow *previous);
 
 Q_SIGNALS:
     void printRequested(const VisitorRow &row);
@@ -104,15 +106,18 @@ private:
     void buildMore();
     void build(int index);
     void place(int from, int to);
+    void fit(int index);
+    void placeInTabOrder(int index);
     void resizeContent();
-    [[nodiscard]] QRect rowRect(int index) const;
+    [[nodiscard]] int rowWidth() const;
 
     OnSiteModel &m_model;
     // One entry per model row, in model order; null until the row's widget is built.
     QList<OnSiteRow *> m_rows;
     int m_built = 0;
-    // Every row before this one is built.
+    // Every row before this one is built, and every one before m_fitted has the list's width.
     int m_firstUnbuilt = 0;
+    int m_fitted = 0;
     int m_rowHeight = 0;
     QTimer m_batch;
     QWidget *m_content = nullptr;

@@ -168,6 +168,27 @@ private Q_SLOTS:
         }
         QCOMPARE(tops.size(), 2);
     }
+    // Plain Latin text goes to the page as glyphs placed from the font's advances; a letter of another script
+    // sends the whole text through QPainter's own layout. Both put the same words in the same places.
+    void plainTextLandsWhereLaidOutTextDoes() {
+        const QString name = u"Avery Quinn-Lowe, Jr. (12) ’Ł’"_s;
+        const ReadBack pdf =
+            readBack(exportPDF(u"Visitor Log"_s, {visitor(name), visitor(name + u" Ж"_s)}, usDesk));
+        QList<QList<QRectF>> boxes(2); // of the name's words, block by block
+        for (const Word &w : pdf.words.value(0)) {
+            const int block = w.box.top() > 100 && w.box.top() < 112   ? 0
+                              : w.box.top() > 144 && w.box.top() < 156 ? 1
+                                                                       : -1;
+            if (block >= 0 && w.box.left() < 336 && w.text != u"Ж"_s)
+                boxes[block].append(w.box);
+        }
+        QCOMPARE(boxes[0].size(), 5);
+        QCOMPARE(boxes[1].size(), boxes[0].size());
+        for (qsizetype i = 0; i < boxes[0].size(); ++i) {
+            QCOMPARE(boxes[1][i].left(), boxes[0][i].left());
+            QCOMPARE(boxes[1][i].right(), boxes[0][i].right());
+        }
+    }
 };
 
 QTEST_MAIN(TestPdfReport)

@@ -9,8 +9,8 @@
 #include <QAccessible>
 #include <QComboBox>
 #include <QMessageBox>
-#include <QUrlQuery>
 #include <QScrollBar>
+#include <QUrlQuery>
 
 using namespace tallybrook;
 using namespace tallybrook::testing;
@@ -33,6 +33,15 @@ VisitorRow rowOf(const QString &tag) {
     row.signedInAt = QDateTime(QDate(2025, 3, 4), QTime(8, 30), Qt::UTC);
     row.hostName = tag.endsWith(u'*') ? u"Bo"_s : u"Ann Lee"_s;
     return row;
+}
+
+// "V0" to "V<count - 1>".
+QList<VisitorRow> manyRows(int count) {
+    QList<VisitorRow> rows;
+    for (int i = 0; i < count; ++i) {
+        rows.append(rowOf(u"V"_s + QString::number(i)));
+    }
+    return rows;
 }
 
 QList<VisitorRow> rowsOf(const QString &tags) {
@@ -152,62 +161,16 @@ private Q_SLOTS:
     void pollsChangeOnlyTheRowsThatChanged_data();
     void pollsChangeOnlyTheRowsThatChanged();
     void aLongListIsBuiltInBatchesThatFollowThePolls();
+    void rowsScrolledIntoViewAreBuiltAtOnce();
+    void rowsBuiltOutOfOrderKeepTheTabOrder();
+    void aNewWidthReachesEveryRow();
     void todayFollowsTheModel();
     void signOutEveryoneReportsTheOnesThatStayed();
     void reprintWithoutAPrinterKeepsTheVisitor();
     void sheetFillsFromTheChosenInvite();
     void sheetSignsIn_data();
     void sheetSignsIn();
-    void zzGrab();
-    void zzGrabPartial();
 };
-
-void TestTodayView::zzGrab() {
-    startDesk();
-    for (int i = 0; i < 120; ++i) {
-        m_lobby.signIn(i % 7 == 0 ? u"Zo\u00eb O'Brien-Llewellyn %1"_s.arg(i) : u"Visitor %1"_s.arg(i));
-    }
-    refresh();
-    TodayView view(environment());
-    view.resize(900, 700);
-    view.show();
-    auto *list = view.findChild<OnSiteList *>();
-    QTRY_COMPARE(list->count(), 120);
-    QTest::qWait(50);
-    const QString tag = qEnvironmentVariable("GRAB_TAG");
-    view.grab().save(u"/tmp/today_"_s + tag + u"_top.png"_s);
-    list->verticalScrollBar()->setValue(2000);
-    QTest::qWait(50);
-    view.grab().save(u"/tmp/today_"_s + tag + u"_mid.png"_s);
-    list->verticalScrollBar()->setValue(list->verticalScrollBar()->maximum());
-    QTest::qWait(50);
-    view.grab().save(u"/tmp/today_"_s + tag + u"_end.png"_s);
-    view.resize(420, 500);
-    QTest::qWait(50);
-    view.grab().save(u"/tmp/today_"_s + tag + u"_narrow.png"_s);
-}
-
-void TestTodayView::zzGrabPartial() {
-    startDesk();
-    for (int i = 0; i < 1000; ++i) {
-        m_lobby.signIn(u"Visitor %1"_s.arg(i));
-    }
-    refresh();
-    TodayView view(environment());
-    view.resize(900, 700);
-    view.show();
-    auto *list = view.findChild<OnSiteList *>();
-    QCoreApplication::processEvents();
-    qDebug() << "built after show" << list->count();
-    list->verticalScrollBar()->setValue(25000);
-    QCoreApplication::processEvents();
-    qDebug() << "built after drag" << list->count();
-    view.grab().save(u"/tmp/today_partial_mid.png"_s);
-    view.resize(500, 900);
-    QCoreApplication::processEvents();
-    qDebug() << "built after resize" << list->count();
-    view.grab().save(u"/tmp/today_partial_resized.png"_s);
-}
 
 void TestTodayView::pollsChangeOnlyTheRowsThatChanged_data() {
     QTest::addColumn<QString>("before");
@@ -280,10 +243,7 @@ void TestTodayView::pollsChangeOnlyTheRowsThatChanged() {
 }
 
 void TestTodayView::aLongListIsBuiltInBatchesThatFollowThePolls() {
-    QList<VisitorRow> rows;
-    for (int i = 0; i < 100; ++i) {
-        rows.append(rowOf(u"V"_s + QString::number(i)));
-    }
+    QList<VisitorRow> rows = manyRows(100);
     OnSiteModel model;
     OnSiteList list(model);
     model.setRows(rows);
@@ -296,6 +256,84 @@ void TestTodayView::aLongListIsBuiltInBatchesThatFollowThePolls() {
     QTRY_COMPARE(list.count(), rows.size());
     for (int i = 0; i < rows.size(); ++i) {
         QCOMPARE(list.rowAt(i)->row(), rows.at(i));
+    }
+}
+
+void TestTodayView::rowsScrolledIntoViewAreBuiltAtOnce() {
+    const QList<VisitorRow> rows = manyRows(300);
+    OnSiteModel model;
+    OnSiteList list(model);
+    list.resize(400, 300);
+    list.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&list));
+    model.setRows(rows);
+    QVERIFY(list.count() < rows.size());
+    // The scroll area takes the rows' new height; no batch runs.
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+    const int height = list.rowAt(0)->height();
+    QScrollBar *bar = list.verticalScrollBar();
+    QVERIFY(bar->maximum() + list.viewport()->height() >= rows.size() * height);
+
+    bar->setValue(bar->maximum() / 2);
+
+    // Every line of the view shows the row that belongs there, with no pass of the event loop in between.
+    for (int y = 0; y < list.viewport()->height(); y += height / 2) {
+        QWidget *hit = list.viewport()->childAt(list.viewport()->width() / 2, y);
+        auto *row = qobject_cast<OnSiteRow *>(hit);
+        row = row ? row : qobject_cast<OnSiteRow *>(hit ? hit->parentWidget() : nullptr);
+        QVERIFY2(row, qPrintable(u"nothing at %1"_s.arg(y)));
+        QCOMPARE(row->row(), rows.at((bar->value() + y) / height));
+    }
+}
+
+void TestTodayView::rowsBuiltOutOfOrderKeepTheTabOrder() {
+    QList<VisitorRow> rows = manyRows(300);
+    OnSiteModel model;
+    OnSiteList list(model);
+    list.resize(400, 300);
+    list.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&list));
+    model.setRows(rows);
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+    // The rows in the middle come first, then the batches fill in the rest; one more arrives meanwhile.
+    list.verticalScrollBar()->setValue(list.verticalScrollBar()->maximum() / 2);
+    rows.insert(200, rowOf(u"Newcomer"_s));
+    model.setRows(rows);
+    QTRY_COMPARE(list.count(), rows.size());
+
+    QStringList tabOrder;
+    QWidget *widget = &list;
+    do {
+        if ((widget->focusPolicy() & Qt::TabFocus) && list.widget()->isAncestorOf(widget)) {
+            tabOrder.append(widget->accessibleDescription());
+        }
+        widget = widget->nextInFocusChain();
+    } while (widget != &list);
+    QStringList expected;
+    for (const VisitorRow &row : std::as_const(rows)) {
+        expected << u"Print a badge for "_s + row.visitorName << u"Sign out "_s + row.visitorName;
+    }
+    QCOMPARE(tabOrder, expected);
+}
+
+void TestTodayView::aNewWidthReachesEveryRow() {
+    OnSiteModel model;
+    OnSiteList list(model);
+    list.resize(400, 300);
+    list.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&list));
+    model.setRows(manyRows(300));
+    QTRY_COMPARE(list.count(), 300);
+    const int before = list.rowAt(0)->width();
+
+    list.resize(600, 300);
+
+    // The rows in view at once, the rest between events.
+    const int after = list.rowAt(0)->width();
+    QCOMPARE(after, before + 200);
+    QTRY_VERIFY(list.rowAt(299)->width() == after);
+    for (int i = 0; i < 300; ++i) {
+        QCOMPARE(list.rowAt(i)->width(), after);
     }
 }
 
