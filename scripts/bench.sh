@@ -11,6 +11,7 @@ benchmarks=(
   bench_today
   server_bench
   bench_visitors
+  bench_startup
 )
 
 cmake --preset default >/dev/null
@@ -19,3 +20,6 @@ export QT_QPA_PLATFORM=${QT_QPA_PLATFORM:-offscreen}
 for b in "${benchmarks[@]}"; do
   "build/bench/$b"
 done
+
+# The hosted project's schema on a real PostgreSQL: 1,000 accounts, 1,000,000 visitors.
+bash bench/pg_scale.sh
