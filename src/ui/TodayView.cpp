@@ -356,7 +356,7 @@ bool OnSiteList::eventFilter(QObject *watched, QEvent *event) {
         static_cast<QResizeEvent *>(event)->oldSize().width() != m_content->width()) {
         // A new width reaches the rows in view now and the rest between events, so that dragging the
         // window's edge does not lay out a thousand rows per step.
-        // x
+        m_fitted = 0;
         buildInView();
     }
     return handled;

@@ -318,22 +318,24 @@ void TestTodayView::rowsBuiltOutOfOrderKeepTheTabOrder() {
 
 void TestTodayView::aNewWidthReachesEveryRow() {
     OnSiteModel model;
-    OnSiteList list(model);
-    list.resize(400, 300);
-    list.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&list));
+    QWidget window;
+    window.resize(700, 300);
+    auto *list = new OnSiteList(model, &window);
+    list->resize(400, 300);
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
     model.setRows(manyRows(300));
-    QTRY_COMPARE(list.count(), 300);
-    const int before = list.rowAt(0)->width();
+    QTRY_COMPARE(list->count(), 300);
+    const int before = list->rowAt(0)->width();
 
-    list.resize(600, 300);
+    list->resize(600, 300);
 
     // The rows in view at once, the rest between events.
-    const int after = list.rowAt(0)->width();
+    const int after = list->rowAt(0)->width();
     QCOMPARE(after, before + 200);
-    QTRY_VERIFY(list.rowAt(299)->width() == after);
+    QTRY_VERIFY(list->rowAt(299)->width() == after);
     for (int i = 0; i < 300; ++i) {
-        QCOMPARE(list.rowAt(i)->width(), after);
+        QCOMPARE(list->rowAt(i)->width(), after);
     }
 }
 
