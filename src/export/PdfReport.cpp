@@ -294,10 +294,10 @@ private:
         if (day == m_dates.cend())
             day = m_dates.insert(date.toJulianDay(), m_locale.toString(date, m_dateFormat));
         const QTime time = local.time();
-        const int second = time.msecsSinceStartOfDay() / 1000;
-        auto clock = m_times.constFind(second);
+        const int key = time.msecsSinceStartOfDay() / 1000 / m_clockStep;
+        auto clock = m_times.constFind(key);
         if (clock == m_times.cend())
-            clock = m_times.insert(second, m_locale.toString(time, QLocale::ShortFormat));
+            clock = m_times.insert(key, m_locale.toString(time, QLocale::ShortFormat));
         return *day + u", "_s + *clock;
     }
 
@@ -398,7 +398,9 @@ private:
     QTimeZone m_zone;
     QString m_dateFormat;
     QHash<qint64, QString> m_dates; // by Julian day
-    QHash<int, QString> m_times;    // by second of the day
+    QHash<int, QString> m_times;    // by step of the day
+    // The short time shows no seconds in most locales: then every time of a minute reads the same.
+    int m_clockStep = m_locale.timeFormat(QLocale::ShortFormat).contains(u's') ? 1 : 60;
     TextStyle m_title, m_meta, m_heading, m_name, m_small;
     QString m_titleText;
     QString m_generated;
