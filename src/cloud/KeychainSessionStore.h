@@ -19,9 +19,11 @@ public:
     // desk starts signed out instead of waiting for it again.
     enum class Backend { Probe, Keyring, LockedKeyring, File };
 
+    // The probe runs before the desk's window shows, so it waits little: an unlocked keyring answers in a few
+    // milliseconds, and one that waits for its unlock prompt would hold the window back for nothing.
     KeychainSessionStore(QString service, QString account, QString fallbackFile,
                          Backend backend = Backend::Probe,
-                         std::chrono::milliseconds timeout = std::chrono::seconds(5));
+                         std::chrono::milliseconds timeout = std::chrono::milliseconds(1000));
     Q_DISABLE_COPY_MOVE(KeychainSessionStore)
 
     [[nodiscard]] std::optional<CloudSession> load() override;
