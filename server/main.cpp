@@ -5,6 +5,7 @@
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QDir>
 #include <QSocketNotifier>
 #include <QStandardPaths>
 
@@ -52,9 +53,15 @@ int main(int argc, char *argv[]) {
     const QCommandLineOption quiet(QStringLiteral("quiet"), QStringLiteral("No log line per request."));
     const QCommandLineOption columns(
         QStringLiteral("print-columns"),
-        QStringLiteral("Print the account tables' columns (table, column, json or text, null or not null) and "
-                       "exit: the hosted project's schema must have the same."));
-    parser.addOptions({listen, data, seed, confirm, manifest, key, quiet, columns});
+        QStringLiteral(
+            "Print the account tables' columns (table, column, json or text, null or not null) and "
+            "exit: the hosted project's schema must have the same."));
+    const QCommandLineOption backup(
+        QStringLiteral("backup"),
+        QStringLiteral(
+            "Copy the data folder's database into <file> (also while a server runs on it) and exit."),
+        QStringLiteral("file"));
+    parser.addOptions({listen, data, seed, confirm, manifest, key, quiet, columns, backup});
     parser.process(app);
     if (parser.isSet(columns)) {
         for (const tbserver::RestTable &table : tbserver::restTables()) {
@@ -86,6 +93,17 @@ int main(int argc, char *argv[]) {
                          ? parser.value(data)
                          : QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) +
                                QStringLiteral("/tallybrook-server");
+    if (parser.isSet(backup)) {
+        try {
+            tbserver::backupDatabase(QDir(config.dataDir).filePath(QStringLiteral("tallybrook.sqlite3")),
+                                     parser.value(backup));
+        } catch (const std::exception &error) {
+            std::fprintf(stderr, "tallybrook-server: backup failed: %s\n", error.what());
+            return 1;
+        }
+        std::printf("backup: %s\n", qPrintable(parser.value(backup)));
+        return 0;
+    }
     config.publishableKey = parser.value(key).toUtf8();
     config.seedDemo = parser.isSet(seed);
     config.confirmEmails = parser.isSet(confirm);

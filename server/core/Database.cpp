@@ -1,6 +1,10 @@
 #include "core/Database.h"
 
+#include <QFile>
+
+#include <cstdio>
 #include <sqlite3.h>
+#include <sys/stat.h>
 
 namespace tbserver {
 
@@ -186,6 +190,42 @@ QString Database::errorMessage() const {
 
 void Database::fail(int code) const {
     throw DatabaseError(code, sqlite3_errmsg(m_db));
+}
+
+void backupDatabase(const QString &source, const QString &target) {
+    Database from(source);
+    const QByteArray partial = QFile::encodeName(target + QStringLiteral(".partial"));
+    std::remove(partial.constData());
+    sqlite3 *to = nullptr;
+    int rc = sqlite3_open_v2(partial.constData(), &to, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
+    if (rc == SQLITE_OK && ::chmod(partial.constData(), S_IRUSR | S_IWUSR) != 0) {
+        rc = SQLITE_CANTOPEN;
+    }
+    if (rc == SQLITE_OK) {
+        sqlite3_backup *copy = sqlite3_backup_init(to, "main", from.handle(), "main");
+        if (!copy) {
+            rc = sqlite3_errcode(to);
+        } else {
+            // All pages in one step: one read transaction, so a consistent copy however busy the writer is.
+            do {
+                rc = sqlite3_backup_step(copy, -1);
+                if (rc == SQLITE_BUSY || rc == SQLITE_LOCKED) {
+                    sqlite3_sleep(20);
+                }
+            } while (rc == SQLITE_OK || rc == SQLITE_BUSY || rc == SQLITE_LOCKED);
+            sqlite3_backup_finish(copy);
+        }
+    }
+    const std::string message = to ? sqlite3_errmsg(to) : "cannot open the backup file";
+    sqlite3_close(to);
+    if (rc != SQLITE_DONE) {
+        std::remove(partial.constData());
+        throw DatabaseError(rc, message);
+    }
+    if (std::rename(partial.constData(), QFile::encodeName(target).constData()) != 0) {
+        std::remove(partial.constData());
+        throw DatabaseError(SQLITE_CANTOPEN, "cannot move the backup into place");
+    }
 }
 
 } // namespace tbserver

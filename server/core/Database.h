@@ -106,4 +106,9 @@ private:
     QHash<QByteArray, sqlite3_stmt *> m_cache;
 };
 
+// Copies the database at `source` into `target` while other connections go on writing: one read transaction
+// copies every page, so the copy is the state of one moment. Written beside `target` first and renamed over
+// it, readable by the owner only. Throws DatabaseError.
+void backupDatabase(const QString &source, const QString &target);
+
 } // namespace tbserver
