@@ -193,6 +193,9 @@ void Database::fail(int code) const {
 }
 
 void backupDatabase(const QString &source, const QString &target) {
+    if (!QFile::exists(source)) { // opening it would create an empty one
+        throw DatabaseError(SQLITE_CANTOPEN, "there is no database in the data folder");
+    }
     Database from(source);
     const QByteArray partial = QFile::encodeName(target + QStringLiteral(".partial"));
     std::remove(partial.constData());
