@@ -1,5 +1,6 @@
 // The real tallybrook-server binary: port 0, the demo seed, a clean stop on SIGTERM, and what survives a
 // restart or a kill -9 (data, sessions, the token secret).
+#include "core/Database.h"
 #include "support/ServerProcess.h"
 
 #include <QDir>
@@ -10,6 +11,7 @@
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QProcess>
+#include <QRandomGenerator>
 #include <QSet>
 #include <QSignalSpy>
 #include <QTest>
@@ -102,6 +104,78 @@ private Q_SLOTS:
         QCOMPARE(send(server, "POST", u"/auth/v1/token?grant_type=refresh_token"_s, refresh).first, 200);
         const QString resend = u"/api/invites/"_s + invited.second.value(u"id").toString() + u"/resend"_s;
         QCOMPARE(send(server, "POST", resend, {}, accessToken).first, 200);
+    }
+
+    // Killed at a random moment while sign-ins stream in, several times over: after each restart every
+    // sign-in that was answered 201 is there whole, and the database file is sound.
+    void killDuringSignInsLosesNoAnsweredOne() {
+        ServerProcess server;
+        QVERIFY2(server.start(), qPrintable(server.errorText()));
+        const QString token = send(server, "POST", u"/auth/v1/signup"_s,
+                                   {{u"email"_s, u"ada@example.com"_s}, {u"password"_s, u"correct horse"_s}})
+                                  .second.value(u"refresh_token")
+                                  .toString();
+        QStringList answered;
+        int next = 0;
+        for (int round = 0; round < 4; ++round) {
+            const QString access = send(server, "POST", u"/auth/v1/token?grant_type=refresh_token"_s,
+                                        {{u"refresh_token"_s, token}})
+                                       .second.value(u"access_token")
+                                       .toString();
+            QVERIFY(!access.isEmpty());
+            // Four sign-ins in flight at every moment until the kill.
+            bool killed = false;
+            int inFlight = 0;
+            std::function<void()> signIn = [&] {
+                const QString name = u"Visitor %1"_s.arg(next++);
+                QNetworkRequest request(server.baseUrl().resolved(QUrl(u"/rest/v1/visitors"_s)));
+                request.setRawHeader("apikey", server.publishableKey());
+                request.setRawHeader("Content-Type", "application/json");
+                request.setRawHeader("Authorization", "Bearer " + access.toLatin1());
+                const QJsonObject body{
+                    {u"visitor_name"_s, name},
+                    {u"answers"_s, QJsonArray{QJsonObject{{u"label"_s, u"Company"_s},
+                                                          {u"value"_s, QString(name + u" Ltd"_s)}}}}};
+                QNetworkReply *reply = m_http.post(request, QJsonDocument(body).toJson());
+                ++inFlight;
+                connect(reply, &QNetworkReply::finished, this, [&, reply, name] {
+                    --inFlight;
+                    reply->deleteLater();
+                    if (reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt() == 201) {
+                        answered.append(name);
+                    }
+                    if (!killed) {
+                        signIn();
+                    }
+                });
+            };
+            for (int i = 0; i < 4; ++i) {
+                signIn();
+            }
+            QTest::qWait(100 + QRandomGenerator::global()->bounded(400));
+            killed = true;
+            server.kill();
+            QTRY_COMPARE(inFlight, 0);
+            QVERIFY2(server.start(), qPrintable(server.errorText()));
+        }
+        server.stop();
+        QVERIFY(answered.size() > 20);
+
+        tbserver::Database db(server.dataDir() + u"/tallybrook.sqlite3"_s);
+        tbserver::Statement check = db.prepare("PRAGMA integrity_check");
+        QVERIFY(check.step());
+        QCOMPARE(check.text(0), "ok");
+        QSet<QString> stored;
+        tbserver::Statement rows = db.prepare("SELECT visitor_name, answers FROM visitors");
+        while (rows.step()) {
+            const QString name = rows.string(0);
+            stored.insert(name);
+            const QJsonArray answers = QJsonDocument::fromJson(rows.text(1)).array();
+            QCOMPARE(answers.first().toObject().value(u"value").toString(), name + u" Ltd"_s); // whole
+        }
+        for (const QString &name : std::as_const(answered)) {
+            QVERIFY2(stored.contains(name), qPrintable(name + u" was answered 201 and is gone"_s));
+        }
     }
 
     // A backup taken while desks keep signing visitors in holds every visitor acknowledged before it began,
