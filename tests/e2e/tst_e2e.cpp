@@ -195,6 +195,47 @@ private Q_SLOTS:
                  std::optional(false)); // already out
         QCOMPARE(awaitTask(m_desk->deskCounts(now)).value.value_or(DeskCounts()).onSite, 2);
     }
+
+    // The server goes away under a polling desk: the banner says so, the last data stays, a sign-in fails
+    // plainly with no alert and no badge; the server comes back and the desk recovers by itself within a
+    // poll.
+    void theServerGoesAwayAndComesBack() {
+        CloudClient &desk = signedUp(u"outage@example.com"_s);
+        NewVisitor here{desk.session()->userID, uuidUpper(QUuid::createUuid()), u"Already Here"_s};
+        here.signedInAt = QDateTime::currentDateTimeUtc();
+        QVERIFY(awaitTask(desk.insertVisitor(here)).succeeded());
+        QTemporaryDir dir;
+        QSettings defaults(dir.filePath(u"desk.ini"_s), QSettings::IniFormat);
+        FakePrintSystem prints;
+        prints.printers = {u"Brother QL"_s};
+        BadgePrinter printer(defaults, prints);
+        printer.setAutoPrint(true);
+        Notifier notifier(m_http, defaults);
+        QList<QUrl> alerts;
+        AppModelOptions options;
+        options.pollInterval = std::chrono::milliseconds(400);
+        options.deliverAlert = [&](const VisitorAlert &, const QUrl &url) { alerts.append(url); };
+        AppModel model(desk, printer, notifier, options);
+        model.start();
+        QTRY_VERIFY(model.hasLoadedSetup() && model.lastRefresh());
+        QCOMPARE(names(model.onSite()), QStringList{u"Already Here"_s});
+
+        m_server.kill();
+        QTRY_VERIFY(model.error().has_value());
+        QCOMPARE(names(model.onSite()), QStringList{u"Already Here"_s});
+        VisitorDraft draft;
+        draft.answers.insert(0, u"Walk In"_s);
+        const auto signIn = awaitTask(model.signIn(draft));
+        QVERIFY(!signIn.succeeded());
+        QVERIFY2(!signIn.errorText().isEmpty(), "a failed sign-in says why");
+        QVERIFY(alerts.isEmpty());
+        QVERIFY(prints.jobs.isEmpty());
+        QCOMPARE(names(model.onSite()), QStringList{u"Already Here"_s});
+
+        QVERIFY2(m_server.start(), qPrintable(m_server.errorText()));
+        QTRY_VERIFY_WITH_TIMEOUT(!model.error().has_value(), 2000); // the next poll, 400 ms on
+        QVERIFY(desk.isSignedIn());
+    }
 };
 
 QTEST_MAIN(TestE2e)
