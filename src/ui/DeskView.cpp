@@ -139,15 +139,9 @@ QWidget *DeskView::makeToolbar() {
     m_screenTools->setSpacing(8);
     row->addLayout(m_screenTools);
 
-    m_signInButton = new QToolButton(toolbar);
+    m_signInButton = toolbarButton(u"Sign In Visitor"_s, u"person.badge.plus",
+                                   withShortcut(u"Sign in a visitor"_s, signInVisitorShortcut()), toolbar);
     m_signInButton->setObjectName(u"signInVisitorButton"_s);
-    m_signInButton->setText(u"Sign In Visitor"_s);
-    m_signInButton->setAccessibleName(u"Sign In Visitor"_s);
-    m_signInButton->setIcon(symbol(u"person.badge.plus"));
-    m_signInButton->setIconSize(QSize(18, 18));
-    m_signInButton->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
-    m_signInButton->setAutoRaise(true);
-    m_signInButton->setToolTip(withShortcut(u"Sign in a visitor"_s, signInVisitorShortcut()));
     connect(m_signInButton, &QToolButton::clicked, this, [this] { m_environment.model.setSigningIn(true); });
     row->addWidget(m_signInButton);
     return toolbar;

@@ -334,15 +334,8 @@ QWidget *VisitorsView::makeToolbarItems() {
     connect(m_search, &QLineEdit::textChanged, this, &VisitorsView::reloadKeyChanged);
     row->addWidget(m_search);
 
-    m_export = new QToolButton(tools);
+    m_export = toolbarButton(u"Export"_s, u"square.and.arrow.up", u"Export the log"_s, tools);
     m_export->setObjectName(u"exportButton"_s);
-    m_export->setText(u"Export"_s);
-    m_export->setAccessibleName(u"Export"_s);
-    m_export->setIcon(symbol(u"square.and.arrow.up"));
-    m_export->setIconSize(QSize(18, 18));
-    m_export->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
-    m_export->setAutoRaise(true);
-    m_export->setFocusPolicy(Qt::StrongFocus);
     auto *menu = new QMenu(m_export);
     menu->addAction(u"Export as CSV\u2026"_s, this, [this] { exportLog(ExportFormat::Csv); });
     menu->addAction(u"Export as PDF\u2026"_s, this, [this] { exportLog(ExportFormat::Pdf); });

@@ -177,34 +177,18 @@ void TestTodayView::pollsChangeOnlyTheRowsThatChanged_data() {
     QTest::addColumn<QString>("after");
     QTest::addColumn<QString>("signals"); // inserted, removed, moved, changed rows
     QTest::addColumn<QString>("shown");   // when not `after`
-    QTest::newRow("unchanged") << "Ann Bo Cy"
-                               << "Ann Bo Cy"
-                               << "0 0 0 0"
-                               << "";
-    QTest::newRow("one arrives on top") << "Ann Bo"
-                                        << "Dee Ann Bo"
-                                        << "1 0 0 0"
-                                        << "";
-    QTest::newRow("two arrive, one leaves") << "Ann Bo Cy"
-                                            << "Dee Eve Ann Cy"
-                                            << "2 1 0 0"
-                                            << "";
-    QTest::newRow("a host changes") << "Ann Bo Cy"
-                                    << "Ann Bo* Cy"
-                                    << "0 0 0 1"
-                                    << "";
-    QTest::newRow("reordered") << "Ann Bo Cy"
-                               << "Cy Ann Bo"
-                               << "0 0 1 0"
-                               << "";
-    QTest::newRow("everyone leaves") << "Ann Bo Cy"
-                                     << ""
-                                     << "0 3 0 0"
-                                     << "";
-    QTest::newRow("a repeated row counts once") << "Ann"
-                                                << "Bo Ann Bo"
-                                                << "1 0 0 0"
-                                                << "Bo Ann";
+    const auto row = [](const char *name, const char *before, const char *after, const char *signals,
+                        const char *shown = "") {
+        QTest::newRow(name) << QString::fromUtf8(before) << QString::fromUtf8(after)
+                            << QString::fromUtf8(signals) << QString::fromUtf8(shown);
+    };
+    row("unchanged", "Ann Bo Cy", "Ann Bo Cy", "0 0 0 0");
+    row("one arrives on top", "Ann Bo", "Dee Ann Bo", "1 0 0 0");
+    row("two arrive, one leaves", "Ann Bo Cy", "Dee Eve Ann Cy", "2 1 0 0");
+    row("a host changes", "Ann Bo Cy", "Ann Bo* Cy", "0 0 0 1");
+    row("reordered", "Ann Bo Cy", "Cy Ann Bo", "0 0 1 0");
+    row("everyone leaves", "Ann Bo Cy", "", "0 3 0 0");
+    row("a repeated row counts once", "Ann", "Bo Ann Bo", "1 0 0 0", "Bo Ann");
 }
 
 void TestTodayView::pollsChangeOnlyTheRowsThatChanged() {
