@@ -14,6 +14,13 @@ if(TALLYBROOK_SANITIZE)
   target_link_options(tallybrook_options INTERFACE -fsanitize=address,undefined)
 endif()
 
+if(TALLYBROOK_FUZZ)
+  # Coverage for libFuzzer everywhere; the fuzzer's own main is linked into the targets only.
+  target_compile_options(tallybrook_options INTERFACE -fsanitize=fuzzer-no-link,address,undefined
+                         -fno-omit-frame-pointer -fno-sanitize-recover=undefined -g)
+  target_link_options(tallybrook_options INTERFACE -fsanitize=address,undefined)
+endif()
+
 # tallybrook_library(<name> SOURCES ... [DEPENDS ...]) — one static library per folder under src/.
 function(tallybrook_library name)
   cmake_parse_arguments(ARG "" "" "SOURCES;DEPENDS" ${ARGN})

@@ -6,6 +6,8 @@ set -euo pipefail
 packages=(
   # toolchain
   build-essential cmake ninja-build pkg-config git clang-format clang-tidy
+  # fuzzing: clang with libFuzzer and the sanitizers' runtimes, and a symbolizer for their reports
+  clang libclang-rt-14-dev llvm
   # Qt 6: Core, Gui, Widgets, Network, PrintSupport, Test, Svg (icons), HttpServer (local server)
   qt6-base-dev qt6-base-dev-tools libqt6svg6 qt6-svg-dev qt6-httpserver-dev qt6-websockets-dev
   qt6-qpa-plugins libgl-dev

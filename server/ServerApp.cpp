@@ -65,7 +65,7 @@ ServerApp::ServerApp(ServerConfig config) : m_config(std::move(config)) {
     m_context->watchWrites();
     m_outbox = std::make_unique<Outbox>(QDir(m_config.dataDir).filePath(QStringLiteral("outbox")));
     m_auth = std::make_unique<AuthService>(*m_context, *m_outbox);
-    m_rest = std::make_unique<RestService>(*m_context, *m_outbox);
+    m_rest = std::make_unique<RestService>(*m_context);
     m_website = std::make_unique<WebsiteService>(*m_context, *m_outbox);
     ParserLimits limits;
     limits.maxBodyBytes = 1024 * 1024;

@@ -9,7 +9,6 @@ namespace tbserver {
 namespace {
 
 // refresh_tokens.revoked: 0 live, 1 rotated (reusable within the interval), 2 ended with its whole family.
-constexpr int live = 0;
 constexpr int rotated = 1;
 constexpr int familyRevoked = 2;
 

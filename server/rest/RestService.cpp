@@ -1,7 +1,6 @@
 #include "rest/RestService.h"
 
 #include "core/Crypto.h"
-#include "core/Outbox.h"
 #include "rest/PgTypes.h"
 #include "rest/RestError.h"
 #include "rest/SearchText.h"
@@ -525,7 +524,7 @@ QByteArray searchIndexQuery(const RestTable &table, const QList<Filter> &filters
 
 } // namespace
 
-RestService::RestService(ServerContext &context, Outbox &outbox) : m_context(context), m_outbox(outbox) {
+RestService::RestService(ServerContext &context) : m_context(context) {
     prepareConnection(m_context.db());
 }
 

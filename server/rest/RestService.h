@@ -10,7 +10,6 @@
 
 namespace tbserver {
 
-class Outbox;
 
 // The hosted REST service for the account tables (visitors, invites, kiosk_settings, notification_settings)
 // and rpc/delete_account: the subset of its query language the desk uses, answered with its status codes,
@@ -18,7 +17,7 @@ class Outbox;
 // token reads nothing and writes nothing.
 class RestService final {
 public:
-    RestService(ServerContext &context, Outbox &outbox);
+    explicit RestService(ServerContext &context);
     Q_DISABLE_COPY_MOVE(RestService)
 
     // What each connection the service reads or writes through needs: its SQL functions and cache sizes.
@@ -74,7 +73,6 @@ private:
                       const QByteArray &key, quint64 generation, qint64 nextOffset, const QByteArray &rowids);
 
     ServerContext &m_context;
-    Outbox &m_outbox;
     qsizetype m_searchIndexLimit = searchIndexLimit;
     // Shared by the workers that answer reads.
     mutable QMutex m_walksMutex;
