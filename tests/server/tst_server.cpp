@@ -329,7 +329,7 @@ private Q_SLOTS:
             201);
         m_invite = InviteStore(m_fx.app().context())
                        .create(m_alice, {u"Guest"_s, u"guest@example.com"_s, {}, {}, {}, {}});
-        m_walker = std::make_unique<RestService>(m_fx.app().context(), m_fx.app().outbox());
+        m_walker = std::make_unique<RestService>(m_fx.app().context());
         m_walker->setSearchIndexLimit(0);
     }
 
