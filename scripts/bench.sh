@@ -12,6 +12,7 @@ benchmarks=(
   server_bench
   bench_visitors
   bench_startup
+  bench_soak
 )
 
 cmake --preset default >/dev/null
