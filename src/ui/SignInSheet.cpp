@@ -127,6 +127,7 @@ void SignInSheet::rebuildForm() {
         m_form->removeRow(1);
     }
     m_fields.clear();
+    m_suggestion = nullptr;
     const KioskSettings &settings = m_environment.model.settings();
     QWidget *previous = m_picker;
     for (const KioskField &field : settings.fields) {
@@ -135,13 +136,63 @@ void SignInSheet::rebuildForm() {
             addAnswerField(m_form, this, field, settings.employees, [this, slot](const QString &text) {
                 if (!m_isShowingDraft) {
                     m_draft.answers.insert(slot, text);
+                    if (slot == 0) {
+                        updateSuggestion();
+                    }
                 }
             });
         setTabOrder(previous, edit);
         previous = edit;
         m_fields.append({slot, edit});
+        if (slot == 0) {
+            // Right under the name, where the receptionist is looking while typing it.
+            m_suggestion = new QPushButton(this);
+            m_suggestion->setObjectName(u"expectedSuggestion"_s);
+            m_suggestion->setFlat(true);
+            m_suggestion->setCursor(Qt::PointingHandCursor);
+            m_suggestion->setStyleSheet(u"QPushButton { text-align: left; padding: 0; color: palette(link); }"_s);
+            m_suggestion->hide();
+            connect(m_suggestion, &QPushButton::clicked, this, [this] {
+                if (const std::optional<Invite> invite = m_suggested) {
+                    chooseInvite(invite);
+                    syncPicker();
+                    if (m_fields.size() > 1) {
+                        m_fields.at(1).second->setFocus();
+                    }
+                }
+            });
+            m_form->addRow(QString(), m_suggestion);
+            setTabOrder(edit, m_suggestion);
+            previous = m_suggestion;
+        }
     }
     showDraft();
+}
+
+void SignInSheet::updateSuggestion() {
+    m_suggested.reset();
+    const QString name = m_draft.answers.value(0).simplified();
+    if (!m_invite && !name.isEmpty()) {
+        const QDate today = QDateTime::currentDateTime().date();
+        for (const Invite &invite : std::as_const(m_expected)) {
+            // Guests of today, and those invited without a date; case, accents and extra spaces aside.
+            const std::optional<QDateTime> day = invite.visitDay();
+            if ((!day || day->date() == today) &&
+                sameIgnoringCaseAndDiacritics(name, invite.visitorName.simplified())) {
+                m_suggested = invite;
+                break;
+            }
+        }
+    }
+    if (!m_suggestion) {
+        return;
+    }
+    if (m_suggested) {
+        const QString text = u"Expected: "_s + m_suggested->visitorName + u" \u2014 use the invite"_s;
+        m_suggestion->setText(text);
+        m_suggestion->setAccessibleName(text);
+    }
+    m_suggestion->setVisible(bool(m_suggested));
 }
 
 void SignInSheet::showDraft() {
@@ -149,6 +200,7 @@ void SignInSheet::showDraft() {
     for (const auto &[slot, edit] : std::as_const(m_fields)) {
         edit->setText(m_draft.answers.value(slot));
     }
+    updateSuggestion();
 }
 
 void SignInSheet::loadExpected() {
@@ -162,6 +214,7 @@ void SignInSheet::loadExpected() {
                            }
                        }
                        syncPicker();
+                       updateSuggestion(); // a name typed before the invites arrived
                    });
 }
 

@@ -38,6 +38,8 @@ public:
 
     // The text field of a form slot; null when the form has no such field.
     [[nodiscard]] QLineEdit *answerField(int slot) const;
+    // The offer to use an expected guest's invite for the name typed as a walk-in; hidden when there is none.
+    [[nodiscard]] QPushButton *suggestion() const { return m_suggestion; }
 
     void signIn();
 
@@ -46,6 +48,7 @@ private:
     void rebuildForm();
     void syncPicker();
     void chooseInvite(const std::optional<Invite> &invite);
+    void updateSuggestion();
     void showDraft();
     void setMessage(const std::optional<QString> &message);
     void setSaving(bool saving);
@@ -56,6 +59,7 @@ private:
     QList<Invite> m_expected;
     // The picker's invites, after its first choice "Walk-in".
     QList<Invite> m_choices;
+    std::optional<Invite> m_suggested;
     bool m_isSaving = false;
     bool m_isShowingDraft = false;
     std::optional<QString> m_message;
@@ -63,6 +67,7 @@ private:
     QFormLayout *m_form = nullptr;
     QComboBox *m_picker = nullptr;
     QList<QPair<int, QLineEdit *>> m_fields;
+    QPushButton *m_suggestion = nullptr;
     QLabel *m_messageLabel = nullptr;
     QWidget *m_autoPrintNote = nullptr;
     BusyIndicator *m_busy = nullptr;

@@ -168,6 +168,7 @@ private Q_SLOTS:
     void signOutEveryoneReportsTheOnesThatStayed();
     void reprintWithoutAPrinterKeepsTheVisitor();
     void sheetFillsFromTheChosenInvite();
+    void aWalkInsNameOffersTodaysInvite();
     void sheetSignsIn_data();
     void sheetSignsIn();
 };
@@ -433,6 +434,40 @@ void TestTodayView::sheetFillsFromTheChosenInvite() {
     QCOMPARE(sheet.answerField(0)->text() + sheet.answerField(1)->text() + sheet.answerField(2)->text(),
              QString());
     QVERIFY(sheet.draft().answers.isEmpty());
+}
+
+void TestTodayView::aWalkInsNameOffersTodaysInvite() {
+    startDesk();
+    const QString today = QDate::currentDate().toString(Qt::ISODate);
+    const QString tomorrow = QDate::currentDate().addDays(1).toString(Qt::ISODate);
+    for (const auto &[name, day] : {std::pair(u"Ingrid Halvorsen"_s, today), std::pair(u"Zo\u00eb Park"_s, tomorrow)}) {
+        m_lobby.invites.append(QJsonObject{{u"id"_s, idOf(name).toString(QUuid::WithoutBraces)},
+                                           {u"token"_s, QString(u"t-"_s + name)},
+                                           {u"visitor_name"_s, name},
+                                           {u"visitor_email"_s, u"guest@example.com"_s},
+                                           {u"answers"_s, QJsonArray{QJsonObject{{u"slot"_s, 1}, {u"value"_s, u"guest@example.com"_s}}}},
+                                           {u"visit_date"_s, day},
+                                           {u"created_at"_s, u"2025-03-01T10:00:00Z"_s}});
+    }
+    SignInSheet sheet(environment(), std::nullopt);
+    sheet.show();
+    auto *picker = sheet.findChild<QComboBox *>(u"expectedPicker"_s);
+    QTRY_COMPARE(picker->count(), 3);
+    QPushButton *offer = sheet.suggestion();
+    // Only a whole name of today's guest, whatever its case, accents and spaces.
+    const QList<std::pair<QString, bool>> typed = {
+        {u"Ingrid"_s, false}, {u"Zoe Park"_s, false}, {u"  INGRID   halvorsen "_s, true}};
+    for (const auto &[text, offered] : typed) {
+        sheet.answerField(0)->clear();
+        QTest::keyClicks(sheet.answerField(0), text);
+        QVERIFY2(offer->isVisible() == offered, qPrintable(text));
+    }
+    QCOMPARE(offer->accessibleName(), u"Expected: Ingrid Halvorsen \u2014 use the invite"_s);
+    QTest::keyClick(offer, Qt::Key_Space);
+    QCOMPARE(picker->currentText(), u"Ingrid Halvorsen"_s);
+    QCOMPARE(sheet.invite()->visitorName, u"Ingrid Halvorsen"_s);
+    QCOMPARE(sheet.answerField(1)->text(), u"guest@example.com"_s);
+    QVERIFY(!offer->isVisible());
 }
 
 void TestTodayView::sheetSignsIn_data() {
