@@ -6,6 +6,8 @@ set -euo pipefail
 packages=(
   # toolchain
   build-essential cmake ninja-build pkg-config git clang-format clang-tidy
+  # the .deb packages: cpack has dpkg-shlibdeps work out their library dependencies, and file find the binaries
+  dpkg-dev file
   # fuzzing: clang with libFuzzer and the sanitizers' runtimes, and a symbolizer for their reports
   clang libclang-rt-14-dev llvm
   # Qt 6: Core, Gui, Widgets, Network, PrintSupport, Test, Svg (icons), HttpServer (local server)
