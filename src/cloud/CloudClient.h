@@ -126,6 +126,8 @@ public:
     loadNotificationSettings(std::shared_ptr<RequestScope> scope = {});
     QCoro::Task<QList<Invite>> loadInvites(bool pendingOnly, int limit,
                                            std::shared_ptr<RequestScope> scope = {});
+    // The account's invite with this token; none when there is no such invite.
+    QCoro::Task<std::optional<Invite>> findInvite(QString token, std::shared_ptr<RequestScope> scope = {});
     QCoro::Task<void> deleteInvite(QUuid id, std::shared_ptr<RequestScope> scope = {});
     QCoro::Task<void> markInviteUsed(QUuid id, QDateTime at, std::shared_ptr<RequestScope> scope = {});
     // Through the website, which also sends the invitation email.

@@ -224,6 +224,17 @@ QCoro::Task<QList<Invite>> CloudClient::loadInvites(bool pendingOnly, int limit,
     co_return json::decodeArray<Invite>(response.body);
 }
 
+QCoro::Task<std::optional<Invite>> CloudClient::findInvite(QString token, std::shared_ptr<RequestScope> scope) {
+    QueryItems items;
+    items.append({u"select"_s, inviteColumns.toString()});
+    items.append({u"token"_s, u"eq."_s + token});
+    items.append({u"limit"_s, u"1"_s});
+    const CloudResponse response = co_await restCall(QByteArrayLiteral("GET"), u"invites"_s, std::move(items),
+                                                     HeaderList(), QByteArray(), std::move(scope));
+    const QList<Invite> found = json::decodeArray<Invite>(response.body);
+    co_return found.isEmpty() ? std::nullopt : std::optional(found.constFirst());
+}
+
 QCoro::Task<void> CloudClient::deleteInvite(QUuid id, std::shared_ptr<RequestScope> scope) {
     QueryItems items;
     items.append({u"id"_s, u"eq."_s + uuidLower(id)});

@@ -8,6 +8,7 @@
 #include "ui/InvitesView.h"
 #include "ui/NewInviteSheet.h"
 #include "ui/SidebarModel.h"
+#include "ui/ScannerCheckIn.h"
 #include "ui/SignInSheet.h"
 #include "ui/Style.h"
 #include "ui/TodayView.h"
@@ -70,6 +71,8 @@ DeskView::DeskView(Environment environment, QWidget *parent)
     connect(&model, &AppModel::errorChanged, this, &DeskView::syncErrorBanner);
     connect(&model, &AppModel::isSigningInChanged, this, &DeskView::syncSignInSheet);
     connect(&model, &AppModel::isInvitingChanged, this, &DeskView::syncNewInviteSheet);
+
+    m_scanner = new ScannerCheckIn(m_environment, this, [this](const Invite &invite) { signInFromInvite(invite); });
 
     syncSidebar();
     syncErrorBanner();

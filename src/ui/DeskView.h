@@ -20,6 +20,7 @@ class QHBoxLayout;
 namespace tallybrook::ui {
 
 class ErrorBanner;
+class ScannerCheckIn;
 class SidebarModel;
 
 // The desk of a signed-in account: a sidebar of the four sections beside the chosen section's screen, a
@@ -50,6 +51,7 @@ public:
     [[nodiscard]] QDialog *signInSheet() const { return m_signInSheet; }
     [[nodiscard]] QDialog *inviteSignInSheet() const { return m_inviteSignInSheet; }
     [[nodiscard]] QDialog *newInviteSheet() const { return m_newInviteSheet; }
+    [[nodiscard]] ScannerCheckIn *scanner() const { return m_scanner; }
 
     static constexpr int expandedSidebarWidth = 190;
     static constexpr int collapsedSidebarWidth = 80;
@@ -93,6 +95,7 @@ private:
     QWidget *m_detail = nullptr;
     QPointer<DeskScreen> m_screen;
     ErrorBanner *m_errorBanner = nullptr;
+    ScannerCheckIn *m_scanner = nullptr;
 
     QPointer<QDialog> m_signInSheet;
     QPointer<QDialog> m_inviteSignInSheet;

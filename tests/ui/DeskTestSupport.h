@@ -51,6 +51,7 @@ struct DeskBackend {
     // Answers of the auth service by the last segment of the path ("token", "signup"...): status and body.
     std::map<QByteArray, std::pair<int, QByteArray>> auth{{"recover", {200, "{}"}}, {"logout", {204, {}}}};
     std::optional<QString> failLoads; // the message every load of an account's data fails with
+    QJsonArray invites;               // every account's, looked up by token
     QByteArray manifest =
         R"({"direct":{"minimumVersion":"0.1","latestVersion":"0.1","downloadURL":"https://a.b"}})";
 
@@ -90,6 +91,16 @@ struct DeskBackend {
         if (last == "visitors") {
             return ScriptedAnswer::json(200, QJsonDocument(account.onSite).toJson(QJsonDocument::Compact))
                 .delayedBy(account.onSiteDelay);
+        }
+        if (last == "invites") {
+            QJsonArray found;
+            for (const QJsonValue &invite : invites) {
+                const QByteArray wanted = "token=eq." + QUrl::toPercentEncoding(invite[QStringLiteral("token")].toString()) + '&';
+                if (request.rawQuery.contains(wanted)) {
+                    found.append(invite);
+                }
+            }
+            return ScriptedAnswer::json(200, QJsonDocument(found).toJson(QJsonDocument::Compact));
         }
         return ScriptedAnswer::json(200, "[]"); // the account's setup: none saved yet
     }

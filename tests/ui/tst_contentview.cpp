@@ -1,10 +1,12 @@
 #include "DeskTestSupport.h"
+#include "records/DateStyles.h"
 #include "ui/AuthView.h"
 #include "ui/BusyIndicator.h"
 #include "ui/ContentView.h"
 #include "ui/DeskScreen.h"
 #include "ui/DeskView.h"
 #include "ui/ErrorBanner.h"
+#include "ui/ScannerCheckIn.h"
 #include "ui/Style.h"
 
 #include <QListView>
@@ -26,6 +28,15 @@ const QByteArray rateLimited =
     R"({"error_code":"over_email_send_rate_limit","msg":"Email rate limit exceeded"})";
 // A user without tokens: the account waits for its email to be confirmed.
 const QByteArray unconfirmed = R"({"id":"0a1b2c3d-4e5f-4061-8728-394a5b6c7d8e","email":"zoe@example.com"})";
+
+// Counts the key presses that reach an object.
+struct KeyCounter final : QObject {
+    int presses = 0;
+    bool eventFilter(QObject *, QEvent *event) override {
+        presses += event->type() == QEvent::KeyPress ? 1 : 0;
+        return false;
+    }
+};
 
 } // namespace
 
@@ -353,6 +364,112 @@ private Q_SLOTS:
         QTRY_VERIFY(desk()->inviteSignInSheet()->isVisible());
         desk()->inviteSignInSheet()->reject();
         QCOMPARE(desk()->signingInInvite(), std::nullopt);
+    }
+
+    // Key presses at these gaps (ms) after the first, each typing the next character, then Return.
+    void scannerBurstsAreToldFromTyping_data() {
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<QList<int>>("gaps");
+        QTest::addColumn<QString>("burst"); // empty: none
+        const QList<int> quick(13, 8);
+        QTest::newRow("a scanner") << u"abcdefghijklm"_s << quick << u"abcdefghijklm"_s;
+        QTest::newRow("too short") << u"abcdefg"_s << QList<int>(7, 8) << QString();
+        QTest::newRow("one slow key") << u"abcdefghijklm"_s << (QList<int>(12, 8) << 31) << QString();
+        QTest::newRow("typing, then a scan") << u"hi abcdefghij"_s << (QList<int>{0, 120, 90, 150} + QList<int>(9, 30))
+                                             << u"abcdefghij"_s;
+        QTest::newRow("a person typing") << u"abcdefghijklm"_s << QList<int>(13, 70) << QString();
+    }
+    void scannerBurstsAreToldFromTyping() {
+        QFETCH(QString, typed);
+        QFETCH(QList<int>, gaps);
+        QFETCH(QString, burst);
+        ScanDetector detector;
+        quint64 at = 1000;
+        for (qsizetype i = 0; i < typed.size(); ++i) {
+            at += quint64(gaps.at(i));
+            QVERIFY(!detector.press(Qt::Key_A, typed.mid(i, 1), at));
+        }
+        QCOMPARE(detector.press(Qt::Key_Return, u"\r"_s, at + quint64(gaps.last())).value_or(QString()), burst);
+    }
+
+    void scannedTokens_data() {
+        QTest::addColumn<QString>("scanned");
+        QTest::addColumn<QString>("token"); // empty: none
+        QTest::newRow("a link") << u"http://127.0.0.1:54321/i/AbC-d_0123456789xyzAbC-d_01234"_s
+                                << u"AbC-d_0123456789xyzAbC-d_01234"_s;
+        QTest::newRow("a link, encoded") << u"http://127.0.0.1:54321/i/a%20b"_s << u"a b"_s;
+        QTest::newRow("a bare token") << u" AbC-d_0123456789xyz "_s << u"AbC-d_0123456789xyz"_s;
+        QTest::newRow("another website") << u"http://127.0.0.2:54321/i/abcdefghijkl"_s << QString();
+        QTest::newRow("another port") << u"http://127.0.0.1:80/i/abcdefghijkl"_s << QString();
+        QTest::newRow("another path") << u"http://127.0.0.1:54321/x/abcdefghijkl"_s << QString();
+        QTest::newRow("two segments") << u"http://127.0.0.1:54321/i/abc/def"_s << QString();
+        QTest::newRow("a product code") << u"4006381333931"_s << QString();
+    }
+    void scannedTokens() {
+        QFETCH(QString, scanned);
+        QFETCH(QString, token);
+        const QUrl website(u"http://127.0.0.1:54321"_s);
+        QCOMPARE(scannedInviteToken(scanned, website).value_or(QString()), token);
+    }
+
+    void aScannedInviteOpensItsSheet() {
+        const auto invite = [](const QString &token, const QString &name, const QString &day,
+                               const QJsonValue &usedAt) {
+            return QJsonObject{{u"id"_s, QUuid::createUuid().toString(QUuid::WithoutBraces)},
+                               {u"token"_s, token},
+                               {u"visitor_name"_s, name},
+                               {u"visitor_email"_s, u"guest@example.com"_s},
+                               {u"answers"_s, QJsonArray{}},
+                               {u"visit_date"_s, day},
+                               {u"created_at"_s, u"2025-03-01T10:00:00Z"_s},
+                               {u"used_at"_s, usedAt}};
+        };
+        m_f->backend.invites = {invite(u"waitingToken00001"_s, u"Ingrid Halvorsen"_s, u"2999-01-01"_s, QJsonValue()),
+                                invite(u"usedToken00000001"_s, u"Sakura Ito"_s, u"2025-03-04"_s,
+                                       u"2025-03-04T09:58:00Z"_s),
+                                invite(u"pastToken00000001"_s, u"Oliver Brandt"_s, u"2025-03-02"_s, QJsonValue())};
+        show(u"a"_s);
+        const auto backToTheDesk = [this] {
+            m_content->activateWindow();
+            QVERIFY(QTest::qWaitForWindowActive(m_content.get()));
+            sidebar()->setFocus();
+        };
+        backToTheDesk();
+        const QString link = m_f->cloud.client->inviteLink(u"waitingToken00001"_s).toString();
+        quint64 at = 5000;
+        const auto scan = [&](const QString &text) {
+            for (const QChar c : text) {
+                QKeyEvent press(QEvent::KeyPress, Qt::Key_A, Qt::NoModifier, QString(c));
+                press.setTimestamp(at += 5);
+                QApplication::sendEvent(QApplication::focusWidget(), &press);
+            }
+            QKeyEvent enter(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier, u"\r"_s);
+            enter.setTimestamp(at += 5);
+            QApplication::sendEvent(QApplication::focusWidget(), &enter);
+            at += 1000;
+        };
+        // Past its first key, a scan does not reach the widget with the focus.
+        KeyCounter sidebarKeys;
+        sidebar()->installEventFilter(&sidebarKeys);
+        scan(link);
+        sidebar()->removeEventFilter(&sidebarKeys);
+        QCOMPARE(sidebarKeys.presses, 1);
+        QTRY_VERIFY(desk()->inviteSignInSheet());
+        QCOMPARE(desk()->signingInInvite()->visitorName, u"Ingrid Halvorsen"_s);
+        desk()->inviteSignInSheet()->reject();
+        backToTheDesk();
+
+        scan(u"usedToken00000001"_s);
+        const QDateTime usedAt = QDateTime(QDate(2025, 3, 4), QTime(9, 58), Qt::UTC).toLocalTime();
+        QTRY_COMPARE(desk()->scanner()->message().value_or(QString()),
+                     u"This invite was already used on %1 at %2."_s.arg(weekdayMonthDay(usedAt.date(), QLocale()),
+                                                                        shortTime(usedAt.time(), QLocale())));
+        QVERIFY(!desk()->inviteSignInSheet());
+        QApplication::activeModalWidget()->close();
+        backToTheDesk();
+        scan(u"pastToken00000001"_s);
+        QTRY_COMPARE(desk()->scanner()->message().value_or(QString()),
+                     u"This invite was for %1."_s.arg(weekdayMonthDay(QDate(2025, 3, 2), QLocale())));
     }
 };
 
