@@ -24,7 +24,8 @@ DeskPlatform SystemServices::platform() {
                         config,
                         TallybrookApp::updateOptions(config),
                         &platform::computerName,
-                        [] { QCoreApplication::quit(); }};
+                        [] { QCoreApplication::quit(); },
+                        &m_desktopNotices};
 }
 
 } // namespace tallybrook

@@ -2,6 +2,7 @@
 
 #include "app/TallybrookApp.h"
 #include "cloud/KeychainSessionStore.h"
+#include "platform/DesktopNotices.h"
 #include "platform/QtPrintSystem.h"
 #include "platform/UrlOpener.h"
 
@@ -11,7 +12,7 @@
 namespace tallybrook {
 
 // The real platform behind the desk: the shared HTTP client, the session in the desktop keyring, the
-// computer's preferences, the print system and the browser.
+// computer's preferences, the print system, the browser and the desktop's notices.
 class SystemServices final {
 public:
     SystemServices();
@@ -25,6 +26,7 @@ private:
     QSettings m_defaults;
     platform::QtPrintSystem m_printSystem;
     platform::DesktopUrlOpener m_urlOpener;
+    platform::FreedesktopNotices m_desktopNotices;
 };
 
 } // namespace tallybrook

@@ -45,6 +45,8 @@ TallybrookApp::TallybrookApp(DeskPlatform platform, QObject *parent)
     m_notifier = std::make_unique<Notifier>(m_platform.http, m_platform.defaults);
     AppModelOptions modelOptions;
     modelOptions.deviceName = m_platform.deviceName;
+    modelOptions.desktopNotices = m_platform.desktopNotices;
+    modelOptions.preferences = &m_platform.defaults;
     // For development and benchmarks: a shorter poll than the 15 seconds a desk needs.
     if (const int pollMs = qEnvironmentVariableIntValue("TALLYBROOK_POLL_MS"); pollMs > 0) {
         modelOptions.pollInterval = std::chrono::milliseconds(pollMs);

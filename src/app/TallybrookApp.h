@@ -28,6 +28,7 @@ class SessionStore;
 
 namespace platform {
 class ActivationNotice;
+class DesktopNotices;
 class PrintSystem;
 class UrlOpener;
 } // namespace platform
@@ -50,6 +51,8 @@ struct DeskPlatform {
     std::function<QString()> deviceName;
     // Ends the application (the update-required screen's "Quit", the Quit command).
     std::function<void()> quit;
+    // Where visitors signed in on other devices are announced; none when unset.
+    platform::DesktopNotices *desktopNotices = nullptr;
 };
 
 // The application shell: creates the desk's long-lived objects once, in launch order (backend client, badge

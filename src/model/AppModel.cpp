@@ -2,6 +2,7 @@
 
 #include "notify/Notifier.h"
 #include "notify/Webhook.h"
+#include "platform/DesktopNotices.h"
 #include "records/DeskError.h"
 #include "records/Uuid.h"
 
@@ -9,6 +10,7 @@
 #include <QHostInfo>
 #include <QJsonDocument>
 #include <QPointer>
+#include <QSettings>
 #include <QTimer>
 #include <QUuid>
 #include <qcorotimer.h>
@@ -38,6 +40,18 @@ const QString setupNotLoadedMessage =
 
 KioskField nameField() {
     return KioskField{0, u"Name"_s, fieldTypeText(FieldType::PlainText), true, false};
+}
+
+// More arrivals in one list than this make one notice with their number: a desk back on the network after an
+// hour must not bury the screen.
+constexpr qsizetype mostArrivalNotices = 3;
+
+QString arrivalNotice(const VisitorRow &row) {
+    const QString host = row.hostName.value_or(QString()).trimmed();
+    if (host.isEmpty()) {
+        return row.visitorName + u" signed in"_s;
+    }
+    return row.visitorName + u" signed in \u2014 visiting "_s + host;
 }
 
 } // namespace
@@ -181,6 +195,8 @@ void AppModel::reset() {
     setHasSavedForm(false);
     setHasLoadedSetup(false);
     setOnSite({});
+    m_knownOnSite.clear();
+    m_hasKnownOnSite = false;
     setCounts({});
     setLastRefresh(std::nullopt);
     setError(std::nullopt);
@@ -277,6 +293,7 @@ QCoro::Task<void> AppModel::refresh() {
         setError(messageOf(failure));
         co_return;
     }
+    announceArrivals(*rows);
     setOnSite(*rows);
     setCounts(*counts);
     setLastRefresh(now());
@@ -336,9 +353,24 @@ QCoro::Task<BadgePrintOutcome> AppModel::signIn(VisitorDraft draft, std::optiona
 
     // Not cancelled with the account's scope: an insert cut off after the server stored it would be reported
     // as failed and signed in twice. Its token already ties it to the account it began under.
-    const VisitorRow row = co_await m_cloud.insertVisitor(visitor);
+    std::optional<VisitorRow> stored;
+    ++m_insertsOnTheWay;
+    try {
+        stored = co_await m_cloud.insertVisitor(visitor);
+    } catch (...) {
+        if (self) {
+            --m_insertsOnTheWay;
+        }
+        throw;
+    }
+    if (!self) {
+        co_return BadgePrintOutcome::Skipped;
+    }
+    --m_insertsOnTheWay;
+    m_signedInHere.insert(stored->id);
+    const VisitorRow row = *stored;
     // A reset alone (a required update, say) does not stop the follow-ups; another user does.
-    if (!self || !isSignedInAs(user)) {
+    if (!isSignedInAs(user)) {
         co_return BadgePrintOutcome::Skipped;
     }
     if (invite) {
@@ -363,6 +395,42 @@ QCoro::Task<BadgePrintOutcome> AppModel::signIn(VisitorDraft draft, std::optiona
         co_return BadgePrintOutcome::Skipped;
     }
     co_return m_printer.print(row.visitorName, row.signedInAt);
+}
+
+void AppModel::announceArrivals(const QList<VisitorRow> &rows) {
+    QSet<QUuid> known;
+    known.reserve(rows.size());
+    QList<const VisitorRow *> arrivals;
+    for (const VisitorRow &row : rows) {
+        // This desk's own visitor is remembered only until a list shows it; from then on it is known.
+        const bool signedInHere = m_signedInHere.remove(row.id);
+        if (signedInHere || !m_hasKnownOnSite || m_knownOnSite.contains(row.id)) {
+            known.insert(row.id);
+        } else if (m_insertsOnTheWay == 0) {
+            known.insert(row.id);
+            arrivals.append(&row);
+        }
+        // Otherwise the row may be the visitor of an insert that has not answered yet: the next list decides.
+    }
+    // A full list may leave out visitors still on site, who would come back as arrivals once others leave.
+    if (rows.size() >= CloudClient::onSiteLimit) {
+        known.unite(m_knownOnSite);
+    }
+    m_knownOnSite = std::move(known);
+    m_hasKnownOnSite = true;
+
+    const bool wanted =
+        !m_options.preferences || m_options.preferences->value(showArrivalNoticesKey, true).toBool();
+    if (arrivals.isEmpty() || !m_options.desktopNotices || !wanted) {
+        return;
+    }
+    if (arrivals.size() > mostArrivalNotices) {
+        m_options.desktopNotices->show(u"%1 visitors signed in"_s.arg(arrivals.size()));
+        return;
+    }
+    for (const VisitorRow *row : std::as_const(arrivals)) {
+        m_options.desktopNotices->show(arrivalNotice(*row));
+    }
 }
 
 void AppModel::notifyHost(VisitorAlert::Event event, const VisitorRow &row) {

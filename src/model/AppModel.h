@@ -11,8 +11,10 @@
 
 #include <QDateTime>
 #include <QJsonObject>
+#include <QLatin1StringView>
 #include <QList>
 #include <QObject>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 #include <QTimeZone>
@@ -23,9 +25,15 @@
 #include <memory>
 #include <optional>
 
+class QSettings;
+
 namespace tallybrook {
 
 class Notifier;
+
+namespace platform {
+class DesktopNotices;
+}
 
 struct AppModelOptions {
     std::function<QDateTime()> clock;
@@ -37,6 +45,10 @@ struct AppModelOptions {
     std::chrono::milliseconds pollInterval{15'000};
     // Delivers a host alert; by default the Notifier's post, started and not awaited.
     std::function<void(const VisitorAlert &, const QUrl &)> deliverAlert;
+    // Where a visitor signed in on another device (a kiosk, another desk) is announced; unset, nowhere.
+    platform::DesktopNotices *desktopNotices = nullptr;
+    // The computer's preferences, read for AppModel::showArrivalNoticesKey at each arrival.
+    QSettings *preferences = nullptr;
 };
 
 // The desk's state for the signed-in account and every operation the screens offer. Lives on the GUI thread
@@ -85,6 +97,9 @@ public:
     // The requests made for the signed-in account; reset() aborts them. Screens that load on their own (the
     // visitor log, an export, the invites) pass it so that nothing of one account lands under another.
     [[nodiscard]] std::shared_ptr<RequestScope> requestScope() const { return m_scope; }
+
+    // The computer's preference (on unless switched off) for the notices of arrivals from other devices.
+    static constexpr QLatin1StringView showArrivalNoticesKey{"showArrivalNotices"};
 
     [[nodiscard]] static KioskSettings defaultForm();
     [[nodiscard]] static NotificationSettings defaultNotifications();
@@ -148,6 +163,9 @@ private:
     void notifyHost(const NotificationSettings &alerts, VisitorAlert::Event event, const VisitorRow &row);
     [[nodiscard]] QString deviceName() const;
     void raiseVisitorRevision();
+    // Shows a notice for each visitor in a fresh on-site list who is new to this session and was not signed
+    // in here.
+    void announceArrivals(const QList<VisitorRow> &rows);
 
     void setSettings(const KioskSettings &settings);
     void setNotifications(const NotificationSettings &notifications);
@@ -175,6 +193,13 @@ private:
     bool m_isSigningIn = false;
     bool m_isInviting = false;
     bool m_isShowingOnboarding = false;
+
+    // The visitors of the session's last on-site list; until one has arrived, nobody counts as arriving.
+    QSet<QUuid> m_knownOnSite;
+    bool m_hasKnownOnSite = false;
+    // The visitors this desk stored that no on-site list has shown yet, and its inserts not answered yet.
+    QSet<QUuid> m_signedInHere;
+    int m_insertsOnTheWay = 0;
 
     // Bumped by reset(): a load that began under an older generation drops its result.
     quint64 m_generation = 0;

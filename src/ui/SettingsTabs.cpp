@@ -19,6 +19,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QScopedValueRollback>
+#include <QSettings>
 #include <QVBoxLayout>
 #include <qcorotask.h>
 
@@ -579,6 +580,18 @@ AlertSettings::AlertSettings(Environment environment, QWidget *parent)
     buttons->addWidget(guide);
     buttons->addStretch(1);
     tab->addLayout(buttons);
+
+    // Not account data: no Save, each computer chooses for itself.
+    QVBoxLayout *local = section(u"Visitors signed in elsewhere"_s, tab, this);
+    m_arrivalNotices = new QCheckBox(u"Show a notice on this computer"_s, this);
+    m_arrivalNotices->setAccessibleName(u"Show a notice on this computer"_s);
+    m_arrivalNotices->setAccessibleDescription(u"When a visitor signs in on an iPad or at another desk"_s);
+    m_arrivalNotices->setObjectName(u"arrivalNoticesToggle"_s);
+    local->addWidget(m_arrivalNotices);
+    local->addWidget(footnote(u"When a visitor signs in on an iPad or at another desk."_s, this));
+    connect(m_arrivalNotices, &QCheckBox::toggled, this, [this](bool checked) {
+        m_environment.defaults.setValue(AppModel::showArrivalNoticesKey, checked);
+    });
     tab->addStretch(1);
 
     connect(m_office, &QLineEdit::textChanged, this, &AlertSettings::sync);
@@ -605,6 +618,9 @@ void AlertSettings::load() {
     m_office->setText(m_loaded.officeWebhook);
     m_signIn->setChecked(m_loaded.notifySignIn);
     m_signOut->setChecked(m_loaded.notifySignOut);
+    const QSignalBlocker quietNotices(m_arrivalNotices);
+    m_arrivalNotices->setChecked(
+        m_environment.defaults.value(AppModel::showArrivalNoticesKey, true).toBool());
     sync();
 }
 

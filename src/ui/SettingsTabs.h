@@ -19,7 +19,7 @@ class QVBoxLayout;
 
 // The four tabs of the settings window. Each holds a draft of what it edits only while it is showing: it is
 // rebuilt from the model each time the tab appears, and nothing reaches the account without its Save button
-// (the badge preferences of this computer are the exception: they are stored at once).
+// (this computer's badge preferences and arrival notices are the exception: they are stored at once).
 namespace tallybrook::ui {
 
 // The signed-in account: its address, the web dashboard, signing out, a new password, deleting the account.
@@ -129,7 +129,8 @@ private:
     QLabel *m_testLabel = nullptr;
 };
 
-// Where host alerts go: the office webhook, the two events, a test message, the setup guide.
+// Where host alerts go: the office webhook, the two events, a test message, the setup guide; and whether this
+// computer shows a notice when a visitor signs in on another device.
 class AlertSettings final : public QWidget {
     Q_OBJECT
 
@@ -165,6 +166,7 @@ private:
     QLabel *m_officeProblem = nullptr;
     QCheckBox *m_signIn = nullptr;
     QCheckBox *m_signOut = nullptr;
+    QCheckBox *m_arrivalNotices = nullptr;
     QLabel *m_messageLabel = nullptr;
     QPushButton *m_save = nullptr;
     QPushButton *m_test = nullptr;

@@ -1,6 +1,7 @@
 #include "badges/FakePrintSystem.h"
 #include "model/AppModel.h"
 #include "notify/Notifier.h"
+#include "platform/DesktopNotices.h"
 #include "records/Uuid.h"
 #include "support/CloudFixture.h"
 #include "support/TaskOutcome.h"
@@ -35,6 +36,28 @@ QJsonObject visitorRow(int n, const QString &name) {
                        {u"answers"_s, QJsonArray{}},
                        {u"signed_in_at"_s, u"2025-03-04T08:00:00+00:00"_s}};
 }
+
+QJsonObject withHost(QJsonObject row, const QString &host) {
+    row.insert(u"host_name"_s, host);
+    return row;
+}
+
+// Many on site, by number from 1; the newest first, as the list comes.
+QJsonArray numberedRows(int first, int last) {
+    QJsonArray rows;
+    for (int n = last; n >= first; --n)
+        rows.append(QJsonObject{{u"id"_s, u"00000000-0000-4000-8000-%1"_s.arg(n, 12, 10, QChar(u'0'))},
+                                {u"visitor_name"_s, u"Visitor %1"_s.arg(n)},
+                                {u"answers"_s, QJsonArray{}},
+                                {u"signed_in_at"_s, u"2025-03-04T08:00:00+00:00"_s}});
+    return rows;
+}
+
+// Records what the desk would show on the desktop.
+struct RecordedNotices final : platform::DesktopNotices {
+    void show(const QString &summary) override { shown.append(summary); }
+    QStringList shown;
+};
 
 QJsonArray alertSettings(const QString &address, bool onSignIn = true, bool onSignOut = true,
                          const QJsonObject &personal = {}) {
@@ -132,6 +155,7 @@ struct Desk {
     BadgePrinter printer{defaults, prints};
     Notifier notifier{*f.http, defaults};
     QList<std::pair<VisitorAlert, QUrl>> alerts;
+    RecordedNotices notices;
     std::unique_ptr<AppModel> model;
 
     Desk() {
@@ -145,6 +169,8 @@ struct Desk {
         options.deliverAlert = [this](const VisitorAlert &alert, const QUrl &url) {
             alerts.append({alert, url});
         };
+        options.desktopNotices = &notices;
+        options.preferences = &defaults;
         model = std::make_unique<AppModel>(*f.client, printer, notifier, options);
     }
     // The setup and the on-site list as the backend has them now.
@@ -306,6 +332,83 @@ private Q_SLOTS:
             from.append(QUrlQuery(QString::fromLatin1(request.rawQuery)).queryItemValue(u"signed_in_at"_s));
         from.removeAll(QString());
         QCOMPARE(from, (QStringList{u"gte.2025-03-04T10:00:00Z"_s, u"gte.2025-03-01T10:00:00Z"_s}));
+    }
+
+    // Each list is one poll. The session's first list only says who is there; after it, each visitor new to a
+    // list gets one notice (on unless switched off on this computer).
+    void arrivalNotices_data() {
+        QTest::addColumn<QList<QJsonArray>>("polls");
+        QTest::addColumn<int>("resetAfter"); // the poll after which the model is reset; -1: none
+        QTest::addColumn<bool>("switchedOn");
+        QTest::addColumn<QStringList>("notices");
+        const QJsonObject ada = withHost(visitorRow(1, u"Ada Lovelace"_s), u"Zo\u00eb Adeyemi"_s);
+        const QJsonObject grace = visitorRow(2, u"Grace Hopper"_s);
+        const QString adaArrived = u"Ada Lovelace signed in \u2014 visiting Zo\u00eb Adeyemi"_s;
+        const QString graceArrived = u"Grace Hopper signed in"_s;
+        QTest::newRow("the first list only establishes")
+            << QList<QJsonArray>{{ada}} << -1 << true << QStringList();
+        QTest::newRow("with a host") << QList<QJsonArray>{{}, {ada}} << -1 << true << QStringList{adaArrived};
+        QTest::newRow("without a host")
+            << QList<QJsonArray>{{}, {grace}} << -1 << true << QStringList{graceArrived};
+        QTest::newRow("each visitor once") << QList<QJsonArray>{{}, {ada}, {ada, grace}, {grace, ada}} << -1
+                                           << true << QStringList{adaArrived, graceArrived};
+        QTest::newRow("two at once: one each")
+            << QList<QJsonArray>{{}, {grace, ada}} << -1 << true << QStringList{graceArrived, adaArrived};
+        QTest::newRow("more than three at once: one with their number")
+            << QList<QJsonArray>{{}, numberedRows(1, 4)} << -1 << true
+            << QStringList{u"4 visitors signed in"_s};
+        QTest::newRow("after a reset the first list only establishes again")
+            << QList<QJsonArray>{{}, {ada}} << 0 << true << QStringList();
+        QTest::newRow("switched off") << QList<QJsonArray>{{}, {ada}} << -1 << false << QStringList();
+        // The list stops at 500: a visitor pushed out by a newcomer comes back when the newcomer leaves.
+        QJsonArray newcomerFirst = numberedRows(2, 500);
+        newcomerFirst.prepend(grace);
+        QTest::newRow("a full list forgets nobody")
+            << QList<QJsonArray>{numberedRows(1, 500), newcomerFirst, numberedRows(1, 500)} << -1 << true
+            << QStringList{graceArrived};
+    }
+    void arrivalNotices() {
+        QFETCH(QList<QJsonArray>, polls);
+        QFETCH(int, resetAfter);
+        QFETCH(bool, switchedOn);
+        QFETCH(QStringList, notices);
+        if (!switchedOn)
+            d->defaults.setValue(u"showArrivalNotices"_s, false);
+        for (int poll = 0; poll < polls.size(); ++poll) {
+            d->backend.onSite = polls[poll];
+            QVERIFY(runTask(d->model->refresh()));
+            if (poll == resetAfter)
+                d->model->reset();
+        }
+        QCOMPARE(d->notices.shown, notices);
+    }
+
+    // The visitor signed in here comes back in the lists, whether a poll or the insert's answer comes first:
+    // no notice for it; a kiosk's visitor in the same lists gets one.
+    void noNoticeForAVisitorSignedInHere_data() {
+        QTest::addColumn<bool>("pollBeforeAnswer");
+        QTest::newRow("the insert answered first") << false;
+        QTest::newRow("a poll lists the visitor before the insert answers") << true;
+    }
+    void noNoticeForAVisitorSignedInHere() {
+        QFETCH(bool, pollBeforeAnswer);
+        QVERIFY(d->load());
+        d->backend.insertDelay = std::chrono::milliseconds(200);
+        std::shared_ptr<Outcome<void>> poll;
+        d->backend.onCall = [&](const QByteArray &call) {
+            if (call != "POST visitors")
+                return;
+            QJsonObject stored = visitorRow(1, u"Ann"_s); // under the id the insert answers with
+            stored.insert(u"id"_s,
+                          u"9b2e8c1a-0000-4000-8000-00000000000%1"_s.arg(d->backend.inserted.size() + 1));
+            d->backend.onSite = {stored, visitorRow(2, u"Grace Hopper"_s)};
+            if (pollBeforeAnswer)
+                poll = start(d->model->refresh());
+        };
+        QVERIFY(d->signIn({{0, u"Ann"_s}}).succeeded());
+        QVERIFY(!pollBeforeAnswer || (poll && poll->finished));
+        QVERIFY(runTask(d->model->refresh()));
+        QCOMPARE(d->notices.shown, QStringList{u"Grace Hopper signed in"_s});
     }
 
     void signInWritesTheRecordAndThenTheFollowUps() {

@@ -246,6 +246,32 @@ private Q_SLOTS:
                  body.constData());
     }
 
+    // This computer's choice, stored at once: on unless switched off.
+    void theArrivalNoticesSwitch_data() {
+        QTest::addColumn<QVariant>("stored");
+        QTest::addColumn<bool>("checked");
+        QTest::newRow("never set") << QVariant() << true;
+        QTest::newRow("switched off") << QVariant(false) << false;
+    }
+    void theArrivalNoticesSwitch() {
+        QFETCH(QVariant, stored);
+        QFETCH(bool, checked);
+        startDesk();
+        if (stored.isValid()) {
+            m_f->defaults->setValue(u"showArrivalNotices"_s, stored);
+        }
+        AlertSettings alerts(environment());
+        alerts.show();
+        auto *toggle = child<QCheckBox>(&alerts, u"arrivalNoticesToggle"_s);
+        QVERIFY(toggle);
+        QCOMPARE(toggle->text(), u"Show a notice on this computer"_s);
+        QCOMPARE(toggle->accessibleName(), toggle->text());
+        QCOMPARE(toggle->isChecked(), checked);
+        toggle->click();
+        QCOMPARE(m_f->defaults->value(u"showArrivalNotices"_s, checked).toBool(), !checked);
+        QVERIFY(!child<QPushButton>(&alerts, u"saveAlertsButton"_s)->isEnabled()); // nothing for the account
+    }
+
     void thePasswordAndThePrinter() {
         startDesk();
         AccountSettings account(environment());
