@@ -8,6 +8,7 @@
 #include "platform/UrlOpener.h"
 #include "ui/Commands.h"
 #include "ui/ContentView.h"
+#include "ui/DeskView.h"
 #include "ui/Environment.h"
 #include "ui/Icons.h"
 #include "ui/SettingsView.h"
@@ -121,6 +122,15 @@ void TallybrookApp::buildMenus() {
     invite->setShortcut(ui::newInviteShortcut());
     connect(invite, &QAction::triggered, this, [this] { m_model->setInviting(true); });
     file->addAction(invite);
+    QAction *rollCall = addCommand(Command::RollCall, u"Roll Call\u2026"_s);
+    rollCall->setObjectName(u"rollCallAction"_s);
+    rollCall->setShortcut(ui::rollCallShortcut());
+    connect(rollCall, &QAction::triggered, this, [this] {
+        if (ui::DeskView *desk = m_contentView->deskView()) {
+            desk->showRollCall();
+        }
+    });
+    file->addAction(rollCall);
     file->addSeparator();
     QAction *settings = addCommand(Command::Settings, u"Settings\u2026"_s);
     settings->setObjectName(u"settingsAction"_s);
@@ -180,7 +190,7 @@ void TallybrookApp::openPage(const QUrl &url) {
 
 void TallybrookApp::syncCommands() {
     const bool deskCommands = m_cloud->isSignedIn() && !m_updates->isRequired();
-    for (const Command command : {Command::SignInVisitor, Command::NewInvite, Command::Refresh}) {
+    for (const Command command : {Command::SignInVisitor, Command::NewInvite, Command::RollCall, Command::Refresh}) {
         m_actions.value(command)->setEnabled(deskCommands);
     }
 }

@@ -67,6 +67,7 @@ public:
     enum class Command {
         SignInVisitor,
         NewInvite,
+        RollCall,
         Refresh,
         Settings,
         Quit,

@@ -130,7 +130,7 @@ BadgePrintOutcome BadgePrinter::print(const QString &visitorName, const QDateTim
     job.margins = QMarginsF(0, 0, 0, 0);
     job.title = jobTitle(visitorName);
     job.showDialog = m_showDialog;
-    job.drawPage = [&page](QPainter &painter, const QRectF &rect) { page.paint(painter, rect); };
+    job.drawPage = [&page](QPainter &painter, const QRectF &rect, int) { page.paint(painter, rect); };
 
     switch (m_printSystem.print(job)) {
     case platform::PrintResult::Printed:

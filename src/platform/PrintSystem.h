@@ -14,7 +14,7 @@ class QPainter;
 
 namespace tallybrook::platform {
 
-// One job of one page, drawn by a callback.
+// One print job, its pages drawn by a callback.
 struct PrintJob {
     QString printerName; // empty: the system's default printer
     QPageSize pageSize;  // as the paper is defined (narrow side across for a label roll)
@@ -22,9 +22,10 @@ struct PrintJob {
     QMarginsF margins; // in points; the page is never shrunk to the printer's unprintable edge
     QString title;     // the job's name in the queue
     bool showDialog = false;
-    // Draws the page. `page` is the area inside the margins in the painter's coordinates, the orientation
-    // applied; the painter's origin is the paper's corner.
-    std::function<void(QPainter &painter, const QRectF &page)> drawPage;
+    int pageCount = 1;
+    // Draws page `index` (from 0). `page` is the area inside the margins in the painter's coordinates, the
+    // orientation applied; the painter's origin is the paper's corner.
+    std::function<void(QPainter &painter, const QRectF &page, int index)> drawPage;
 };
 
 enum class PrintResult {
@@ -34,7 +35,7 @@ enum class PrintResult {
     NoPrinter, // the named printer is not installed, or there is no default printer
 };
 
-// The platform's print system: which printers there are, and printing one page. Everything runs on the GUI
+// The platform's print system: which printers there are, and printing a job. Everything runs on the GUI
 // thread; print() blocks until the job is handed over or abandoned (and while the dialog is open).
 class PrintSystem {
 public:

@@ -140,8 +140,14 @@ PrintResult QtPrintSystem::print(const PrintJob &job) {
         qCWarning(lcPrint) << "could not start a job on" << printer.printerName();
         return PrintResult::Failed;
     }
-    if (job.drawPage)
-        job.drawPage(painter, printer.pageLayout().paintRectPixels(printer.resolution()));
+    if (job.drawPage) {
+        for (int index = 0; index < job.pageCount; ++index) {
+            if (index > 0 && !printer.newPage()) {
+                break;
+            }
+            job.drawPage(painter, printer.pageLayout().paintRectPixels(printer.resolution()), index);
+        }
+    }
     // Ending the painter hands the job over; Qt does not say whether the print system took it.
     if (!painter.end() || printer.printerState() == QPrinter::Error) {
         qCWarning(lcPrint) << "the job on" << printer.printerName() << "failed";

@@ -12,6 +12,9 @@ namespace tallybrook::ui {
 [[nodiscard]] inline QKeySequence newInviteShortcut() {
     return QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_I);
 }
+[[nodiscard]] inline QKeySequence rollCallShortcut() {
+    return QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_R);
+}
 [[nodiscard]] inline QKeySequence refreshShortcut() {
     return QKeySequence(Qt::CTRL | Qt::Key_R);
 }

@@ -8,6 +8,7 @@
 #include "ui/InvitesView.h"
 #include "ui/NewInviteSheet.h"
 #include "ui/SidebarModel.h"
+#include "ui/RollCallSheet.h"
 #include "ui/ScannerCheckIn.h"
 #include "ui/SignInSheet.h"
 #include "ui/Style.h"
@@ -335,6 +336,16 @@ void DeskView::signInFromInvite(const Invite &invite) {
             m_signingInInvite.reset();
         }
     });
+    sheet->open();
+}
+
+void DeskView::showRollCall() {
+    if (m_rollCallSheet) {
+        return; // already open over the desk
+    }
+    auto *sheet = new RollCallSheet(m_environment, this);
+    sheet->setAttribute(Qt::WA_DeleteOnClose);
+    m_rollCallSheet = sheet;
     sheet->open();
 }
 

@@ -52,6 +52,9 @@ public:
     [[nodiscard]] QDialog *inviteSignInSheet() const { return m_inviteSignInSheet; }
     [[nodiscard]] QDialog *newInviteSheet() const { return m_newInviteSheet; }
     [[nodiscard]] ScannerCheckIn *scanner() const { return m_scanner; }
+    // File > Roll Call: the sheet to print or save the list of everyone on site.
+    void showRollCall();
+    [[nodiscard]] QDialog *rollCallSheet() const { return m_rollCallSheet; }
 
     static constexpr int expandedSidebarWidth = 190;
     static constexpr int collapsedSidebarWidth = 80;
@@ -100,6 +103,7 @@ private:
     QPointer<QDialog> m_signInSheet;
     QPointer<QDialog> m_inviteSignInSheet;
     QPointer<QDialog> m_newInviteSheet;
+    QPointer<QDialog> m_rollCallSheet;
 };
 
 } // namespace tallybrook::ui

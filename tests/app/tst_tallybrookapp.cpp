@@ -109,7 +109,7 @@ class TestTallybrookApp : public QObject {
     // Whether Sign In Visitor, New Invite and Refresh are enabled.
     [[nodiscard]] QList<bool> deskCommandsEnabled() const {
         QList<bool> enabled;
-        for (const Command command : {Command::SignInVisitor, Command::NewInvite, Command::Refresh}) {
+        for (const Command command : {Command::SignInVisitor, Command::NewInvite, Command::RollCall, Command::Refresh}) {
             enabled.append(m_app->action(command)->isEnabled());
         }
         return enabled;
@@ -157,7 +157,7 @@ private Q_SLOTS:
         QVERIFY(!m_app->contentView().isVisible());
         QVERIFY(!m_app->settingsGate()->content()->isVisible());
         QVERIFY(!model.isSigningIn());
-        QCOMPARE(deskCommandsEnabled(), QList<bool>(3, false));
+        QCOMPARE(deskCommandsEnabled(), QList<bool>(4, false));
         QVERIFY(model.onSite().isEmpty());
         QVERIFY(!model.isPolling());
         QPointer<ui::UpdateRequiredView> screen = m_app->mainGate().requiredView();
@@ -186,7 +186,7 @@ private Q_SLOTS:
         // Supported again: the window comes back and ties the model to the session afresh.
         report(manifest("0.1", "0.1"));
         QVERIFY(m_app->contentView().isVisible());
-        QCOMPARE(deskCommandsEnabled(), QList<bool>(3, true));
+        QCOMPARE(deskCommandsEnabled(), QList<bool>(4, true));
         QTRY_COMPARE(model.onSite().size(), 1);
         QTRY_VERIFY(!screen);
     }
@@ -287,10 +287,10 @@ private Q_SLOTS:
         QCOMPARE(m_quits, 1);
     }
 
-    // Sign In Visitor, New Invite and Refresh work only while somebody is signed in.
+    // Sign In Visitor, New Invite, Roll Call and Refresh work only while somebody is signed in.
     void commandsDoWhatTheySayAndFollowTheSession() {
         launch(true);
-        QCOMPARE(deskCommandsEnabled(), QList<bool>(3, true));
+        QCOMPARE(deskCommandsEnabled(), QList<bool>(4, true));
         QTRY_COMPARE(m_app->model().onSite().size(), 1);
         m_app->action(Command::SignInVisitor)->trigger();
         QVERIFY(m_app->model().isSigningIn());
@@ -301,12 +301,14 @@ private Q_SLOTS:
         const int before = m_f->cloud.requestsTo("/rest/v1/visitors");
         m_app->action(Command::Refresh)->trigger();
         QTRY_COMPARE(m_f->cloud.requestsTo("/rest/v1/visitors"), before + 4); // the list and the three counts
+        m_app->action(Command::RollCall)->trigger();
+        QVERIFY(m_app->contentView().deskView()->rollCallSheet());
         // The help pages are the website's; all three open the same way, the guide one folder deeper.
         m_app->action(Command::HostNotificationsGuide)->trigger();
         const QString site = m_f->cloud.server->baseUrl().toString() + u"/site/"_s;
         QCOMPARE(m_f->urls.opened, QList<QUrl>{QUrl(site + u"guides/host-notifications"_s)});
         m_app->cloud().signOutAccount();
-        QCOMPARE(deskCommandsEnabled(), QList<bool>(3, false));
+        QCOMPARE(deskCommandsEnabled(), QList<bool>(4, false));
     }
 
     void comparesVersions_data() {

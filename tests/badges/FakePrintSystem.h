@@ -36,7 +36,10 @@ public:
         lastPage.fill(Qt::gray);
         if (job.drawPage) {
             QPainter painter(&lastPage);
-            job.drawPage(painter, QRectF(page.topLeft() * pixelsPerPoint, page.size() * pixelsPerPoint));
+            // Every page on the same image: the last one drawn shows.
+            for (int index = 0; index < job.pageCount; ++index) {
+                job.drawPage(painter, QRectF(page.topLeft() * pixelsPerPoint, page.size() * pixelsPerPoint), index);
+            }
         }
         return result;
     }

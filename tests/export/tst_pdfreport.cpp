@@ -1,4 +1,5 @@
 #include "export/PdfReport.h"
+#include "export/RollCall.h"
 
 #include <QProcess>
 #include <QRegularExpression>
@@ -188,6 +189,61 @@ private Q_SLOTS:
             QCOMPARE(boxes[1][i].left(), boxes[0][i].left());
             QCOMPARE(boxes[1][i].right(), boxes[0][i].right());
         }
+    }
+
+    // Forty people a page, sorted by name, each on a page under the same header; an empty list is one page.
+    void rollCallPages_data() {
+        QTest::addColumn<int>("people");
+        QTest::addColumn<int>("pages");
+        QTest::newRow("nobody") << 0 << 1;
+        QTest::newRow("a full page") << 40 << 1;
+        QTest::newRow("one more") << 41 << 2;
+    }
+    void rollCallPages() {
+        QFETCH(int, people);
+        QFETCH(int, pages);
+        QList<VisitorRow> rows;
+        for (int i = people; i > 0; --i) {
+            rows.append(visitor(u"Person%1"_s.arg(i, 2, 10, QChar(u'0'))));
+        }
+        const RollCall rollCall(rows, QDateTime::currentDateTime(), false, u"Front Desk"_s);
+        const ReadBack read = readBack(rollCall.pdf());
+        QCOMPARE(read.words.size(), pages);
+        for (int page = 0; page < pages; ++page) {
+            const QString text = read.pageText(page);
+            QVERIFY2(text.startsWith(u"Roll Call \u2014 Front Desk Page %1 of %2 As of "_s.arg(page + 1).arg(pages)),
+                     qPrintable(text));
+            // Sorted by name, whatever order the list came in.
+            const int first = page * RollCall::peoplePerPage + 1;
+            const QString firstName = u"Person%1"_s.arg(first, 2, 10, QChar(u'0'));
+            const bool found = std::any_of(read.words[page].cbegin(), read.words[page].cend(),
+                                           [&](const Word &word) { return word.text == firstName; });
+            QVERIFY2(found == (people >= first), qPrintable(text));
+            QCOMPARE(read.words[page].size() > 20, people > 0); // the rows themselves
+        }
+    }
+
+    void rollCallStatusLine_data() {
+        QTest::addColumn<int>("people");
+        QTest::addColumn<bool>("loaded");
+        QTest::addColumn<bool>("unreachable");
+        QTest::addColumn<QString>("line");
+        QTest::newRow("fresh") << 2 << true << false << u"As of 09:41 \u00b7 2 people on site"_s;
+        QTest::newRow("one") << 1 << true << false << u"As of 09:41 \u00b7 1 person on site"_s;
+        QTest::newRow("server gone") << 0 << true << true
+                                     << u"As of 09:41, the server could not be reached \u00b7 Nobody on site"_s;
+        QTest::newRow("never loaded") << 0 << false << true
+                                      << u"The server could not be reached and no list has been loaded yet"_s;
+    }
+    void rollCallStatusLine() {
+        QFETCH(int, people);
+        QFETCH(bool, loaded);
+        QFETCH(bool, unreachable);
+        QFETCH(QString, line);
+        const QDateTime asOf(QDate::currentDate(), QTime(9, 41));
+        const RollCall rollCall(QList<VisitorRow>(people, visitor(u"Ann"_s)),
+                                loaded ? std::optional(asOf) : std::nullopt, unreachable, {}, QLocale::c());
+        QCOMPARE(rollCall.statusLine(), line);
     }
 };
 

@@ -31,7 +31,7 @@ PrintJob labelJob(const QString &printer, DrawnPage *drawn, bool showDialog = fa
     job.orientation = QPageLayout::Landscape;
     job.title = u"Visitor badge - Robin Sample"_s;
     job.showDialog = showDialog;
-    job.drawPage = [drawn](QPainter &painter, const QRectF &page) {
+    job.drawPage = [drawn](QPainter &painter, const QRectF &page, int) {
         ++drawn->calls;
         drawn->page = page;
         drawn->device = QRect(0, 0, painter.device()->width(), painter.device()->height());

@@ -2,6 +2,8 @@
 #include "ui/EmptyState.h"
 #include "ui/MessageBox.h"
 #include "ui/OnSiteModel.h"
+#include "ui/RollCallSheet.h"
+#include "ui/SavePanel.h"
 #include "ui/SignInSheet.h"
 #include "ui/TodayView.h"
 
@@ -58,9 +60,13 @@ struct Lobby {
     QJsonArray invites;
     QSet<QString> failingSignOuts; // by visitor name
     bool failInserts = false;
+    bool unreachable = false;
     int inserts = 0;
 
     ScriptedAnswer answer(const RecordedRequest &request) {
+        if (unreachable) {
+            return ScriptedAnswer::json(503, R"({"message":"The service is unavailable"})");
+        }
         const QUrlQuery query(QString::fromUtf8(request.rawQuery));
         const bool onSiteOnly = query.queryItemValue(u"signed_out_at"_s) == u"is.null";
         if (request.path.endsWith("/invites")) {
@@ -169,6 +175,7 @@ private Q_SLOTS:
     void reprintWithoutAPrinterKeepsTheVisitor();
     void sheetFillsFromTheChosenInvite();
     void aWalkInsNameOffersTodaysInvite();
+    void rollCallOfTheLastListWhenTheServerIsGone();
     void sheetSignsIn_data();
     void sheetSignsIn();
 };
@@ -468,6 +475,33 @@ void TestTodayView::aWalkInsNameOffersTodaysInvite() {
     QCOMPARE(sheet.invite()->visitorName, u"Ingrid Halvorsen"_s);
     QCOMPARE(sheet.answerField(1)->text(), u"guest@example.com"_s);
     QVERIFY(!offer->isVisible());
+}
+
+void TestTodayView::rollCallOfTheLastListWhenTheServerIsGone() {
+    startDesk();
+    m_lobby.signIn(u"Ann"_s);
+    m_lobby.signIn(u"Bo"_s);
+    refresh();
+    m_lobby.unreachable = true;
+    RollCallSheet sheet(environment());
+    QTRY_VERIFY(sheet.rollCall());
+    const QString status = sheet.rollCall()->statusLine();
+    QVERIFY2(status.startsWith(u"As of "_s) &&
+                 status.endsWith(u", the server could not be reached \u00b7 2 people on site"_s),
+             qPrintable(status));
+    QCOMPARE(sheet.rollCall()->people().size(), 2);
+
+    sheet.print();
+    QCOMPARE(m_f->prints.jobs.size(), 1);
+    QVERIFY(m_f->prints.jobs.first().showDialog);
+    QCOMPARE(m_f->prints.jobs.first().pageCount, 1);
+    const QString path = m_f->dir.filePath(u"roll-call.pdf"_s);
+    SavePanel::setNextFileName(path);
+    sheet.saveAsPdf();
+    QTRY_VERIFY(QFile::exists(path));
+    QFile saved(path);
+    QVERIFY(saved.open(QIODevice::ReadOnly));
+    QVERIFY(saved.readAll().startsWith("%PDF"));
 }
 
 void TestTodayView::sheetSignsIn_data() {
