@@ -167,12 +167,6 @@ private Q_SLOTS:
         QTest::newRow("a day and 09:30") << inviteJson(u"Di"_s, tomorrow.toString(Qt::ISODate), u"09:30"_s)
                                          << QString(u"di@example.com \u00B7 "_s + day + u" at 9:30\u202FAM"_s)
                                          << u"Waiting"_s << true << unused;
-        QTest::newRow("a day and one number of time")
-            << inviteJson(u"Ed"_s, tomorrow.toString(Qt::ISODate), u"9"_s)
-            << QString(u"ed@example.com \u00B7 "_s + day) << u"Waiting"_s << true << unused;
-        QTest::newRow("a date of two numbers")
-            << inviteJson(u"Flo"_s, u"2030-03"_s) << u"flo@example.com \u00B7 Any day"_s << u"Waiting"_s
-            << true << unused;
     }
     void rowsSayWhereEachInviteStands() {
         QFETCH(QJsonObject, invite);
