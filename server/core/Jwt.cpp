@@ -40,7 +40,8 @@ Jwt::Verified Jwt::verify(const QByteArray &token, qint64 nowSeconds) const {
     }
     result.claims = payload.object();
     const QJsonValue exp = result.claims.value(u"exp");
-    if (!exp.isDouble() || qint64(exp.toDouble()) <= nowSeconds) {
+    // Compared as numbers: a value beyond any integer's range has no integer to cast to.
+    if (!exp.isDouble() || !(exp.toDouble() >= double(nowSeconds + 1))) {
         result.problem = Problem::Expired;
         result.detail = "JWT expired";
     }

@@ -10,6 +10,8 @@
 #include <QTime>
 #include <QUrl>
 
+#include <cmath>
+
 namespace tbserver {
 
 using namespace Qt::StringLiterals;
@@ -99,8 +101,9 @@ HttpResponse InviteApi::create(const Principal &owner, const QByteArray &body) {
         const QJsonValue slotValue = entry[u"slot"];
         const QJsonValue textValue = entry[u"value"];
         const double slotNumber = slotValue.toDouble(-1);
-        if (!entry.isObject() || !slotValue.isDouble() || slotNumber != double(qint64(slotNumber)) ||
-            slotNumber < 0 || slotNumber > 10'000 || !textValue.isString()) {
+        // The range first: a huge number has no whole-number value to compare with.
+        if (!entry.isObject() || !slotValue.isDouble() || !(slotNumber >= 0 && slotNumber <= 10'000) ||
+            slotNumber != std::trunc(slotNumber) || !textValue.isString()) {
             throw WebsiteError{422, u"Each answer needs a whole slot number and a text value."_s};
         }
         const int slot = int(slotNumber);
