@@ -3,6 +3,7 @@
 #include "platform/ComputerName.h"
 
 #include <QCoreApplication>
+#include <QStandardPaths>
 
 namespace tallybrook {
 
@@ -25,7 +26,9 @@ DeskPlatform SystemServices::platform() {
                         TallybrookApp::updateOptions(config),
                         &platform::computerName,
                         [] { QCoreApplication::quit(); },
-                        &m_desktopNotices};
+                        &m_desktopNotices,
+                        // The desk's private data folder (~/.local/share/Tallybrook/Tallybrook on Linux).
+                        QStandardPaths::writableLocation(QStandardPaths::AppDataLocation) + u"/pending"_s};
 }
 
 } // namespace tallybrook

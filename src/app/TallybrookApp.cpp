@@ -48,6 +48,7 @@ TallybrookApp::TallybrookApp(DeskPlatform platform, QObject *parent)
     modelOptions.deviceName = m_platform.deviceName;
     modelOptions.desktopNotices = m_platform.desktopNotices;
     modelOptions.preferences = &m_platform.defaults;
+    modelOptions.pendingFolder = m_platform.pendingFolder;
     // For development and benchmarks: a shorter poll than the 15 seconds a desk needs.
     if (const int pollMs = qEnvironmentVariableIntValue("TALLYBROOK_POLL_MS"); pollMs > 0) {
         modelOptions.pollInterval = std::chrono::milliseconds(pollMs);

@@ -53,6 +53,8 @@ struct DeskPlatform {
     std::function<void()> quit;
     // Where visitors signed in on other devices are announced; none when unset.
     platform::DesktopNotices *desktopNotices = nullptr;
+    // Where sign-ins made while the backend cannot be reached wait; unset, such a sign-in fails.
+    std::optional<QString> pendingFolder;
 };
 
 // The application shell: creates the desk's long-lived objects once, in launch order (backend client, badge

@@ -119,6 +119,12 @@ public:
     // Keeps an earlier sign-out time (from a kiosk, say); a visitor signed out already is not an error.
     // True when this call signed the visitor out, false when someone had done it before.
     QCoro::Task<bool> signOutVisitor(QUuid id, QDateTime at, std::shared_ptr<RequestScope> scope = {});
+    // By the id the desk gave the record, for sign-ins stored late: whether an earlier attempt reached the
+    // server, and signing such a visitor out.
+    QCoro::Task<std::optional<VisitorRow>> findVisitorByDeviceRecord(QString deviceRecordID,
+                                                                     std::shared_ptr<RequestScope> scope = {});
+    QCoro::Task<bool> signOutByDeviceRecord(QString deviceRecordID, QDateTime at,
+                                            std::shared_ptr<RequestScope> scope = {});
 
     // The account's setup and invites.
     QCoro::Task<std::optional<KioskSettings>> loadKioskSettings(std::shared_ptr<RequestScope> scope = {});
@@ -150,6 +156,9 @@ Q_SIGNALS:
 private:
     class RefreshFlight;
 
+    // Signs out the on-site visitor this filter names; false when none was on site any more.
+    QCoro::Task<bool> signOutWhere(std::pair<QString, QString> match, QDateTime at,
+                                   std::shared_ptr<RequestScope> scope);
     // An authorised REST call: the token made fresh, the extra headers after the standard three.
     QCoro::Task<CloudResponse> restCall(QByteArray method, QString table, QueryItems items,
                                         HeaderList extra = {}, QByteArray body = {},

@@ -168,8 +168,13 @@ QCoro::Task<VisitorRow> CloudClient::insertVisitor(NewVisitor visitor, std::shar
 }
 
 QCoro::Task<bool> CloudClient::signOutVisitor(QUuid id, QDateTime at, std::shared_ptr<RequestScope> scope) {
+    co_return co_await signOutWhere({u"id"_s, u"eq."_s + uuidLower(id)}, std::move(at), std::move(scope));
+}
+
+QCoro::Task<bool> CloudClient::signOutWhere(std::pair<QString, QString> match, QDateTime at,
+                                            std::shared_ptr<RequestScope> scope) {
     QueryItems items;
-    items.append({u"id"_s, u"eq."_s + uuidLower(id)});
+    items.append(std::move(match));
     items.append({u"signed_out_at"_s, u"is.null"_s});
     // The changed rows come back, so a visitor signed out elsewhere meanwhile is told apart (no row).
     items.append({u"select"_s, u"id"_s});
@@ -186,6 +191,22 @@ QCoro::Task<bool> CloudClient::signOutVisitor(QUuid id, QDateTime at, std::share
         co_return true;
     }
     co_return !json::parseArray(response.body).isEmpty();
+}
+
+QCoro::Task<std::optional<VisitorRow>> CloudClient::findVisitorByDeviceRecord(QString deviceRecordID,
+                                                                              std::shared_ptr<RequestScope> scope) {
+    QueryItems items;
+    items.append({u"select"_s, visitorColumns.toString()});
+    items.append({u"device_record_id"_s, u"eq."_s + deviceRecordID});
+    items.append({u"limit"_s, u"1"_s});
+    const QList<VisitorRow> found = co_await fetchVisitors(std::move(items), std::move(scope));
+    co_return found.isEmpty() ? std::nullopt : std::optional(found.constFirst());
+}
+
+QCoro::Task<bool> CloudClient::signOutByDeviceRecord(QString deviceRecordID, QDateTime at,
+                                                     std::shared_ptr<RequestScope> scope) {
+    co_return co_await signOutWhere({u"device_record_id"_s, u"eq."_s + deviceRecordID}, std::move(at),
+                                    std::move(scope));
 }
 
 QCoro::Task<std::optional<KioskSettings>>

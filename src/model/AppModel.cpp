@@ -59,7 +59,11 @@ QString arrivalNotice(const VisitorRow &row) {
 AppModel::AppModel(CloudClient &cloud, BadgePrinter &printer, Notifier &notifier, Options options,
                    QObject *parent)
     : QObject(parent), m_cloud(cloud), m_printer(printer), m_notifier(notifier),
-      m_options(std::move(options)) {}
+      m_options(std::move(options)) {
+    if (m_options.pendingFolder) {
+        m_pending.emplace(*m_options.pendingFolder);
+    }
+}
 
 AppModel::~AppModel() {
     m_scope->abort();
@@ -195,6 +199,8 @@ void AppModel::reset() {
     setHasSavedForm(false);
     setHasLoadedSetup(false);
     setOnSite({});
+    m_storedOnSite.clear();
+    m_storedCounts = {};
     m_knownOnSite.clear();
     m_hasKnownOnSite = false;
     setCounts({});
@@ -267,6 +273,10 @@ QCoro::Task<void> AppModel::refresh() {
     const QPointer<AppModel> self(this);
     const quint64 generation = m_generation;
     const auto scope = m_scope;
+    co_await replayPending();
+    if (!self || m_generation != generation) {
+        co_return;
+    }
 
     // Both loads are on their way before either is awaited.
     QCoro::Task<QList<VisitorRow>> onSiteLoad = m_cloud.onSiteVisitors(scope);
@@ -290,15 +300,23 @@ QCoro::Task<void> AppModel::refresh() {
         co_return; // cancelled: a newer account's state is not ours to touch
     }
     if (failure) {
-        setError(messageOf(failure));
+        setError(offlineMessage(messageOf(failure)));
+        // The visitors signed in meanwhile show with the last list loaded.
+        setOnSite(withPending(m_storedOnSite));
+        setCounts(withPending(m_storedCounts));
         co_return;
     }
     announceArrivals(*rows);
-    setOnSite(*rows);
-    setCounts(*counts);
+    m_storedOnSite = *rows;
+    m_storedCounts = *counts;
+    setOnSite(withPending(*rows));
+    setCounts(withPending(*counts));
     setLastRefresh(now());
-    // A setup that could not be read keeps its banner: saves stay refused until it loads.
-    if (m_hasLoadedSetup) {
+    // A setup that could not be read keeps its banner: saves stay refused until it loads. Visits still
+    // waiting to be stored keep theirs.
+    if (pendingSignIns() > 0) {
+        setError(offlineMessage(QString()));
+    } else if (m_hasLoadedSetup) {
         setError(std::nullopt);
     }
 }
@@ -354,6 +372,7 @@ QCoro::Task<BadgePrintOutcome> AppModel::signIn(VisitorDraft draft, std::optiona
     // Not cancelled with the account's scope: an insert cut off after the server stored it would be reported
     // as failed and signed in twice. Its token already ties it to the account it began under.
     std::optional<VisitorRow> stored;
+    bool queued = false;
     ++m_insertsOnTheWay;
     try {
         stored = co_await m_cloud.insertVisitor(visitor);
@@ -361,10 +380,29 @@ QCoro::Task<BadgePrintOutcome> AppModel::signIn(VisitorDraft draft, std::optiona
         if (self) {
             --m_insertsOnTheWay;
         }
-        throw;
+        // Unreachable, not refused: the visitor waits to be stored, and the desk goes on as if they were.
+        if (!self || !queues(std::current_exception()) || !isSignedInAs(user)) {
+            throw;
+        }
+        queued = true;
     }
     if (!self) {
         co_return BadgePrintOutcome::Skipped;
+    }
+    if (queued) {
+        const bool kept =
+            m_pending->append({PendingVisits::Item::Kind::SignIn, visitor, now(),
+                               invite ? std::optional(invite->id.toString(QUuid::WithoutBraces)) : std::nullopt});
+        if (!kept) {
+            qWarning("the unsaved sign-in of %s could not be written to %s; it is kept in memory only",
+                     qPrintable(visitor.visitorName), qPrintable(m_pending->filePath()));
+        }
+        setOnSite(withPending(m_storedOnSite));
+        setCounts(withPending(m_storedCounts));
+        setError(offlineMessage(m_error.value_or(QString())));
+        raiseVisitorRevision();
+        co_return m_printer.autoPrint() ? m_printer.print(visitor.visitorName, visitor.signedInAt)
+                                        : BadgePrintOutcome::Skipped;
     }
     --m_insertsOnTheWay;
     m_signedInHere.insert(stored->id);
@@ -395,6 +433,165 @@ QCoro::Task<BadgePrintOutcome> AppModel::signIn(VisitorDraft draft, std::optiona
         co_return BadgePrintOutcome::Skipped;
     }
     co_return m_printer.print(row.visitorName, row.signedInAt);
+}
+
+bool AppModel::queues(const std::exception_ptr &failure) const {
+    if (!m_pending) {
+        return false;
+    }
+    try {
+        std::rethrow_exception(failure);
+    } catch (const CloudError &error) {
+        const int status = error.status();
+        return error.kind() == CloudError::Kind::Network ||
+               (error.kind() == CloudError::Kind::Server &&
+                (status == 408 || status == 429 || status == 502 || status == 503 || status == 504));
+    } catch (...) {
+    }
+    return false;
+}
+
+bool AppModel::isPending(const QUuid &visitorID) const {
+    if (!m_pending) {
+        return false;
+    }
+    return std::any_of(m_pending->items().cbegin(), m_pending->items().cend(), [&](const PendingVisits::Item &item) {
+        return item.kind == PendingVisits::Item::Kind::SignIn && QUuid(item.visitor.deviceRecordID) == visitorID;
+    });
+}
+
+QList<VisitorRow> AppModel::withPending(QList<VisitorRow> rows) const {
+    if (!m_pending || m_pending->isEmpty()) {
+        return rows;
+    }
+    QSet<QString> signedOut;
+    for (const PendingVisits::Item &item : m_pending->items()) {
+        if (item.kind == PendingVisits::Item::Kind::SignOut) {
+            signedOut.insert(item.visitor.deviceRecordID);
+        }
+    }
+    // Newest first, as the list is.
+    for (const PendingVisits::Item &item : m_pending->items()) {
+        if (item.kind != PendingVisits::Item::Kind::SignIn || signedOut.contains(item.visitor.deviceRecordID)) {
+            continue;
+        }
+        const NewVisitor &visitor = item.visitor;
+        rows.prepend(VisitorRow{QUuid(visitor.deviceRecordID), visitor.visitorName, visitor.hostName,
+                                visitor.answers, visitor.signedInAt, std::nullopt, std::nullopt, visitor.deviceName,
+                                true});
+    }
+    return rows;
+}
+
+DeskCounts AppModel::withPending(DeskCounts counts) const {
+    if (!m_pending) {
+        return counts;
+    }
+    const int signIns = m_pending->pendingSignIns();
+    const int signOuts = int(m_pending->items().size()) - signIns;
+    counts.today += signIns;
+    counts.thisWeek += signIns;
+    counts.onSite += signIns - signOuts;
+    return counts;
+}
+
+QString AppModel::offlineMessage(const QString &failure) const {
+    const int waiting = pendingSignIns();
+    if (waiting == 0) {
+        return failure;
+    }
+    return waiting == 1 ? u"Offline \u2014 1 sign-in will be saved when the connection is back"_s
+                        : u"Offline \u2014 %1 sign-ins will be saved when the connection is back"_s.arg(waiting);
+}
+
+QCoro::Task<void> AppModel::replayPending() {
+    if (!m_pending || m_isReplaying || !m_cloud.isSignedIn()) {
+        co_return;
+    }
+    const QUuid user = m_cloud.session()->userID;
+    // Only the signed-in account's own file: another account's visits wait for that account.
+    if (m_pending->account() != user) {
+        if (const std::optional<QString> problem = m_pending->load(user)) {
+            setError(problem);
+        }
+    }
+    const QPointer<AppModel> self(this);
+    const NotificationSettings alerts = m_notifications;
+    m_isReplaying = true;
+    bool changed = false;
+    while (!m_pending->isEmpty()) {
+        const PendingVisits::Item item = m_pending->items().constFirst();
+        std::optional<VisitorRow> row;
+        std::exception_ptr failure;
+        try {
+            if (item.kind == PendingVisits::Item::Kind::SignIn) {
+                // An earlier attempt may have been stored with its answer lost: never twice.
+                row = co_await m_cloud.findVisitorByDeviceRecord(item.visitor.deviceRecordID);
+                if (!row) {
+                    row = co_await m_cloud.insertVisitor(item.visitor);
+                }
+                if (item.inviteId) {
+                    try {
+                        co_await m_cloud.markInviteUsed(QUuid(*item.inviteId), item.at);
+                    } catch (...) {
+                        // The guest is stored all the same; the invite just stays open.
+                    }
+                }
+            } else if (co_await m_cloud.signOutByDeviceRecord(item.visitor.deviceRecordID, item.at)) {
+                row = VisitorRow{QUuid(item.visitor.deviceRecordID), item.visitor.visitorName, item.visitor.hostName,
+                                 item.visitor.answers, item.visitor.signedInAt, item.at, std::nullopt,
+                                 item.visitor.deviceName};
+            }
+        } catch (...) {
+            failure = std::current_exception();
+        }
+        if (!self) {
+            co_return;
+        }
+        if (!isSignedInAs(user)) {
+            break;
+        }
+        if (failure) {
+            // Only a plain refusal drops a visit; anything else (an outage, a cut-off answer, a session to
+            // renew) keeps it for the next attempt, where the lookup by its device record id finds it if it
+            // was stored after all.
+            bool refused = false;
+            try {
+                std::rethrow_exception(failure);
+            } catch (const CloudError &error) {
+                const int status = error.status();
+                refused = error.kind() == CloudError::Kind::Server && status >= 400 && status < 500 && status != 401 &&
+                          status != 403 && status != 408 && status != 429;
+                if (refused) {
+                    qWarning("the server refused the unsaved %s of %s (%s); it is dropped",
+                             item.kind == PendingVisits::Item::Kind::SignIn ? "sign-in" : "sign-out",
+                             qPrintable(item.visitor.visitorName), qPrintable(error.message()));
+                }
+            } catch (...) {
+            }
+            if (!refused) {
+                break;
+            }
+        }
+        m_pending->removeFirst();
+        changed = true;
+        if (row) {
+            // An alert long after the fact would only confuse the host.
+            if (item.at.secsTo(now()) <= 15 * 60) {
+                notifyHost(alerts,
+                           item.kind == PendingVisits::Item::Kind::SignIn ? VisitorAlert::Event::SignIn
+                                                                         : VisitorAlert::Event::SignOut,
+                           *row);
+            } else {
+                qInfo("no alert for %s: stored %lld minutes late", qPrintable(item.visitor.visitorName),
+                      item.at.secsTo(now()) / 60);
+            }
+        }
+    }
+    m_isReplaying = false;
+    if (changed) {
+        raiseVisitorRevision();
+    }
 }
 
 void AppModel::announceArrivals(const QList<VisitorRow> &rows) {
@@ -477,6 +674,19 @@ QCoro::Task<void> AppModel::signOut(VisitorRow row) {
     const QPointer<AppModel> self(this);
     const QUuid user = m_cloud.session()->userID;
     const QDateTime at = now();
+    if (isPending(row.id)) {
+        // Not stored yet: the sign-out waits behind its sign-in.
+        for (const PendingVisits::Item &item : m_pending->items()) {
+            if (item.kind == PendingVisits::Item::Kind::SignIn && QUuid(item.visitor.deviceRecordID) == row.id) {
+                m_pending->append({PendingVisits::Item::Kind::SignOut, item.visitor, at, std::nullopt});
+                break;
+            }
+        }
+        setOnSite(withPending(m_storedOnSite));
+        setCounts(withPending(m_storedCounts));
+        raiseVisitorRevision();
+        co_return;
+    }
     const bool signedOutHere = co_await m_cloud.signOutVisitor(row.id, at, m_scope);
     if (!self || !isSignedInAs(user)) {
         co_return;

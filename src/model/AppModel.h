@@ -2,6 +2,7 @@
 
 #include "badges/BadgePrinter.h"
 #include "cloud/CloudClient.h"
+#include "model/PendingVisits.h"
 #include "model/VisitorDraft.h"
 #include "notify/VisitorAlert.h"
 #include "records/DeskCounts.h"
@@ -43,6 +44,9 @@ struct AppModelOptions {
     // change of zone while the desk runs is followed.
     std::optional<QTimeZone> timeZone;
     std::chrono::milliseconds pollInterval{15'000};
+    // Where sign-ins made while the backend cannot be reached wait to be stored, one file per account. Unset,
+    // such a sign-in fails as any other.
+    std::optional<QString> pendingFolder;
     // Delivers a host alert; by default the Notifier's post, started and not awaited.
     std::function<void(const VisitorAlert &, const QUrl &)> deliverAlert;
     // Where a visitor signed in on another device (a kiosk, another desk) is announced; unset, nowhere.
@@ -87,6 +91,9 @@ public:
     [[nodiscard]] const std::optional<QDateTime> &lastRefresh() const { return m_lastRefresh; }
     [[nodiscard]] const std::optional<QString> &error() const { return m_error; }
     [[nodiscard]] qint64 visitorRevision() const { return m_visitorRevision; }
+    // A visitor of the on-site list whose sign-in waits to be stored (the backend could not be reached).
+    [[nodiscard]] bool isPending(const QUuid &visitorID) const;
+    [[nodiscard]] int pendingSignIns() const { return m_pending ? m_pending->pendingSignIns() : 0; }
     [[nodiscard]] bool isSigningIn() const { return m_isSigningIn; }
     [[nodiscard]] bool isInviting() const { return m_isInviting; }
     [[nodiscard]] bool isShowingOnboarding() const { return m_isShowingOnboarding; }
@@ -154,6 +161,13 @@ Q_SIGNALS:
 
 private:
     QCoro::Task<void> poll(quint64 generation);
+    // Stores what waited, in order, one at a time; stops at the first that still cannot reach the backend.
+    QCoro::Task<void> replayPending();
+    [[nodiscard]] bool queues(const std::exception_ptr &failure) const;
+    // The on-site list and counts with the visitors still waiting to be stored.
+    [[nodiscard]] QList<VisitorRow> withPending(QList<VisitorRow> rows) const;
+    [[nodiscard]] DeskCounts withPending(DeskCounts counts) const;
+    [[nodiscard]] QString offlineMessage(const QString &failure) const;
     // The setup while it has not loaded, then the on-site list and counts.
     QCoro::Task<void> catchUp();
     [[nodiscard]] QDateTime now() const;
@@ -200,6 +214,11 @@ private:
     // The visitors this desk stored that no on-site list has shown yet, and its inserts not answered yet.
     QSet<QUuid> m_signedInHere;
     int m_insertsOnTheWay = 0;
+    std::optional<PendingVisits> m_pending;
+    bool m_isReplaying = false;
+    // What the server last gave, before the waiting visitors are added.
+    QList<VisitorRow> m_storedOnSite;
+    DeskCounts m_storedCounts;
 
     // Bumped by reset(): a load that began under an older generation drops its result.
     quint64 m_generation = 0;

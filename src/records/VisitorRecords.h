@@ -38,6 +38,8 @@ struct VisitorRow {
     std::optional<QDateTime> signedOutAt;
     std::optional<QString> listName;
     std::optional<QString> deviceName;
+    // Not from the backend: a sign-in made while it could not be reached, waiting to be stored.
+    bool isPending = false;
 
     // Throws DecodeError; an unreadable "signed_in_at" fails with exactly "Bad timestamp".
     [[nodiscard]] static VisitorRow fromJson(const QJsonValue &jsonValue);

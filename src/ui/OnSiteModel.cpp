@@ -36,6 +36,9 @@ QVariant OnSiteModel::data(const QModelIndex &index, int role) const {
 
 QString OnSiteModel::detailLine(const VisitorRow &row) {
     QStringList parts{u"In at "_s + shortTime(row.signedInAt.toLocalTime().time(), QLocale())};
+    if (row.isPending) {
+        parts.prepend(u"Not yet saved"_s);
+    }
     if (row.hostName && !row.hostName->isEmpty()) {
         parts.append(u"Visiting "_s + *row.hostName);
     }

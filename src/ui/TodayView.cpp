@@ -156,6 +156,7 @@ void OnSiteRow::setRow(const VisitorRow &row) {
     m_print->setAccessibleDescription(u"Print a badge for "_s + row.visitorName);
     m_signOut->setAccessibleDescription(u"Sign out "_s + row.visitorName);
     setAccessibleName(row.visitorName);
+    setAccessibleDescription(m_detail->text());
 }
 
 void OnSiteRow::placeAfter(const OnSiteRow *previous) {

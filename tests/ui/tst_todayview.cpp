@@ -351,6 +351,9 @@ void TestTodayView::todayFollowsTheModel() {
     }
     auto *detail = view.findChild<QLabel *>(u"visitorDetail"_s);
     QCOMPARE(detail->text(), u"In at 08:30"_s);
+    VisitorRow waiting = rowOf(u"Bo"_s);
+    waiting.isPending = true;
+    QCOMPARE(OnSiteModel::detailLine(waiting), u"Not yet saved \u00b7 In at 08:30 \u00b7 Visiting Ann Lee"_s);
 
     QTest::mouseClick(view.findChild<QPushButton *>(u"signOutButton"_s), Qt::LeftButton);
     QTRY_VERIFY(m_f->model->onSite().isEmpty());
