@@ -185,6 +185,12 @@ void AppModel::start() {
         return;
     }
     m_isPolling = true;
+    // What waits from an earlier run counts from the first frame, before the first poll has answered.
+    if (m_pending && m_cloud.isSignedIn() && m_pending->account() != m_cloud.session()->userID) {
+        if (const std::optional<QString> problem = m_pending->load(m_cloud.session()->userID)) {
+            setError(problem);
+        }
+    }
     poll(m_generation);
 }
 

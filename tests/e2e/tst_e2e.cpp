@@ -236,6 +236,69 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT(!model.error().has_value(), 2000); // the next poll, 400 ms on
         QVERIFY(desk.isSignedIn());
     }
+
+    // The desk through an outage: with the server gone, three visitors signed in and one of them out; the
+    // desk restarted; the server back. Each visitor is stored once, the one signed out with the time of it,
+    // and each alert reaches the office's receiver once.
+    void signInsWhileTheServerIsGoneAreStoredOnceItIsBack() {
+        CloudClient &desk = signedUp(u"offline@example.com"_s);
+        QTemporaryDir dir;
+        QSettings defaults(dir.filePath(u"desk.ini"_s), QSettings::IniFormat);
+        FakePrintSystem prints;
+        BadgePrinter printer(defaults, prints);
+        Notifier notifier(m_http, defaults);
+        ScriptedHttpServer receiver;
+        receiver.setHandler([](const RecordedRequest &) { return ScriptedAnswer::json(200, "ok"); });
+        AppModelOptions options;
+        options.pollInterval = std::chrono::milliseconds(400);
+        options.pendingFolder = dir.filePath(u"pending"_s);
+        options.deliverAlert = [&](const VisitorAlert &alert, const QUrl &) {
+            static_cast<void>(notifier.post(alert, QUrl(receiver.baseUrl().toString() + u"/hook"_s)));
+        };
+        auto model = std::make_unique<AppModel>(desk, printer, notifier, options);
+        model->start();
+        QTRY_VERIFY(model->hasLoadedSetup() && model->lastRefresh());
+        NotificationSettings alerts = AppModel::defaultNotifications();
+        alerts.officeWebhook = u"https://hooks.slack.com/services/T0/B0/office"_s;
+        alerts.notifySignIn = alerts.notifySignOut = true;
+        QVERIFY(awaitTask(model->saveNotifications(alerts)).succeeded());
+
+        m_server.kill();
+        QTRY_VERIFY(model->error().has_value());
+        for (const QString &name : {u"Ada"_s, u"Grace"_s, u"Linus"_s}) {
+            QVERIFY(awaitTask(model->signIn(VisitorDraft{{{0, name}}})).succeeded());
+        }
+        QVERIFY(awaitTask(model->signOut(model->onSite().value(1))).succeeded()); // Grace
+        QCOMPARE(names(model->onSite()), QStringList({u"Linus"_s, u"Ada"_s}));
+        QCOMPARE(model->error(), u"Offline \u2014 3 sign-ins will be saved when the connection is back"_s);
+        model.reset(); // the desk quits
+
+        model = std::make_unique<AppModel>(desk, printer, notifier, options);
+        QVERIFY2(m_server.start(), qPrintable(m_server.errorText()));
+        model->start();
+        QCOMPARE(model->pendingSignIns(), 3); // read back from this computer's file
+        QTRY_VERIFY_WITH_TIMEOUT(model->pendingSignIns() == 0 && model->lastRefresh() && !model->error(), 5000);
+        const QList<VisitorRow> stored =
+            awaitTask(desk.allVisitors(VisitorQuery{})).value.value_or(QList<VisitorRow>());
+        QStringList log;
+        for (const VisitorRow &row : stored) {
+            log.append(row.visitorName + (row.signedOutAt ? u" (out)"_s : QString()));
+        }
+        log.sort(); // signed in within one second: the order of storing is the unit test's
+        QCOMPARE(log, QStringList({u"Ada"_s, u"Grace (out)"_s, u"Linus"_s}));
+        QVERIFY(receiver.waitForRequests(4, 10'000));
+        QTest::qWait(300); // nothing more comes
+        QStringList alerted;
+        for (const RecordedRequest &request : receiver.requests()) {
+            for (const QString &name : {u"Ada"_s, u"Grace"_s, u"Linus"_s}) {
+                if (request.body.contains(name.toUtf8())) {
+                    alerted.append(name);
+                }
+            }
+        }
+        alerted.sort();
+        QCOMPARE(alerted, QStringList({u"Ada"_s, u"Grace"_s, u"Grace"_s, u"Linus"_s}));
+    }
 };
 
 QTEST_MAIN(TestE2e)
