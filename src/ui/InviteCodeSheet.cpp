@@ -1,5 +1,6 @@
 #include "ui/InviteCodeSheet.h"
 
+#include "ui/SheetParts.h"
 #include "ui/Style.h"
 
 #include <QLabel>
@@ -37,14 +38,7 @@ QImage qrSymbol(const QByteArray &message) {
 }
 
 InviteCodeSheet::InviteCodeSheet(const Invite &invite, const QUrl &link, QWidget *parent) : QDialog(parent) {
-    setObjectName(u"inviteCodeSheet"_s);
-    setWindowFlag(Qt::Sheet);
-    setWindowModality(Qt::WindowModal);
-    setWindowTitle(u"Invite Code"_s);
-    auto *layout = new QVBoxLayout(this);
-    layout->setContentsMargins(24, 24, 24, 24);
-    layout->setSpacing(16);
-    layout->setSizeConstraint(QLayout::SetFixedSize);
+    QVBoxLayout *layout = beginSheet(this, u"inviteCodeSheet"_s, u"Invite Code"_s, 24);
 
     auto *name = new QLabel(invite.visitorName, this);
     name->setObjectName(u"guestName"_s);

@@ -62,16 +62,8 @@ const KioskField *emailQuestion(const QList<KioskField> &fields) {
 
 NewInviteSheet::NewInviteSheet(Environment environment, QWidget *parent)
     : QDialog(parent), m_environment(environment) {
-    setObjectName(u"newInviteSheet"_s);
-    setWindowFlag(Qt::Sheet);
-    setWindowModality(Qt::WindowModal);
-    setWindowTitle(u"New Invite"_s);
     setFixedWidth(460);
-
-    auto *layout = new QVBoxLayout(this);
-    layout->setContentsMargins(24, 24, 24, 24);
-    layout->setSpacing(16);
-    layout->setSizeConstraint(QLayout::SetFixedSize);
+    QVBoxLayout *layout = beginSheet(this, u"newInviteSheet"_s, u"New Invite"_s, 24);
     addSheetHeading(layout, u"New Invite"_s, this);
 
     m_form = new QFormLayout;

@@ -19,16 +19,8 @@ using namespace Qt::StringLiterals;
 
 RollCallSheet::RollCallSheet(Environment environment, QWidget *parent)
     : QDialog(parent), m_environment(environment) {
-    setObjectName(u"rollCallSheet"_s);
-    setWindowFlag(Qt::Sheet);
-    setWindowModality(Qt::WindowModal);
-    setWindowTitle(u"Roll Call"_s);
     setFixedWidth(420);
-
-    auto *layout = new QVBoxLayout(this);
-    layout->setContentsMargins(20, 20, 20, 20);
-    layout->setSpacing(16);
-    layout->setSizeConstraint(QLayout::SetFixedSize);
+    QVBoxLayout *layout = beginSheet(this, u"rollCallSheet"_s, u"Roll Call"_s, 20);
     addSheetHeading(layout, u"Roll Call"_s, this);
     m_status = new QLabel(u"Loading the latest list\u2026"_s, this);
     m_status->setObjectName(u"rollCallStatus"_s);

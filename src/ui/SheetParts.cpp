@@ -14,6 +14,18 @@ namespace tallybrook::ui {
 
 using namespace Qt::StringLiterals;
 
+QVBoxLayout *beginSheet(QDialog *sheet, const QString &objectName, const QString &title, int margin) {
+    sheet->setObjectName(objectName);
+    sheet->setWindowFlag(Qt::Sheet);
+    sheet->setWindowModality(Qt::WindowModal);
+    sheet->setWindowTitle(title);
+    auto *layout = new QVBoxLayout(sheet);
+    layout->setContentsMargins(margin, margin, margin, margin);
+    layout->setSpacing(16);
+    layout->setSizeConstraint(QLayout::SetFixedSize);
+    return layout;
+}
+
 QLabel *addSheetHeading(QVBoxLayout *layout, const QString &text, QDialog *sheet) {
     auto *heading = new QLabel(text, sheet);
     heading->setObjectName(u"sheetTitle"_s);

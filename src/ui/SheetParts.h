@@ -23,6 +23,9 @@ struct SheetButtons {
     QPushButton *primary = nullptr;
 };
 
+// Makes `sheet` a window-modal sheet with this title and returns its layout: these margins all round, the
+// desk's spacing, the sheet as tall as its contents.
+QVBoxLayout *beginSheet(QDialog *sheet, const QString &objectName, const QString &title, int margin);
 QLabel *addSheetHeading(QVBoxLayout *layout, const QString &text, QDialog *sheet);
 // Hidden until a message is set.
 QLabel *addSheetMessage(QVBoxLayout *layout, QDialog *sheet);

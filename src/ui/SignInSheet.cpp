@@ -55,19 +55,12 @@ QCoro::Task<std::optional<QList<Invite>>> openInvites(CloudClient &cloud,
 
 SignInSheet::SignInSheet(Environment environment, std::optional<Invite> invite, QWidget *parent)
     : QDialog(parent), m_environment(environment), m_invite(std::move(invite)) {
-    setObjectName(u"signInSheet"_s);
-    setWindowFlag(Qt::Sheet);
-    setWindowModality(Qt::WindowModal);
-    setWindowTitle(u"Sign In Visitor"_s);
     setFixedWidth(460);
     if (m_invite) {
         m_draft = VisitorDraft::fromInvite(*m_invite);
     }
 
-    auto *layout = new QVBoxLayout(this);
-    layout->setContentsMargins(20, 20, 20, 20);
-    layout->setSpacing(16);
-    layout->setSizeConstraint(QLayout::SetFixedSize);
+    QVBoxLayout *layout = beginSheet(this, u"signInSheet"_s, u"Sign In Visitor"_s, 20);
     addSheetHeading(layout, u"Sign In Visitor"_s, this);
 
     m_form = new QFormLayout;
