@@ -398,7 +398,8 @@ QCoro::Task<BadgePrintOutcome> AppModel::signIn(VisitorDraft draft, std::optiona
     if (queued) {
         const bool kept =
             m_pending->append({PendingVisits::Item::Kind::SignIn, visitor, now(),
-                               invite ? std::optional(invite->id.toString(QUuid::WithoutBraces)) : std::nullopt});
+                               invite ? std::optional(invite->id.toString(QUuid::WithoutBraces)) : std::nullopt,
+                               std::nullopt});
         if (!kept) {
             qWarning("the unsaved sign-in of %s could not be written to %s; it is kept in memory only",
                      qPrintable(visitor.visitorName), qPrintable(m_pending->filePath()));
@@ -471,11 +472,17 @@ QList<VisitorRow> AppModel::withPending(QList<VisitorRow> rows) const {
         return rows;
     }
     QSet<QString> signedOut;
+    QSet<QUuid> storedSignedOut;
     for (const PendingVisits::Item &item : m_pending->items()) {
         if (item.kind == PendingVisits::Item::Kind::SignOut) {
-            signedOut.insert(item.visitor.deviceRecordID);
+            if (item.visitorId) {
+                storedSignedOut.insert(*item.visitorId);
+            } else {
+                signedOut.insert(item.visitor.deviceRecordID);
+            }
         }
     }
+    rows.removeIf([&](const VisitorRow &row) { return storedSignedOut.contains(row.id); });
     // Newest first, as the list is.
     for (const PendingVisits::Item &item : m_pending->items()) {
         if (item.kind != PendingVisits::Item::Kind::SignIn || signedOut.contains(item.visitor.deviceRecordID)) {
@@ -543,10 +550,23 @@ QCoro::Task<void> AppModel::replayPending() {
                         // The guest is stored all the same; the invite just stays open.
                     }
                 }
-            } else if (co_await m_cloud.signOutByDeviceRecord(item.visitor.deviceRecordID, item.at)) {
-                row = VisitorRow{QUuid(item.visitor.deviceRecordID), item.visitor.visitorName, item.visitor.hostName,
-                                 item.visitor.answers, item.visitor.signedInAt, item.at, std::nullopt,
-                                 item.visitor.deviceName};
+            } else {
+                bool signedOut = false;
+                if (item.visitorId) {
+                    signedOut = co_await m_cloud.signOutVisitor(*item.visitorId, item.at);
+                } else {
+                    signedOut = co_await m_cloud.signOutByDeviceRecord(item.visitor.deviceRecordID, item.at);
+                }
+                if (signedOut) {
+                    row = VisitorRow{item.visitorId.value_or(QUuid(item.visitor.deviceRecordID)),
+                                     item.visitor.visitorName,
+                                     item.visitor.hostName,
+                                     item.visitor.answers,
+                                     item.visitor.signedInAt,
+                                     item.at,
+                                     std::nullopt,
+                                     item.visitor.deviceName};
+                }
             }
         } catch (...) {
             failure = std::current_exception();
@@ -684,7 +704,7 @@ QCoro::Task<void> AppModel::signOut(VisitorRow row) {
         // Not stored yet: the sign-out waits behind its sign-in.
         for (const PendingVisits::Item &item : m_pending->items()) {
             if (item.kind == PendingVisits::Item::Kind::SignIn && QUuid(item.visitor.deviceRecordID) == row.id) {
-                m_pending->append({PendingVisits::Item::Kind::SignOut, item.visitor, at, std::nullopt});
+                m_pending->append({PendingVisits::Item::Kind::SignOut, item.visitor, at, std::nullopt, std::nullopt});
                 break;
             }
         }
@@ -693,7 +713,23 @@ QCoro::Task<void> AppModel::signOut(VisitorRow row) {
         raiseVisitorRevision();
         co_return;
     }
-    const bool signedOutHere = co_await m_cloud.signOutVisitor(row.id, at, m_scope);
+    bool signedOutHere = false;
+    try {
+        signedOutHere = co_await m_cloud.signOutVisitor(row.id, at, m_scope);
+    } catch (...) {
+        // Unreachable: the sign-out waits like a sign-in, and the visitor leaves the list now.
+        if (!self || !queues(std::current_exception()) || !isSignedInAs(user)) {
+            throw;
+        }
+        NewVisitor visitor{user, QString(), row.visitorName, row.hostName, row.answers, row.signedInAt,
+                           row.deviceName.value_or(QString())};
+        m_pending->append({PendingVisits::Item::Kind::SignOut, visitor, at, std::nullopt, row.id});
+        setOnSite(withPending(m_storedOnSite));
+        setCounts(withPending(m_storedCounts));
+        setError(offlineMessage(m_error.value_or(QString())));
+        raiseVisitorRevision();
+        co_return;
+    }
     if (!self || !isSignedInAs(user)) {
         co_return;
     }

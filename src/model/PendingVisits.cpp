@@ -25,6 +25,9 @@ QJsonObject itemJson(const PendingVisits::Item &item) {
     if (item.inviteId) {
         object.insert(u"invite_id"_s, *item.inviteId);
     }
+    if (item.visitorId) {
+        object.insert(u"visitor_id"_s, item.visitorId->toString(QUuid::WithoutBraces));
+    }
     return object;
 }
 
@@ -34,8 +37,12 @@ std::optional<PendingVisits::Item> itemOf(const QJsonValue &value) {
     const QString kind = object.value(u"kind").toString();
     const QDateTime at = QDateTime::fromString(object.value(u"at").toString(), Qt::ISODateWithMs);
     const std::optional<QDateTime> signedIn = readTimestamp(visitor.value(u"signed_in_at").toString());
-    if ((kind != u"sign-in" && kind != u"sign-out") || !at.isValid() || !signedIn ||
-        visitor.value(u"device_record_id").toString().isEmpty() || visitor.value(u"visitor_name").toString().isEmpty()) {
+    const QUuid visitorId(object.value(u"visitor_id").toString());
+    // A sign-in is known by the id the desk gave it; a sign-out by that or by the backend's id.
+    const bool named = !visitor.value(u"device_record_id").toString().isEmpty() ||
+                       (kind == u"sign-out" && !visitorId.isNull());
+    if ((kind != u"sign-in" && kind != u"sign-out") || !at.isValid() || !signedIn || !named ||
+        visitor.value(u"visitor_name").toString().isEmpty()) {
         return std::nullopt;
     }
     PendingVisits::Item item;
@@ -54,6 +61,9 @@ std::optional<PendingVisits::Item> itemOf(const QJsonValue &value) {
     item.visitor.deviceName = visitor.value(u"device_name").toString();
     if (const QJsonValue invite = object.value(u"invite_id"); invite.isString()) {
         item.inviteId = invite.toString();
+    }
+    if (!visitorId.isNull()) {
+        item.visitorId = visitorId;
     }
     return item;
 }

@@ -22,6 +22,7 @@ public:
         NewVisitor visitor;     // what to insert (SignIn), or its device record id and name (SignOut)
         QDateTime at;           // when it happened at the desk
         std::optional<QString> inviteId; // the invite a sign-in used, marked once the visitor is stored
+        std::optional<QUuid> visitorId;  // a sign-out of a visitor the backend already has
         friend bool operator==(const Item &, const Item &) = default;
     };
 

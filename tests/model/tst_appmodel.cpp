@@ -526,6 +526,25 @@ private Q_SLOTS:
         }));
     }
 
+    // A visitor the backend has, signed out while it cannot be reached: gone from the list and the count at once,
+    // stored and alerted when it is back.
+    void anUnreachableSignOutWaitsToo() {
+        d.emplace(true);
+        d->backend.onSite = {visitorRow(1, u"Ann"_s)};
+        QVERIFY(d->load());
+        const QByteArray patch = "PATCH " + d->backend.onSite[0][u"id"].toString().toLatin1();
+        d->backend.failing = {patch};
+        QVERIFY(runTask(d->model->signOut(d->model->onSite().value(0))));
+        QVERIFY(d->model->onSite().isEmpty());
+        QCOMPARE(d->model->counts().onSite, 0);
+        QVERIFY(d->alerts.isEmpty());
+        d->backend.failing.clear();
+        QVERIFY(runTask(d->model->refresh()));
+        QCOMPARE(d->model->pendingSignIns(), 0);
+        QCOMPARE(d->alerts.size(), 1);
+        QCOMPARE(d->alerts[0].first.event, VisitorAlert::Event::SignOut);
+    }
+
     // A refusal is not an outage: nothing waits, and the desk says what went wrong.
     void aRefusedSignInDoesNotWait() {
         d.emplace(true);
