@@ -156,6 +156,7 @@ private Q_SLOTS:
             killed = true;
             server.kill();
             QTRY_COMPARE(inFlight, 0);
+            qInfo("kill %d: %lld sign-ins answered 201 so far", round + 1, qint64(answered.size()));
             QVERIFY2(server.start(), qPrintable(server.errorText()));
         }
         server.stop();
