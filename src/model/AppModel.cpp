@@ -453,6 +453,9 @@ bool AppModel::queues(const std::exception_ptr &failure) const {
         return error.kind() == CloudError::Kind::Network ||
                (error.kind() == CloudError::Kind::Server &&
                 (status == 408 || status == 429 || status == 502 || status == 503 || status == 504));
+    } catch (const DecodeError &) {
+        // An answer cut short: the write may have been stored, which the lookup before the next attempt finds.
+        return true;
     } catch (...) {
     }
     return false;
