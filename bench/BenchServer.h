@@ -13,10 +13,10 @@
 #include <cstdlib>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 #include <vector>
-#include <sys/prctl.h>
 
 namespace tallybrook::bench {
 

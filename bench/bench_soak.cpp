@@ -6,7 +6,6 @@
 // Usage: bench_soak [--desks N] [--seconds S] [--period-ms P] [--warmup S]
 #include "BenchServer.h"
 
-
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDateTime>
@@ -75,13 +74,15 @@ struct Desk {
 
 QByteArray request(const Desk &desk, const QByteArray &method, const QByteArray &target,
                    const QByteArray &prefer = {}, const QByteArray &body = {}) {
-    QByteArray text = method + " /rest/v1/visitors" + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\napikey: " +
-                      benchKey + "\r\nAuthorization: Bearer " + desk.token + "\r\n";
+    QByteArray text = method + " /rest/v1/visitors" + target +
+                      " HTTP/1.1\r\nHost: 127.0.0.1\r\napikey: " + benchKey + "\r\nAuthorization: Bearer " +
+                      desk.token + "\r\n";
     if (!prefer.isEmpty()) {
         text += "Prefer: " + prefer + "\r\n";
     }
     if (!body.isEmpty()) {
-        text += "Content-Type: application/json\r\nContent-Length: " + QByteArray::number(body.size()) + "\r\n";
+        text +=
+            "Content-Type: application/json\r\nContent-Length: " + QByteArray::number(body.size()) + "\r\n";
     }
     return text + "\r\n" + body;
 }
@@ -118,17 +119,20 @@ void runDesk(quint16 port, const Desk &desk, std::chrono::milliseconds period,
             const QDateTime wall = QDateTime::currentDateTimeUtc();
             const QDate today = wall.date();
             const QByteArray dayStart = isoUtc(today.startOfDay(QTimeZone::utc()));
-            const QByteArray weekStart = isoUtc(today.addDays(-(today.dayOfWeek() % 7)).startOfDay(QTimeZone::utc()));
+            const QByteArray weekStart =
+                isoUtc(today.addDays(-(today.dayOfWeek() % 7)).startOfDay(QTimeZone::utc()));
             time(OnSite,
                  request(desk, "GET",
                          "?select=id,visitor_name,host_name,answers,signed_in_at,signed_out_at,list_name,"
                          "device_name&order=signed_in_at.desc,id.desc&signed_out_at=is.null&limit=500"),
                  {200});
-            time(CountToday, request(desk, "GET", "?select=id&limit=1&signed_in_at=gte." + dayStart, "count=exact"),
+            time(CountToday,
+                 request(desk, "GET", "?select=id&limit=1&signed_in_at=gte." + dayStart, "count=exact"),
                  {200, 206});
             time(CountOnSite, request(desk, "GET", "?select=id&limit=1&signed_out_at=is.null", "count=exact"),
                  {200, 206});
-            time(CountWeek, request(desk, "GET", "?select=id&limit=1&signed_in_at=gte." + weekStart, "count=exact"),
+            time(CountWeek,
+                 request(desk, "GET", "?select=id&limit=1&signed_in_at=gte." + weekStart, "count=exact"),
                  {200, 206});
             ++result.polls;
             nextPoll += period;
@@ -173,10 +177,12 @@ int main(int argc, char *argv[]) {
     QCoreApplication app(argc, argv);
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
     QCommandLineParser parser;
-    const QCommandLineOption desksOption(u"desks"_s, u"Simulated desks, one account each."_s, u"n"_s, u"100"_s);
+    const QCommandLineOption desksOption(u"desks"_s, u"Simulated desks, one account each."_s, u"n"_s,
+                                         u"100"_s);
     const QCommandLineOption secondsOption(u"seconds"_s, u"How long they run."_s, u"s"_s, u"120"_s);
     const QCommandLineOption periodOption(u"period-ms"_s, u"Each desk's poll period."_s, u"ms"_s, u"150"_s);
-    const QCommandLineOption warmupOption(u"warmup"_s, u"Seconds before memory is compared."_s, u"s"_s, u"30"_s);
+    const QCommandLineOption warmupOption(u"warmup"_s, u"Seconds before memory is compared."_s, u"s"_s,
+                                          u"30"_s);
     parser.addOptions({desksOption, secondsOption, periodOption, warmupOption});
     parser.addHelpOption();
     parser.process(app);
@@ -203,11 +209,12 @@ int main(int argc, char *argv[]) {
             const QByteArray body = "{\"email\":\"desk" + QByteArray::number(d) +
                                     "@soak.example\",\"password\":\"soak-password\"}";
             QByteArray answer;
-            const int status = client.exchange("POST /auth/v1/signup HTTP/1.1\r\nHost: 127.0.0.1\r\napikey: " +
-                                                   benchKey + "\r\nContent-Type: application/json\r\n"
-                                                   "Content-Length: " + QByteArray::number(body.size()) +
-                                                   "\r\n\r\n" + body,
-                                               &answer);
+            const int status =
+                client.exchange("POST /auth/v1/signup HTTP/1.1\r\nHost: 127.0.0.1\r\napikey: " + benchKey +
+                                    "\r\nContent-Type: application/json\r\n"
+                                    "Content-Length: " +
+                                    QByteArray::number(body.size()) + "\r\n\r\n" + body,
+                                &answer);
             const QJsonObject session = QJsonDocument::fromJson(answer).object();
             if (status != 200 || !session.contains(u"access_token")) {
                 std::fprintf(stderr, "sign-up answered %d: %s\n", status, answer.constData());
@@ -217,8 +224,8 @@ int main(int argc, char *argv[]) {
                                    session[u"user"][u"id"].toString().toLatin1(), d};
         }
     }
-    std::printf("server pid %lld on port %u: %d desks, %lld ms period, %d s, memory compared after %d s\n", pid,
-                port, desks, qint64(period.count()), seconds, warmup);
+    std::printf("server pid %lld on port %u: %d desks, %lld ms period, %d s, memory compared after %d s\n",
+                pid, port, desks, qint64(period.count()), seconds, warmup);
 
     std::vector<DeskResult> results(static_cast<size_t>(desks));
     const auto start = std::chrono::steady_clock::now();
@@ -268,13 +275,15 @@ int main(int argc, char *argv[]) {
         requests += qint64(all.micros[k].size());
         every.insert(every.end(), all.micros[k].begin(), all.micros[k].end());
         std::printf("  %-16s %9zu %9.2f %9.2f %9.2f\n", kindNames[k], all.micros[k].size(),
-                    percentile(all.micros[k], 0.5), percentile(all.micros[k], 0.99), percentile(all.micros[k], 1));
+                    percentile(all.micros[k], 0.5), percentile(all.micros[k], 0.99),
+                    percentile(all.micros[k], 1));
     }
     std::printf("  %-16s %9lld %9.2f %9.2f %9.2f\n", "all", requests, percentile(every, 0.5),
                 percentile(every, 0.99), percentile(every, 1));
-    std::printf("\n%lld requests in %d s (%.0f/s), %lld errors%s%s; %lld polls, %lld of them late\n", requests,
-                seconds, double(requests) / seconds, all.errors, all.firstError.isEmpty() ? "" : ", first: ",
-                all.firstError.constData(), all.polls, all.latePolls);
+    std::printf("\n%lld requests in %d s (%.0f/s), %lld errors%s%s; %lld polls, %lld of them late\n",
+                requests, seconds, double(requests) / seconds, all.errors,
+                all.firstError.isEmpty() ? "" : ", first: ", all.firstError.constData(), all.polls,
+                all.latePolls);
 
     // Every sign-in answered 201 is there, once.
     qint64 stored = 0;
@@ -288,10 +297,11 @@ int main(int argc, char *argv[]) {
     }
     std::printf("sign-ins answered 201: %lld, rows stored: %lld (%s)\n", all.signInsStored, stored,
                 all.signInsStored == stored ? "equal" : "DIFFERENT");
-    std::printf("server memory: %.1f MB after %d s warm-up, %.1f MB at the end, %.1f MB at most; growth after "
-                "warm-up %.1f MB\n",
-                double(warmKiB) / 1024, warmup, double(endKiB) / 1024, double(peakKiB) / 1024,
-                double(peakKiB - warmKiB) / 1024);
+    std::printf(
+        "server memory: %.1f MB after %d s warm-up, %.1f MB at the end, %.1f MB at most; growth after "
+        "warm-up %.1f MB\n",
+        double(warmKiB) / 1024, warmup, double(endKiB) / 1024, double(peakKiB) / 1024,
+        double(peakKiB - warmKiB) / 1024);
     server.terminate();
     server.waitForFinished(10000);
     return all.errors == 0 && all.signInsStored == stored ? 0 : 1;

@@ -10,7 +10,6 @@
 
 namespace tbserver {
 
-
 // The hosted REST service for the account tables (visitors, invites, kiosk_settings, notification_settings)
 // and rpc/delete_account: the subset of its query language the desk uses, answered with its status codes,
 // headers and error bodies. Every statement is scoped to the bearer token's account; a request without a

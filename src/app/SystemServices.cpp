@@ -17,16 +17,9 @@ SystemServices::SystemServices()
 
 DeskPlatform SystemServices::platform() {
     const CloudConfig config = CloudConfig::fromEnvironment();
-    return DeskPlatform{m_http,
-                        m_sessionStore,
-                        m_defaults,
-                        m_printSystem,
-                        m_urlOpener,
-                        config,
-                        TallybrookApp::updateOptions(config),
-                        &platform::computerName,
-                        [] { QCoreApplication::quit(); },
-                        &m_desktopNotices,
+    return DeskPlatform{m_http, m_sessionStore, m_defaults, m_printSystem, m_urlOpener, config,
+                        TallybrookApp::updateOptions(config), &platform::computerName,
+                        [] { QCoreApplication::quit(); }, &m_desktopNotices,
                         // The desk's private data folder (~/.local/share/Tallybrook/Tallybrook on Linux).
                         QStandardPaths::writableLocation(QStandardPaths::AppDataLocation) + u"/pending"_s};
 }

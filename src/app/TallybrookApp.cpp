@@ -191,7 +191,8 @@ void TallybrookApp::openPage(const QUrl &url) {
 
 void TallybrookApp::syncCommands() {
     const bool deskCommands = m_cloud->isSignedIn() && !m_updates->isRequired();
-    for (const Command command : {Command::SignInVisitor, Command::NewInvite, Command::RollCall, Command::Refresh}) {
+    for (const Command command :
+         {Command::SignInVisitor, Command::NewInvite, Command::RollCall, Command::Refresh}) {
         m_actions.value(command)->setEnabled(deskCommands);
     }
 }

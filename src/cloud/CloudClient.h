@@ -121,8 +121,8 @@ public:
     QCoro::Task<bool> signOutVisitor(QUuid id, QDateTime at, std::shared_ptr<RequestScope> scope = {});
     // By the id the desk gave the record, for sign-ins stored late: whether an earlier attempt reached the
     // server, and signing such a visitor out.
-    QCoro::Task<std::optional<VisitorRow>> findVisitorByDeviceRecord(QString deviceRecordID,
-                                                                     std::shared_ptr<RequestScope> scope = {});
+    QCoro::Task<std::optional<VisitorRow>>
+    findVisitorByDeviceRecord(QString deviceRecordID, std::shared_ptr<RequestScope> scope = {});
     QCoro::Task<bool> signOutByDeviceRecord(QString deviceRecordID, QDateTime at,
                                             std::shared_ptr<RequestScope> scope = {});
 

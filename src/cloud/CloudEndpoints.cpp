@@ -193,8 +193,8 @@ QCoro::Task<bool> CloudClient::signOutWhere(std::pair<QString, QString> match, Q
     co_return !json::parseArray(response.body).isEmpty();
 }
 
-QCoro::Task<std::optional<VisitorRow>> CloudClient::findVisitorByDeviceRecord(QString deviceRecordID,
-                                                                              std::shared_ptr<RequestScope> scope) {
+QCoro::Task<std::optional<VisitorRow>>
+CloudClient::findVisitorByDeviceRecord(QString deviceRecordID, std::shared_ptr<RequestScope> scope) {
     QueryItems items;
     items.append({u"select"_s, visitorColumns.toString()});
     items.append({u"device_record_id"_s, u"eq."_s + deviceRecordID});
@@ -245,7 +245,8 @@ QCoro::Task<QList<Invite>> CloudClient::loadInvites(bool pendingOnly, int limit,
     co_return json::decodeArray<Invite>(response.body);
 }
 
-QCoro::Task<std::optional<Invite>> CloudClient::findInvite(QString token, std::shared_ptr<RequestScope> scope) {
+QCoro::Task<std::optional<Invite>> CloudClient::findInvite(QString token,
+                                                           std::shared_ptr<RequestScope> scope) {
     QueryItems items;
     items.append({u"select"_s, inviteColumns.toString()});
     items.append({u"token"_s, u"eq."_s + token});

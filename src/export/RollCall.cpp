@@ -37,8 +37,8 @@ void text(QPainter &painter, const QRectF &box, const QString &value, Qt::Alignm
 
 } // namespace
 
-RollCall::RollCall(QList<VisitorRow> people, std::optional<QDateTime> asOf, bool unreachable, QString placeName,
-                   QLocale locale)
+RollCall::RollCall(QList<VisitorRow> people, std::optional<QDateTime> asOf, bool unreachable,
+                   QString placeName, QLocale locale)
     : m_people(std::move(people)), m_asOf(std::move(asOf)), m_unreachable(unreachable),
       m_placeName(std::move(placeName)), m_locale(std::move(locale)) {
     QCollator collator(m_locale);
@@ -95,7 +95,9 @@ void RollCall::paintPage(QPainter &painter, const QRectF &page, int index) const
     painter.setFont(fontOf(9, true));
     text(painter, QRectF(tickColumn, top, nameColumn, 14), u"Name"_s);
     text(painter, QRectF(tickColumn + nameColumn, top, hostColumn, 14), u"Visiting"_s);
-    text(painter, QRectF(tickColumn + nameColumn + hostColumn, top, pageWidth - tickColumn - nameColumn - hostColumn, 14),
+    text(painter,
+         QRectF(tickColumn + nameColumn + hostColumn, top, pageWidth - tickColumn - nameColumn - hostColumn,
+                14),
          u"Signed in"_s);
     painter.drawLine(QPointF(0, top + 16), QPointF(pageWidth, top + 16));
 
@@ -110,8 +112,11 @@ void RollCall::paintPage(QPainter &painter, const QRectF &page, int index) const
         const qreal box = std::min<qreal>(10, rowHeight - 4);
         painter.drawRect(QRectF(2, y + (rowHeight - box) / 2, box, box));
         text(painter, QRectF(tickColumn, y, nameColumn - 6, rowHeight), person.visitorName);
-        text(painter, QRectF(tickColumn + nameColumn, y, hostColumn - 6, rowHeight), person.hostName.value_or(QString()));
-        text(painter, QRectF(tickColumn + nameColumn + hostColumn, y, pageWidth - tickColumn - nameColumn - hostColumn, rowHeight),
+        text(painter, QRectF(tickColumn + nameColumn, y, hostColumn - 6, rowHeight),
+             person.hostName.value_or(QString()));
+        text(painter,
+             QRectF(tickColumn + nameColumn + hostColumn, y, pageWidth - tickColumn - nameColumn - hostColumn,
+                    rowHeight),
              timeText(person.signedInAt));
     }
     painter.restore();
@@ -124,8 +129,8 @@ QByteArray RollCall::pdf() const {
     QPdfWriter writer(&buffer);
     writer.setResolution(72);
     writer.setTitle(u"Roll Call"_s);
-    writer.setPageLayout(QPageLayout(QPageSize(QPageSize::A4), QPageLayout::Portrait, QMarginsF(36, 36, 36, 36),
-                                     QPageLayout::Point));
+    writer.setPageLayout(QPageLayout(QPageSize(QPageSize::A4), QPageLayout::Portrait,
+                                     QMarginsF(36, 36, 36, 36), QPageLayout::Point));
     QPainter painter(&writer);
     for (int index = 0; index < pageCount(); ++index) {
         if (index > 0) {

@@ -13,8 +13,8 @@ class QPainter;
 
 namespace tallybrook {
 
-// The list of everyone on site for an evacuation: one page for every 40 people, sorted by name, each with a box
-// to tick at the assembly point. Drawn the same way on a printer and into a PDF.
+// The list of everyone on site for an evacuation: one page for every 40 people, sorted by name, each with a
+// box to tick at the assembly point. Drawn the same way on a printer and into a PDF.
 class RollCall final {
 public:
     static constexpr int peoplePerPage = 40;

@@ -396,10 +396,9 @@ QCoro::Task<BadgePrintOutcome> AppModel::signIn(VisitorDraft draft, std::optiona
         co_return BadgePrintOutcome::Skipped;
     }
     if (queued) {
-        const bool kept =
-            m_pending->append({PendingVisits::Item::Kind::SignIn, visitor, now(),
-                               invite ? std::optional(invite->id.toString(QUuid::WithoutBraces)) : std::nullopt,
-                               std::nullopt});
+        const bool kept = m_pending->append(
+            {PendingVisits::Item::Kind::SignIn, visitor, now(),
+             invite ? std::optional(invite->id.toString(QUuid::WithoutBraces)) : std::nullopt, std::nullopt});
         if (!kept) {
             qWarning("the unsaved sign-in of %s could not be written to %s; it is kept in memory only",
                      qPrintable(visitor.visitorName), qPrintable(m_pending->filePath()));
@@ -454,7 +453,8 @@ bool AppModel::queues(const std::exception_ptr &failure) const {
                (error.kind() == CloudError::Kind::Server &&
                 (status == 408 || status == 429 || status == 502 || status == 503 || status == 504));
     } catch (const DecodeError &) {
-        // An answer cut short: the write may have been stored, which the lookup before the next attempt finds.
+        // An answer cut short: the write may have been stored, which the lookup before the next attempt
+        // finds.
         return true;
     } catch (...) {
     }
@@ -465,9 +465,11 @@ bool AppModel::isPending(const QUuid &visitorID) const {
     if (!m_pending) {
         return false;
     }
-    return std::any_of(m_pending->items().cbegin(), m_pending->items().cend(), [&](const PendingVisits::Item &item) {
-        return item.kind == PendingVisits::Item::Kind::SignIn && QUuid(item.visitor.deviceRecordID) == visitorID;
-    });
+    return std::any_of(m_pending->items().cbegin(), m_pending->items().cend(),
+                       [&](const PendingVisits::Item &item) {
+                           return item.kind == PendingVisits::Item::Kind::SignIn &&
+                                  QUuid(item.visitor.deviceRecordID) == visitorID;
+                       });
 }
 
 QList<VisitorRow> AppModel::withPending(QList<VisitorRow> rows) const {
@@ -488,13 +490,14 @@ QList<VisitorRow> AppModel::withPending(QList<VisitorRow> rows) const {
     rows.removeIf([&](const VisitorRow &row) { return storedSignedOut.contains(row.id); });
     // Newest first, as the list is.
     for (const PendingVisits::Item &item : m_pending->items()) {
-        if (item.kind != PendingVisits::Item::Kind::SignIn || signedOut.contains(item.visitor.deviceRecordID)) {
+        if (item.kind != PendingVisits::Item::Kind::SignIn ||
+            signedOut.contains(item.visitor.deviceRecordID)) {
             continue;
         }
         const NewVisitor &visitor = item.visitor;
         rows.prepend(VisitorRow{QUuid(visitor.deviceRecordID), visitor.visitorName, visitor.hostName,
-                                visitor.answers, visitor.signedInAt, std::nullopt, std::nullopt, visitor.deviceName,
-                                true});
+                                visitor.answers, visitor.signedInAt, std::nullopt, std::nullopt,
+                                visitor.deviceName, true});
     }
     return rows;
 }
@@ -516,8 +519,9 @@ QString AppModel::offlineMessage(const QString &failure) const {
     if (waiting == 0) {
         return failure;
     }
-    return waiting == 1 ? u"Offline \u2014 1 sign-in will be saved when the connection is back"_s
-                        : u"Offline \u2014 %1 sign-ins will be saved when the connection is back"_s.arg(waiting);
+    return waiting == 1
+               ? u"Offline \u2014 1 sign-in will be saved when the connection is back"_s
+               : u"Offline \u2014 %1 sign-ins will be saved when the connection is back"_s.arg(waiting);
 }
 
 QCoro::Task<void> AppModel::replayPending() {
@@ -589,8 +593,8 @@ QCoro::Task<void> AppModel::replayPending() {
                 std::rethrow_exception(failure);
             } catch (const CloudError &error) {
                 const int status = error.status();
-                refused = error.kind() == CloudError::Kind::Server && status >= 400 && status < 500 && status != 401 &&
-                          status != 403 && status != 408 && status != 429;
+                refused = error.kind() == CloudError::Kind::Server && status >= 400 && status < 500 &&
+                          status != 401 && status != 403 && status != 408 && status != 429;
                 if (refused) {
                     qWarning("the server refused the unsaved %s of %s (%s); it is dropped",
                              item.kind == PendingVisits::Item::Kind::SignIn ? "sign-in" : "sign-out",
@@ -609,7 +613,7 @@ QCoro::Task<void> AppModel::replayPending() {
             if (item.at.secsTo(now()) <= 15 * 60) {
                 notifyHost(alerts,
                            item.kind == PendingVisits::Item::Kind::SignIn ? VisitorAlert::Event::SignIn
-                                                                         : VisitorAlert::Event::SignOut,
+                                                                          : VisitorAlert::Event::SignOut,
                            *row);
             } else {
                 qInfo("no alert for %s: stored %lld minutes late", qPrintable(item.visitor.visitorName),
@@ -706,8 +710,10 @@ QCoro::Task<void> AppModel::signOut(VisitorRow row) {
     if (isPending(row.id)) {
         // Not stored yet: the sign-out waits behind its sign-in.
         for (const PendingVisits::Item &item : m_pending->items()) {
-            if (item.kind == PendingVisits::Item::Kind::SignIn && QUuid(item.visitor.deviceRecordID) == row.id) {
-                m_pending->append({PendingVisits::Item::Kind::SignOut, item.visitor, at, std::nullopt, std::nullopt});
+            if (item.kind == PendingVisits::Item::Kind::SignIn &&
+                QUuid(item.visitor.deviceRecordID) == row.id) {
+                m_pending->append(
+                    {PendingVisits::Item::Kind::SignOut, item.visitor, at, std::nullopt, std::nullopt});
                 break;
             }
         }
@@ -724,7 +730,12 @@ QCoro::Task<void> AppModel::signOut(VisitorRow row) {
         if (!self || !queues(std::current_exception()) || !isSignedInAs(user)) {
             throw;
         }
-        NewVisitor visitor{user, QString(), row.visitorName, row.hostName, row.answers, row.signedInAt,
+        NewVisitor visitor{user,
+                           QString(),
+                           row.visitorName,
+                           row.hostName,
+                           row.answers,
+                           row.signedInAt,
                            row.deviceName.value_or(QString())};
         m_pending->append({PendingVisits::Item::Kind::SignOut, visitor, at, std::nullopt, row.id});
         setOnSite(withPending(m_storedOnSite));

@@ -19,9 +19,10 @@ namespace {
 Q_LOGGING_CATEGORY(lcPending, "tallybrook.pending")
 
 QJsonObject itemJson(const PendingVisits::Item &item) {
-    QJsonObject object{{u"kind"_s, item.kind == PendingVisits::Item::Kind::SignIn ? u"sign-in"_s : u"sign-out"_s},
-                       {u"visitor"_s, item.visitor.toJson()},
-                       {u"at"_s, item.at.toUTC().toString(Qt::ISODateWithMs)}};
+    QJsonObject object{
+        {u"kind"_s, item.kind == PendingVisits::Item::Kind::SignIn ? u"sign-in"_s : u"sign-out"_s},
+        {u"visitor"_s, item.visitor.toJson()},
+        {u"at"_s, item.at.toUTC().toString(Qt::ISODateWithMs)}};
     if (item.inviteId) {
         object.insert(u"invite_id"_s, *item.inviteId);
     }
@@ -98,8 +99,8 @@ std::optional<QString> PendingVisits::load(const QUuid &account) {
     }
     if (!readable) {
         // Kept for a person to look at; the desk starts with an empty list rather than guess.
-        const QString aside = filePath() + u".unreadable-"_s +
-                              QDateTime::currentDateTimeUtc().toString(u"yyyyMMdd-HHmmss"_s);
+        const QString aside =
+            filePath() + u".unreadable-"_s + QDateTime::currentDateTimeUtc().toString(u"yyyyMMdd-HHmmss"_s);
         QFile::rename(filePath(), aside);
         qCWarning(lcPending) << "set aside an unreadable list of unsaved visits as" << aside;
         return u"A list of visits not yet saved could not be read; it was kept as %1."_s.arg(aside);

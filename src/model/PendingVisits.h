@@ -19,8 +19,8 @@ public:
     struct Item {
         enum class Kind { SignIn, SignOut };
         Kind kind = Kind::SignIn;
-        NewVisitor visitor;     // what to insert (SignIn), or its device record id and name (SignOut)
-        QDateTime at;           // when it happened at the desk
+        NewVisitor visitor; // what to insert (SignIn), or its device record id and name (SignOut)
+        QDateTime at;       // when it happened at the desk
         std::optional<QString> inviteId; // the invite a sign-in used, marked once the visitor is stored
         std::optional<QUuid> visitorId;  // a sign-out of a visitor the backend already has
         friend bool operator==(const Item &, const Item &) = default;

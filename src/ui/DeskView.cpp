@@ -7,9 +7,9 @@
 #include "ui/Icons.h"
 #include "ui/InvitesView.h"
 #include "ui/NewInviteSheet.h"
-#include "ui/SidebarModel.h"
 #include "ui/RollCallSheet.h"
 #include "ui/ScannerCheckIn.h"
+#include "ui/SidebarModel.h"
 #include "ui/SignInSheet.h"
 #include "ui/Style.h"
 #include "ui/TodayView.h"
@@ -73,7 +73,8 @@ DeskView::DeskView(Environment environment, QWidget *parent)
     connect(&model, &AppModel::isSigningInChanged, this, &DeskView::syncSignInSheet);
     connect(&model, &AppModel::isInvitingChanged, this, &DeskView::syncNewInviteSheet);
 
-    m_scanner = new ScannerCheckIn(m_environment, this, [this](const Invite &invite) { signInFromInvite(invite); });
+    m_scanner =
+        new ScannerCheckIn(m_environment, this, [this](const Invite &invite) { signInFromInvite(invite); });
 
     syncSidebar();
     syncErrorBanner();

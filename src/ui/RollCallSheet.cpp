@@ -68,7 +68,7 @@ void RollCallSheet::print() {
     platform::PrintJob job;
     job.title = u"Roll Call"_s;
     job.pageSize = QPageSize(QLocale().measurementSystem() == QLocale::ImperialUSSystem ? QPageSize::Letter
-                                                                                          : QPageSize::A4);
+                                                                                        : QPageSize::A4);
     job.margins = QMarginsF(36, 36, 36, 36);
     job.showDialog = true; // any printer of the office, not only the badge printer
     job.pageCount = m_rollCall->pageCount();
@@ -95,9 +95,9 @@ void RollCallSheet::saveAsPdf() {
     if (!m_rollCall) {
         return;
     }
-    const SavePanel::Request request{u"Save Roll Call"_s,
-                                     u"Roll Call "_s + QDateTime::currentDateTime().toString(u"yyyy-MM-dd HH.mm"_s),
-                                     u"PDF document (*.pdf)"_s, u"pdf"_s};
+    const SavePanel::Request request{
+        u"Save Roll Call"_s, u"Roll Call "_s + QDateTime::currentDateTime().toString(u"yyyy-MM-dd HH.mm"_s),
+        u"PDF document (*.pdf)"_s, u"pdf"_s};
     SavePanel::choose(this, request, [this](const std::optional<QString> &path) {
         if (!path) {
             return;

@@ -14,8 +14,8 @@ namespace tallybrook::ui {
 
 class BusyIndicator;
 
-// File > Roll Call: everyone on site, for an evacuation, to print or to save as a PDF. It loads the latest list
-// first; when the server cannot be reached it uses the last one loaded and says so on every page.
+// File > Roll Call: everyone on site, for an evacuation, to print or to save as a PDF. It loads the latest
+// list first; when the server cannot be reached it uses the last one loaded and says so on every page.
 class RollCallSheet final : public QDialog {
     Q_OBJECT
 

@@ -142,37 +142,38 @@ void ScannerCheckIn::handleScan(const QString &scanned) {
         return;
     }
     const bool wasLink = *token != scanned.trimmed();
-    QCoro::connect(lookUp(m_environment.cloud(), *token, m_environment.model.requestScope()), this,
-                   [this, wasLink](const Lookup &found) {
-                       if (found.failed) {
-                           m_problem.show(found.error);
-                           return;
-                       }
-                       if (!found.invite) {
-                           // A bare code may be any barcode that happens to look like a token.
-                           if (wasLink) {
-                               m_problem.show(u"This invite could not be found. It may have been cancelled."_s);
-                           }
-                           return;
-                       }
-                       const Invite &invite = *found.invite;
-                       const QLocale locale;
-                       if (invite.usedAt) {
-                           const std::optional<QDateTime> at = readTimestamp(*invite.usedAt);
-                           const QDateTime local = at ? at->toLocalTime() : QDateTime();
-                           m_problem.show(at ? u"This invite was already used on %1 at %2."_s.arg(
-                                                   weekdayMonthDay(local.date(), locale),
-                                                   shortTime(local.time(), locale))
-                                             : u"This invite was already used."_s);
-                           return;
-                       }
-                       if (invite.isPast(QDateTime::currentDateTimeUtc())) {
-                           m_problem.show(u"This invite was for %1."_s.arg(
-                               invite.visitDescription(locale).value_or(u"an earlier day"_s)));
-                           return;
-                       }
-                       m_openInvite(invite);
-                   });
+    QCoro::connect(
+        lookUp(m_environment.cloud(), *token, m_environment.model.requestScope()), this,
+        [this, wasLink](const Lookup &found) {
+            if (found.failed) {
+                m_problem.show(found.error);
+                return;
+            }
+            if (!found.invite) {
+                // A bare code may be any barcode that happens to look like a token.
+                if (wasLink) {
+                    m_problem.show(u"This invite could not be found. It may have been cancelled."_s);
+                }
+                return;
+            }
+            const Invite &invite = *found.invite;
+            const QLocale locale;
+            if (invite.usedAt) {
+                const std::optional<QDateTime> at = readTimestamp(*invite.usedAt);
+                const QDateTime local = at ? at->toLocalTime() : QDateTime();
+                m_problem.show(
+                    at ? u"This invite was already used on %1 at %2."_s.arg(
+                             weekdayMonthDay(local.date(), locale), shortTime(local.time(), locale))
+                       : u"This invite was already used."_s);
+                return;
+            }
+            if (invite.isPast(QDateTime::currentDateTimeUtc())) {
+                m_problem.show(u"This invite was for %1."_s.arg(
+                    invite.visitDescription(locale).value_or(u"an earlier day"_s)));
+                return;
+            }
+            m_openInvite(invite);
+        });
 }
 
 } // namespace tallybrook::ui

@@ -124,17 +124,20 @@ AccountSettings::AccountSettings(Environment environment, QWidget *parent)
             return;
         }
         // They stay on this computer and are stored when this account signs in here again.
-        const QString question = waiting == 1 ? u"1 sign-in is not saved yet. Sign out anyway?"_s
-                                              : u"%1 sign-ins are not saved yet. Sign out anyway?"_s.arg(waiting);
-        MessageBox::show(this,
-                         {u"Sign Out"_s, question,
-                          {{u"Sign Out"_s, QMessageBox::DestructiveRole}, {u"Cancel"_s, QMessageBox::RejectRole}},
-                          1},
-                         [this](int button) {
-                             if (button == 0) {
-                                 m_environment.cloud().signOutAccount();
-                             }
-                         });
+        const QString question = waiting == 1
+                                     ? u"1 sign-in is not saved yet. Sign out anyway?"_s
+                                     : u"%1 sign-ins are not saved yet. Sign out anyway?"_s.arg(waiting);
+        MessageBox::show(
+            this,
+            {u"Sign Out"_s,
+             question,
+             {{u"Sign Out"_s, QMessageBox::DestructiveRole}, {u"Cancel"_s, QMessageBox::RejectRole}},
+             1},
+            [this](int button) {
+                if (button == 0) {
+                    m_environment.cloud().signOutAccount();
+                }
+            });
     });
     actions->addWidget(signOut);
     signedIn->addRow(actions);

@@ -143,7 +143,8 @@ void SignInSheet::rebuildForm() {
             m_suggestion->setObjectName(u"expectedSuggestion"_s);
             m_suggestion->setFlat(true);
             m_suggestion->setCursor(Qt::PointingHandCursor);
-            m_suggestion->setStyleSheet(u"QPushButton { text-align: left; padding: 0; color: palette(link); }"_s);
+            m_suggestion->setStyleSheet(
+                u"QPushButton { text-align: left; padding: 0; color: palette(link); }"_s);
             m_suggestion->hide();
             connect(m_suggestion, &QPushButton::clicked, this, [this] {
                 if (const std::optional<Invite> invite = m_suggested) {

@@ -109,7 +109,8 @@ class TestTallybrookApp : public QObject {
     // Whether Sign In Visitor, New Invite and Refresh are enabled.
     [[nodiscard]] QList<bool> deskCommandsEnabled() const {
         QList<bool> enabled;
-        for (const Command command : {Command::SignInVisitor, Command::NewInvite, Command::RollCall, Command::Refresh}) {
+        for (const Command command :
+             {Command::SignInVisitor, Command::NewInvite, Command::RollCall, Command::Refresh}) {
             enabled.append(m_app->action(command)->isEnabled());
         }
         return enabled;

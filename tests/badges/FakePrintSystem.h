@@ -38,7 +38,8 @@ public:
             QPainter painter(&lastPage);
             // Every page on the same image: the last one drawn shows.
             for (int index = 0; index < job.pageCount; ++index) {
-                job.drawPage(painter, QRectF(page.topLeft() * pixelsPerPoint, page.size() * pixelsPerPoint), index);
+                job.drawPage(painter, QRectF(page.topLeft() * pixelsPerPoint, page.size() * pixelsPerPoint),
+                             index);
             }
         }
         return result;

@@ -277,7 +277,8 @@ private Q_SLOTS:
         QVERIFY2(m_server.start(), qPrintable(m_server.errorText()));
         model->start();
         QCOMPARE(model->pendingSignIns(), 3); // read back from this computer's file
-        QTRY_VERIFY_WITH_TIMEOUT(model->pendingSignIns() == 0 && model->lastRefresh() && !model->error(), 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(model->pendingSignIns() == 0 && model->lastRefresh() && !model->error(),
+                                 5000);
         const QList<VisitorRow> stored =
             awaitTask(desk.allVisitors(VisitorQuery{})).value.value_or(QList<VisitorRow>());
         QStringList log;

@@ -211,7 +211,8 @@ private Q_SLOTS:
         QCOMPARE(read.words.size(), pages);
         for (int page = 0; page < pages; ++page) {
             const QString text = read.pageText(page);
-            QVERIFY2(text.startsWith(u"Roll Call \u2014 Front Desk Page %1 of %2 As of "_s.arg(page + 1).arg(pages)),
+            QVERIFY2(text.startsWith(
+                         u"Roll Call \u2014 Front Desk Page %1 of %2 As of "_s.arg(page + 1).arg(pages)),
                      qPrintable(text));
             // Sorted by name, whatever order the list came in.
             const int first = page * RollCall::peoplePerPage + 1;
@@ -230,10 +231,10 @@ private Q_SLOTS:
         QTest::addColumn<QString>("line");
         QTest::newRow("fresh") << 2 << true << false << u"As of 09:41 \u00b7 2 people on site"_s;
         QTest::newRow("one") << 1 << true << false << u"As of 09:41 \u00b7 1 person on site"_s;
-        QTest::newRow("server gone") << 0 << true << true
-                                     << u"As of 09:41, the server could not be reached \u00b7 Nobody on site"_s;
-        QTest::newRow("never loaded") << 0 << false << true
-                                      << u"The server could not be reached and no list has been loaded yet"_s;
+        QTest::newRow("server gone")
+            << 0 << true << true << u"As of 09:41, the server could not be reached \u00b7 Nobody on site"_s;
+        QTest::newRow("never loaded")
+            << 0 << false << true << u"The server could not be reached and no list has been loaded yet"_s;
     }
     void rollCallStatusLine() {
         QFETCH(int, people);

@@ -32,7 +32,8 @@ int main(int argc, char **argv) {
                 return 2;
             }
             const QByteArray input = file.readAll();
-            LLVMFuzzerTestOneInput(reinterpret_cast<const uint8_t *>(input.constData()), size_t(input.size()));
+            LLVMFuzzerTestOneInput(reinterpret_cast<const uint8_t *>(input.constData()),
+                                   size_t(input.size()));
             ++inputs;
         }
     }

@@ -2,7 +2,6 @@
 // the timestamp reader. The first byte picks the decoder; the rest is the body.
 
 #include "FuzzCheck.h"
-
 #include "records/DeskError.h"
 #include "records/InviteRecords.h"
 #include "records/JsonRead.h"

@@ -1,7 +1,6 @@
 // The server's HTTP/1.1 request parser, on whatever bytes a client sends.
 
 #include "FuzzCheck.h"
-
 #include "http/HttpParser.h"
 
 using tbserver::ParseResult;
@@ -24,14 +23,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         // yet a request: otherwise two readers of one stream could disagree on where a request ends.
         const ParseResult alone = tbserver::parseRequest(buffer.left(result.consumed), limits);
         FUZZ_CHECK(alone.state == ParseResult::State::Complete && alone.consumed == result.consumed);
-        FUZZ_CHECK(alone.request.body == result.request.body && alone.request.headers == result.request.headers);
+        FUZZ_CHECK(alone.request.body == result.request.body &&
+                   alone.request.headers == result.request.headers);
         const ParseResult shorter = tbserver::parseRequest(buffer.left(result.consumed - 1), limits);
         FUZZ_CHECK(shorter.state != ParseResult::State::Complete);
         break;
     }
     case ParseResult::State::Failed:
-        FUZZ_CHECK(result.failureStatus == 400 || result.failureStatus == 413 || result.failureStatus == 431 ||
-                   result.failureStatus == 501);
+        FUZZ_CHECK(result.failureStatus == 400 || result.failureStatus == 413 ||
+                   result.failureStatus == 431 || result.failureStatus == 501);
         FUZZ_CHECK(!result.keepAlive);
         break;
     case ParseResult::State::Incomplete:

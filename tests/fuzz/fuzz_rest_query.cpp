@@ -2,7 +2,6 @@
 // The first byte picks the table.
 
 #include "FuzzCheck.h"
-
 #include "http/HttpMessage.h"
 #include "rest/RestQuery.h"
 

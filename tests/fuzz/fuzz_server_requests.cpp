@@ -3,7 +3,6 @@
 // the rest is the query string, a newline, and the body.
 
 #include "FuzzCheck.h"
-
 #include "ServerApp.h"
 #include "core/Crypto.h"
 
@@ -79,7 +78,8 @@ extern "C" int LLVMFuzzerInitialize(int *argc, char ***argv) {
     // The clock moves a second per input, so rate limits and expiries behave as in a long-running server.
     server->app->context().setClock([] { return server->start + server->runs; });
 
-    const QByteArray account = R"({"email":"fuzz@example.com","password":"fuzz-password","data":{"name":"Zoë"}})";
+    const QByteArray account =
+        R"({"email":"fuzz@example.com","password":"fuzz-password","data":{"name":"Zoë"}})";
     FUZZ_CHECK(send("POST", "/auth/v1/signup", {}, account).status == 200);
     Statement session = server->app->database().prepare("SELECT id, user_id FROM sessions");
     FUZZ_CHECK(session.step());
@@ -127,7 +127,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     if (flags & 0x10) {
         headers.append({QByteArray("Accept"), QByteArray("application/vnd.pgrst.object+json")});
     }
-    headers.append({QByteArray("Content-Type"), QByteArray((flags & 0x20) ? "application/x-www-form-urlencoded" : "application/json")});
+    headers.append({QByteArray("Content-Type"),
+                    QByteArray((flags & 0x20) ? "application/x-www-form-urlencoded" : "application/json")});
 
     HttpResponse response;
     try {

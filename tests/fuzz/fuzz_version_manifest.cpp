@@ -1,7 +1,6 @@
 // The update manifest the desk fetches at start, and the version comparison it feeds.
 
 #include "FuzzCheck.h"
-
 #include "updates/VersionManifest.h"
 
 #include <QCoreApplication>

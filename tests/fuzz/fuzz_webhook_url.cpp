@@ -1,7 +1,6 @@
 // The check of a webhook address the receptionist types or the backend stores, before the desk posts to it.
 
 #include "FuzzCheck.h"
-
 #include "notify/Webhook.h"
 
 #include <QCoreApplication>

@@ -117,7 +117,8 @@ struct FakeBackend {
         if (refusing.contains(call))
             return ScriptedAnswer::json(400, R"({"message":"invalid input syntax"})");
         if (call == "GET visitors" && request.rawQuery.contains("device_record_id=eq.")) {
-            const QString wanted = QUrlQuery(QString::fromUtf8(request.rawQuery)).queryItemValue(u"device_record_id"_s).mid(3);
+            const QString wanted =
+                QUrlQuery(QString::fromUtf8(request.rawQuery)).queryItemValue(u"device_record_id"_s).mid(3);
             QJsonArray found;
             for (qsizetype i = 0; i < inserted.size(); ++i)
                 if (inserted[i][u"device_record_id"].toString() == wanted)
@@ -488,9 +489,9 @@ private Q_SLOTS:
     }
 
     // A sign-in names the host as the form lists it and alerts the host's own webhook, or else the office's.
-    // Unreachable: the visitor waits, shows as not yet saved and is counted; the first insert that reaches the
-    // server but loses its answer is found by its device record id, so the visitor is stored once, with one
-    // alert; a sign-out made meanwhile follows its sign-in.
+    // Unreachable: the visitor waits, shows as not yet saved and is counted; the first insert that reaches
+    // the server but loses its answer is found by its device record id, so the visitor is stored once, with
+    // one alert; a sign-out made meanwhile follows its sign-in.
     void unreachableSignInsAreStoredOnceLater() {
         d.emplace(true);
         QVERIFY(d->load());
@@ -526,8 +527,8 @@ private Q_SLOTS:
         }));
     }
 
-    // A visitor the backend has, signed out while it cannot be reached: gone from the list and the count at once,
-    // stored and alerted when it is back.
+    // A visitor the backend has, signed out while it cannot be reached: gone from the list and the count at
+    // once, stored and alerted when it is back.
     void anUnreachableSignOutWaitsToo() {
         d.emplace(true);
         d->backend.onSite = {visitorRow(1, u"Ann"_s)};
@@ -553,7 +554,8 @@ private Q_SLOTS:
         const Outcome<BadgePrintOutcome> outcome = d->signIn({{0, u"Ada"_s}});
         QCOMPARE(outcome.errorText(), u"invalid input syntax"_s);
         QCOMPARE(d->model->pendingSignIns(), 0);
-        QVERIFY(!QFile::exists(d->dir.filePath(u"pending"_s)) || QDir(d->dir.filePath(u"pending"_s)).isEmpty());
+        QVERIFY(!QFile::exists(d->dir.filePath(u"pending"_s)) ||
+                QDir(d->dir.filePath(u"pending"_s)).isEmpty());
     }
 
     // What waits for account A is never sent with B's token, and is stored when A is back.
@@ -590,7 +592,8 @@ private Q_SLOTS:
         d.emplace(true);
         const QDir folder(d->dir.filePath(u"pending"_s));
         QVERIFY(folder.mkpath(u"."_s));
-        const QString path = folder.filePath(u"pending-"_s + accountA.toString(QUuid::WithoutBraces) + u".json"_s);
+        const QString path =
+            folder.filePath(u"pending-"_s + accountA.toString(QUuid::WithoutBraces) + u".json"_s);
         QFile written(path);
         QVERIFY(written.open(QIODevice::WriteOnly) && written.write(file) == file.size());
         written.close();

@@ -25,6 +25,13 @@ class TestServerProcess : public QObject {
     QNetworkAccessManager m_http;
 
     // The status and JSON body of one request.
+    // Ada's new account on `server`; the session's `key` ("access_token", "refresh_token").
+    QString signUpAda(const ServerProcess &server, const QString &key) {
+        return send(server, "POST", u"/auth/v1/signup"_s,
+                    {{u"email"_s, u"ada@example.com"_s}, {u"password"_s, u"correct horse"_s}})
+            .second.value(key)
+            .toString();
+    }
     std::pair<int, QJsonObject> send(const ServerProcess &server, const QByteArray &method,
                                      const QString &path, const QJsonObject &body = {},
                                      const QString &accessToken = {}) {
@@ -111,10 +118,7 @@ private Q_SLOTS:
     void killDuringSignInsLosesNoAnsweredOne() {
         ServerProcess server;
         QVERIFY2(server.start(), qPrintable(server.errorText()));
-        const QString token = send(server, "POST", u"/auth/v1/signup"_s,
-                                   {{u"email"_s, u"ada@example.com"_s}, {u"password"_s, u"correct horse"_s}})
-                                  .second.value(u"refresh_token")
-                                  .toString();
+        const QString token = signUpAda(server, u"refresh_token"_s);
         QStringList answered;
         int next = 0;
         for (int round = 0; round < 4; ++round) {
@@ -184,10 +188,7 @@ private Q_SLOTS:
     void backupUnderWritesRestores() {
         ServerProcess server;
         QVERIFY2(server.start(), qPrintable(server.errorText()));
-        const QString token = send(server, "POST", u"/auth/v1/signup"_s,
-                                   {{u"email"_s, u"ada@example.com"_s}, {u"password"_s, u"correct horse"_s}})
-                                  .second.value(u"access_token")
-                                  .toString();
+        const QString token = signUpAda(server, u"access_token"_s);
         const auto signInVisitor = [&](int n) {
             return send(server, "POST", u"/rest/v1/visitors"_s, {{u"visitor_name"_s, u"Visitor %1"_s.arg(n)}},
                         token)

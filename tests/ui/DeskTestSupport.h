@@ -95,7 +95,8 @@ struct DeskBackend {
         if (last == "invites") {
             QJsonArray found;
             for (const QJsonValue &invite : invites) {
-                const QByteArray wanted = "token=eq." + QUrl::toPercentEncoding(invite[QStringLiteral("token")].toString()) + '&';
+                const QByteArray wanted =
+                    "token=eq." + QUrl::toPercentEncoding(invite[QStringLiteral("token")].toString()) + '&';
                 if (request.rawQuery.contains(wanted)) {
                     found.append(invite);
                 }

@@ -375,8 +375,8 @@ private Q_SLOTS:
         QTest::newRow("a scanner") << u"abcdefghijklm"_s << quick << u"abcdefghijklm"_s;
         QTest::newRow("too short") << u"abcdefg"_s << QList<int>(7, 8) << QString();
         QTest::newRow("one slow key") << u"abcdefghijklm"_s << (QList<int>(12, 8) << 31) << QString();
-        QTest::newRow("typing, then a scan") << u"hi abcdefghij"_s << (QList<int>{0, 120, 90, 150} + QList<int>(9, 30))
-                                             << u"abcdefghij"_s;
+        QTest::newRow("typing, then a scan")
+            << u"hi abcdefghij"_s << (QList<int>{0, 120, 90, 150} + QList<int>(9, 30)) << u"abcdefghij"_s;
         QTest::newRow("a person typing") << u"abcdefghijklm"_s << QList<int>(13, 70) << QString();
     }
     void scannerBurstsAreToldFromTyping() {
@@ -389,7 +389,8 @@ private Q_SLOTS:
             at += quint64(gaps.at(i));
             QVERIFY(!detector.press(Qt::Key_A, typed.mid(i, 1), at));
         }
-        QCOMPARE(detector.press(Qt::Key_Return, u"\r"_s, at + quint64(gaps.last())).value_or(QString()), burst);
+        QCOMPARE(detector.press(Qt::Key_Return, u"\r"_s, at + quint64(gaps.last())).value_or(QString()),
+                 burst);
     }
 
     void scannedTokens_data() {
@@ -424,10 +425,10 @@ private Q_SLOTS:
                                {u"created_at"_s, u"2025-03-01T10:00:00Z"_s},
                                {u"used_at"_s, usedAt}};
         };
-        m_f->backend.invites = {invite(u"waitingToken00001"_s, u"Ingrid Halvorsen"_s, u"2999-01-01"_s, QJsonValue()),
-                                invite(u"usedToken00000001"_s, u"Sakura Ito"_s, u"2025-03-04"_s,
-                                       u"2025-03-04T09:58:00Z"_s),
-                                invite(u"pastToken00000001"_s, u"Oliver Brandt"_s, u"2025-03-02"_s, QJsonValue())};
+        m_f->backend.invites = {
+            invite(u"waitingToken00001"_s, u"Ingrid Halvorsen"_s, u"2999-01-01"_s, QJsonValue()),
+            invite(u"usedToken00000001"_s, u"Sakura Ito"_s, u"2025-03-04"_s, u"2025-03-04T09:58:00Z"_s),
+            invite(u"pastToken00000001"_s, u"Oliver Brandt"_s, u"2025-03-02"_s, QJsonValue())};
         show(u"a"_s);
         const auto backToTheDesk = [this] {
             m_content->activateWindow();
@@ -462,8 +463,8 @@ private Q_SLOTS:
         scan(u"usedToken00000001"_s);
         const QDateTime usedAt = QDateTime(QDate(2025, 3, 4), QTime(9, 58), Qt::UTC).toLocalTime();
         QTRY_COMPARE(desk()->scanner()->message().value_or(QString()),
-                     u"This invite was already used on %1 at %2."_s.arg(weekdayMonthDay(usedAt.date(), QLocale()),
-                                                                        shortTime(usedAt.time(), QLocale())));
+                     u"This invite was already used on %1 at %2."_s.arg(
+                         weekdayMonthDay(usedAt.date(), QLocale()), shortTime(usedAt.time(), QLocale())));
         QVERIFY(!desk()->inviteSignInSheet());
         QApplication::activeModalWidget()->close();
         backToTheDesk();

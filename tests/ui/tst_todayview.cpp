@@ -121,6 +121,14 @@ struct Lobby {
     }
 };
 
+// A list in a small window, shown, given its rows.
+void showWithRows(OnSiteList &list, OnSiteModel &model, const QList<VisitorRow> &rows) {
+    list.resize(400, 300);
+    list.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&list));
+    model.setRows(rows);
+}
+
 // The accessible element of this role and name under `root`, whose description contains `description`.
 QAccessibleInterface *findAccessible(QAccessibleInterface *root, QAccessible::Role role, const QString &name,
                                      const QString &description = {}) {
@@ -255,10 +263,7 @@ void TestTodayView::rowsScrolledIntoViewAreBuiltAtOnce() {
     const QList<VisitorRow> rows = manyRows(300);
     OnSiteModel model;
     OnSiteList list(model);
-    list.resize(400, 300);
-    list.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&list));
-    model.setRows(rows);
+    showWithRows(list, model, rows);
     QVERIFY(list.count() < rows.size());
     // The scroll area takes the rows' new height; no batch runs.
     QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
@@ -282,10 +287,7 @@ void TestTodayView::rowsBuiltOutOfOrderKeepTheTabOrder() {
     QList<VisitorRow> rows = manyRows(300);
     OnSiteModel model;
     OnSiteList list(model);
-    list.resize(400, 300);
-    list.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&list));
-    model.setRows(rows);
+    showWithRows(list, model, rows);
     QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
     // The rows in the middle come first, then the batches fill in the rest; one more arrives meanwhile.
     list.verticalScrollBar()->setValue(list.verticalScrollBar()->maximum() / 2);
@@ -450,14 +452,16 @@ void TestTodayView::aWalkInsNameOffersTodaysInvite() {
     startDesk();
     const QString today = QDate::currentDate().toString(Qt::ISODate);
     const QString tomorrow = QDate::currentDate().addDays(1).toString(Qt::ISODate);
-    for (const auto &[name, day] : {std::pair(u"Ingrid Halvorsen"_s, today), std::pair(u"Zo\u00eb Park"_s, tomorrow)}) {
-        m_lobby.invites.append(QJsonObject{{u"id"_s, idOf(name).toString(QUuid::WithoutBraces)},
-                                           {u"token"_s, QString(u"t-"_s + name)},
-                                           {u"visitor_name"_s, name},
-                                           {u"visitor_email"_s, u"guest@example.com"_s},
-                                           {u"answers"_s, QJsonArray{QJsonObject{{u"slot"_s, 1}, {u"value"_s, u"guest@example.com"_s}}}},
-                                           {u"visit_date"_s, day},
-                                           {u"created_at"_s, u"2025-03-01T10:00:00Z"_s}});
+    for (const auto &[name, day] :
+         {std::pair(u"Ingrid Halvorsen"_s, today), std::pair(u"Zo\u00eb Park"_s, tomorrow)}) {
+        m_lobby.invites.append(QJsonObject{
+            {u"id"_s, idOf(name).toString(QUuid::WithoutBraces)},
+            {u"token"_s, QString(u"t-"_s + name)},
+            {u"visitor_name"_s, name},
+            {u"visitor_email"_s, u"guest@example.com"_s},
+            {u"answers"_s, QJsonArray{QJsonObject{{u"slot"_s, 1}, {u"value"_s, u"guest@example.com"_s}}}},
+            {u"visit_date"_s, day},
+            {u"created_at"_s, u"2025-03-01T10:00:00Z"_s}});
     }
     SignInSheet sheet(environment(), std::nullopt);
     sheet.show();
