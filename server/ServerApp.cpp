@@ -2,6 +2,7 @@
 
 #include "core/Crypto.h"
 #include "core/Schema.h"
+#include "website/LocalInvites.h"
 
 #include <QDir>
 #include <QFile>
@@ -66,7 +67,8 @@ ServerApp::ServerApp(ServerConfig config) : m_config(std::move(config)) {
     m_outbox = std::make_unique<Outbox>(QDir(m_config.dataDir).filePath(QStringLiteral("outbox")));
     m_auth = std::make_unique<AuthService>(*m_context, *m_outbox);
     m_rest = std::make_unique<RestService>(*m_context);
-    m_website = std::make_unique<WebsiteService>(*m_context, *m_outbox);
+    m_invites = std::make_unique<LocalInvites>(*m_context);
+    m_website = std::make_unique<WebsiteService>(*m_context, *m_invites, *m_outbox);
     ParserLimits limits;
     limits.maxBodyBytes = 1024 * 1024;
     m_http =

@@ -38,6 +38,7 @@ private:
     std::unique_ptr<Outbox> m_outbox;
     std::unique_ptr<AuthService> m_auth;
     std::unique_ptr<RestService> m_rest;
+    std::unique_ptr<InviteBackend> m_invites;
     std::unique_ptr<WebsiteService> m_website;
     std::unique_ptr<HttpServer> m_http;
 };

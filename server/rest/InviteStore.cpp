@@ -46,7 +46,7 @@ InviteRecord InviteStore::create(const QString &ownerId, const NewInviteRecord &
     InviteRecord record;
     record.id = crypto::uuidV4();
     record.ownerId = QString::fromLatin1(canonicalId(ownerId));
-    record.token = QString::fromLatin1(crypto::randomToken());
+    record.token = invite.token.isEmpty() ? QString::fromLatin1(crypto::randomToken()) : invite.token;
     record.visitorName = invite.visitorName;
     record.visitorEmail = invite.visitorEmail;
     record.answers = invite.answers;
@@ -86,6 +86,12 @@ std::optional<InviteRecord> InviteStore::find(const QString &ownerId, const QStr
         return std::nullopt;
     }
     return findWhere("id = ? AND owner_id = ?", {invite, owner});
+}
+
+void InviteStore::remove(const QString &ownerId, const QString &id) {
+    Statement statement = m_context.db().prepare("DELETE FROM invites WHERE id = ? AND owner_id = ?");
+    statement.bindText(1, canonicalId(id)).bindText(2, canonicalId(ownerId));
+    statement.run();
 }
 
 std::optional<InviteRecord> InviteStore::findByToken(const QString &token) const {

@@ -12,6 +12,7 @@ namespace tbserver {
 
 // What a new invite holds. The website's invite API fills it from the desk's request.
 struct NewInviteRecord {
+    QString token; // the guest link's secret; a fresh one when empty
     QString visitorName;
     QString visitorEmail;
     QJsonArray answers;               // [{"slot": n, "label": "...", "value": "..."}]
@@ -48,6 +49,8 @@ public:
     // Stores a new invite of `ownerId` (a user id from a checked token) with a fresh id, token and
     // created_at. Throws DatabaseError if the owner does not exist (foreign key) or the database fails.
     InviteRecord create(const QString &ownerId, const NewInviteRecord &invite);
+    // Deletes the owner's invite with this id, if there is one.
+    void remove(const QString &ownerId, const QString &id);
     // The owner's invite with this id, for resending; nothing for another account's invite.
     [[nodiscard]] std::optional<InviteRecord> find(const QString &ownerId, const QString &id) const;
     // The invite a link "/i/<token>" names, whoever owns it.

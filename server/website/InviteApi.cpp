@@ -1,5 +1,6 @@
 #include "website/InviteApi.h"
 
+#include "core/Crypto.h"
 #include "core/Outbox.h"
 
 #include <QDate>
@@ -52,29 +53,18 @@ bool isWellFormedTime(const QString &text) {
 
 } // namespace
 
-InviteApi::InviteApi(ServerContext &context, Outbox &outbox)
-    : m_context(context), m_outbox(outbox), m_store(context) {}
-
-InviteApi::Setup InviteApi::setupOf(const QString &ownerId) const {
-    Setup setup;
-    Statement row =
-        m_context.db().prepare("SELECT fields, place_name FROM kiosk_settings WHERE owner_id = ?1");
-    row.bind(1, ownerId);
-    if (row.step()) {
-        setup.fields = QJsonDocument::fromJson(row.text(0)).array();
-        setup.placeName = row.isNull(1) ? QString() : row.string(1).trimmed();
-    }
-    return setup;
-}
+InviteApi::InviteApi(ServerContext &context, InviteBackend &backend, Outbox &outbox)
+    : m_context(context), m_backend(backend), m_outbox(outbox) {}
 
 QString InviteApi::inviteLink(const QString &token) const {
     // One path segment, whatever the token holds.
     return QString::fromUtf8(m_context.config().publicBaseUrl + "/i/" + QUrl::toPercentEncoding(token));
 }
 
-HttpResponse InviteApi::create(const Principal &owner, const QByteArray &body) {
+HttpResponse InviteApi::create(const HttpRequest &request) {
+    const InviteOwner owner = m_backend.signedIn(request);
     QJsonParseError parseError{};
-    const QJsonDocument document = QJsonDocument::fromJson(body, &parseError);
+    const QJsonDocument document = QJsonDocument::fromJson(request.body, &parseError);
     if (parseError.error != QJsonParseError::NoError || !document.isObject()) {
         throw WebsiteError{400, u"The invite could not be read: the request body is not a JSON object."_s};
     }
@@ -88,7 +78,7 @@ HttpResponse InviteApi::create(const Principal &owner, const QByteArray &body) {
     if (given.size() > maximumAnswers) {
         throw WebsiteError{422, u"The invite has too many answers."_s};
     }
-    const Setup setup = setupOf(owner.userId);
+    const InviteSetup setup = m_backend.setupOf(owner);
     QHash<int, QString> labels;
     for (const QJsonValue &field : setup.fields) {
         labels.insert(field[u"slot"].toInt(), field[u"label"].toString());
@@ -157,6 +147,8 @@ HttpResponse InviteApi::create(const Principal &owner, const QByteArray &body) {
     }
 
     NewInviteRecord record;
+    // 128 random bits: the link is the only key to the guest's page.
+    record.token = QString::fromLatin1(crypto::randomToken(16));
     record.visitorName = visitorName;
     record.visitorEmail = email;
     record.answers = answers;
@@ -165,36 +157,33 @@ HttpResponse InviteApi::create(const Principal &owner, const QByteArray &body) {
     if (!note.isEmpty()) {
         record.note = note;
     }
-    // The invite only stays when its email was written.
-    const QString id = m_context.db().transaction([&] {
-        const InviteRecord stored = m_store.create(owner.userId, record);
-        sendInvitation(stored);
-        return stored.id;
-    });
-    return idAnswer(201, id);
+    const InviteRecord stored = m_backend.create(owner, record);
+    try {
+        sendInvitation(owner, setup, stored);
+    } catch (const WebsiteError &) {
+        // The invite only stays when its email was written.
+        m_backend.remove(owner, stored.id);
+        throw;
+    }
+    return idAnswer(201, stored.id);
 }
 
-HttpResponse InviteApi::resend(const Principal &owner, const QString &inviteId) {
-    const std::optional<InviteRecord> invite = m_store.find(owner.userId, inviteId);
+HttpResponse InviteApi::resend(const HttpRequest &request, const QString &inviteId) {
+    const InviteOwner owner = m_backend.signedIn(request);
+    const std::optional<InviteRecord> invite = m_backend.find(owner, inviteId);
     if (!invite) {
         throw WebsiteError{404, u"Invite not found."_s};
     }
     if (invite->usedAt) {
         throw WebsiteError{422, u"This invite has already been used, so it is not sent again."_s};
     }
-    sendInvitation(*invite);
+    sendInvitation(owner, m_backend.setupOf(owner), *invite);
     return idAnswer(200, invite->id);
 }
 
-void InviteApi::sendInvitation(const InviteRecord &invite) const {
-    const QString &ownerId = invite.ownerId;
-    const Setup setup = setupOf(ownerId);
-    QString host;
-    Statement user = m_context.db().prepare("SELECT user_metadata FROM users WHERE id = ?1");
-    user.bind(1, ownerId);
-    if (user.step()) {
-        host = QJsonDocument::fromJson(user.text(0)).object().value(u"name").toString().trimmed();
-    }
+void InviteApi::sendInvitation(const InviteOwner &owner, const InviteSetup &setup,
+                               const InviteRecord &invite) const {
+    const QString &host = owner.name;
     const QString when =
         pages::visitDescription(invite.visitDate.value_or(QString()), invite.visitTime.value_or(QString()));
     QString text = u"Hello %1,\n\n"_s.arg(invite.visitorName);
@@ -216,21 +205,6 @@ void InviteApi::sendInvitation(const InviteRecord &invite) const {
     if (m_outbox.write(invite.visitorEmail, subject, text).isEmpty()) {
         throw WebsiteError{500, u"The invitation email could not be written. Please try again."_s};
     }
-}
-
-std::optional<GuestInvite> InviteApi::guestInvite(const QString &token) const {
-    const std::optional<InviteRecord> invite = m_store.findByToken(token);
-    if (!invite) {
-        return std::nullopt;
-    }
-    GuestInvite guest;
-    guest.visitorName = invite->visitorName;
-    guest.visitDate = invite->visitDate.value_or(QString());
-    guest.visitTime = invite->visitTime.value_or(QString());
-    guest.note = invite->note.value_or(QString());
-    guest.usedAt = invite->usedAt.value_or(QString()).toLatin1();
-    guest.placeName = setupOf(invite->ownerId).placeName;
-    return guest;
 }
 
 } // namespace tbserver

@@ -33,8 +33,8 @@ bool isReading(const QByteArray &method) {
 
 } // namespace
 
-WebsiteService::WebsiteService(ServerContext &context, Outbox &outbox)
-    : m_context(context), m_invites(context, outbox), m_users(context), m_tokens(context) {}
+WebsiteService::WebsiteService(ServerContext &context, InviteBackend &invites, Outbox &outbox)
+    : m_context(context), m_invites(context, invites, outbox), m_users(context), m_tokens(context) {}
 
 QByteArray WebsiteService::defaultManifest() {
     // 0.0.0 is no newer than any running version, and every version meets it as a minimum.
@@ -56,19 +56,6 @@ HttpResponse WebsiteService::handle(const HttpRequest &request, QByteArrayView s
     return page(request, subpath);
 }
 
-Principal WebsiteService::signedInOwner(const HttpRequest &request) const {
-    const ServerContext::BearerCheck check = m_context.bearer(request);
-    if (check.missing) {
-        throw WebsiteError{401, u"Sign in to continue."_s};
-    }
-    if (!check.principal || !m_tokens.sessionExists(check.principal->sessionId, check.principal->userId)) {
-        throw WebsiteError{401, u"Your session ended. Please sign in again."_s};
-    }
-    Principal owner = *check.principal;
-    owner.userId = owner.userId.toLower();
-    return owner;
-}
-
 HttpResponse WebsiteService::api(const HttpRequest &request, QByteArrayView path) {
     static const QRegularExpression resendPath(u"^api/invites/([0-9A-Fa-f-]{36})/resend$"_s);
     if (path == "api/mac/version") {
@@ -78,14 +65,14 @@ HttpResponse WebsiteService::api(const HttpRequest &request, QByteArrayView path
         if (request.method != "POST") {
             return apiMethodNotAllowed("POST");
         }
-        return m_invites.create(signedInOwner(request), request.body);
+        return m_invites.create(request);
     }
     const QRegularExpressionMatch resend = resendPath.match(QString::fromLatin1(path.toByteArray()));
     if (resend.hasMatch()) {
         if (request.method != "POST") {
             return apiMethodNotAllowed("POST");
         }
-        return m_invites.resend(signedInOwner(request), resend.captured(1));
+        return m_invites.resend(request, resend.captured(1));
     }
     return errorAnswer(404, u"Not found."_s);
 }

@@ -15,7 +15,7 @@ class Outbox;
 // account emails (auth/callback, which also lets the owner of a reset link choose a new password).
 class WebsiteService final {
 public:
-    WebsiteService(ServerContext &context, Outbox &outbox);
+    WebsiteService(ServerContext &context, InviteBackend &invites, Outbox &outbox);
     Q_DISABLE_COPY_MOVE(WebsiteService)
 
     // `subpath` is the part after the service's prefix, without a leading "/".
@@ -30,8 +30,6 @@ private:
     HttpResponse versionManifest() const;
     HttpResponse authCallback(const HttpRequest &request);
     HttpResponse resetPassword(const HttpRequest &request);
-    // The account of the bearer token whose session still exists; throws a 401 WebsiteError otherwise.
-    [[nodiscard]] Principal signedInOwner(const HttpRequest &request) const;
 
     ServerContext &m_context;
     InviteApi m_invites;
