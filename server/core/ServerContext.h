@@ -6,6 +6,7 @@
 
 #include <QDateTime>
 #include <QHostAddress>
+#include <QUrl>
 #include <QString>
 
 #include <atomic>
@@ -19,6 +20,10 @@ struct ServerConfig {
     quint16 port = 54321;
     QString dataDir;
     QByteArray publishableKey;
+    // The key that speaks as the service role (the guest page's invite lookup); empty: none is accepted.
+    QByteArray serviceKey;
+    // Website only: the hosted project that holds the accounts; Auth and REST are not served here.
+    QUrl hostedProject;
     bool seedDemo = false;
     bool confirmEmails = false;
     QString manifestFile;
