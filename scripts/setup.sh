@@ -25,6 +25,8 @@ packages=(
   libcups2-dev cups cups-bsd printer-driver-cups-pdf poppler-utils
   # reading QR codes back in the invite tests
   zbar-tools
+  # reading composed emails back as a mail client would in the server's mail tests
+  python3
   # the hosted project's schema, tested and measured on a real PostgreSQL with pgTAP
   postgresql-15 postgresql-15-pgtap
   # visual checks under a virtual X server
