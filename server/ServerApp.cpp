@@ -64,7 +64,7 @@ ServerApp::ServerApp(ServerConfig config) : m_config(std::move(config)) {
     migrate(*m_db);
     m_context = std::make_unique<ServerContext>(m_config, *m_db, loadOrCreateSecret(m_config.dataDir));
     m_context->watchWrites();
-    m_outbox = std::make_unique<Outbox>(QDir(m_config.dataDir).filePath(QStringLiteral("outbox")));
+    startMail();
     m_auth = std::make_unique<AuthService>(*m_context, *m_outbox);
     m_rest = std::make_unique<RestService>(*m_context);
     m_invites = std::make_unique<LocalInvites>(*m_context);
@@ -96,6 +96,19 @@ ServerApp::ServerApp(ServerConfig config) : m_config(std::move(config)) {
             const ServerContext::ThreadReader reading(*reader);
             return handle(request);
         });
+}
+
+void ServerApp::startMail() {
+    const QString outbox = QDir(m_config.dataDir).filePath(QStringLiteral("outbox"));
+    m_outbox = std::make_unique<Outbox>(outbox, m_config.mail.from, m_config.mail.smtp.has_value());
+    if (m_config.mail.smtp) {
+        m_mailQueue = std::make_unique<MailQueue>(outbox, m_config.mail.from, *m_config.mail.smtp);
+        // Mail may be written on a worker; the queue lives on this thread.
+        m_outbox->setOnQueued([queue = m_mailQueue.get()] {
+            QMetaObject::invokeMethod(queue, &MailQueue::wake, Qt::QueuedConnection);
+        });
+        m_mailQueue->start();
+    }
 }
 
 ServerApp::~ServerApp() = default;

@@ -32,10 +32,15 @@ public:
     [[nodiscard]] Outbox &outbox() { return *m_outbox; }
 
 private:
+    // The outbox, and with SMTP configured the queue that sends what it holds.
+    void startMail();
+
     ServerConfig m_config;
     std::unique_ptr<Database> m_db;
     std::unique_ptr<ServerContext> m_context;
     std::unique_ptr<Outbox> m_outbox;
+    // Outlives the listener, whose workers may still be writing mail.
+    std::unique_ptr<MailQueue> m_mailQueue;
     std::unique_ptr<AuthService> m_auth;
     std::unique_ptr<RestService> m_rest;
     std::unique_ptr<InviteBackend> m_invites;

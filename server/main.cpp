@@ -6,7 +6,9 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDir>
+#include <QRegularExpression>
 #include <QSocketNotifier>
+#include <QSslCertificate>
 #include <QStandardPaths>
 
 #include <csignal>
@@ -25,6 +27,91 @@ void onSignal(int) {
 
 // The fixed development key: the desk's default build carries the same one.
 constexpr auto developmentKey = "sb_publishable_tallybrook_local_dev_key_000001";
+
+// Mail: without --smtp every email is only written to <data>/outbox.
+struct MailFlags {
+    QCommandLineOption smtp{
+        QStringLiteral("smtp"),
+        QStringLiteral(
+            "Send email through this server: smtp://host[:port] (STARTTLS, port 587; plain text only "
+            "to this machine) or smtps://host[:port] (TLS, port 465)."),
+        QStringLiteral("url")};
+    QCommandLineOption from{QStringLiteral("smtp-from"),
+                            QStringLiteral("The sender of every email: an address or \"Name <address>\"."),
+                            QStringLiteral("address"),
+                            QStringLiteral("Tallybrook <no-reply@tallybrook.local>")};
+    QCommandLineOption credentials{
+        QStringLiteral("smtp-credentials"),
+        QStringLiteral(
+            "File with the SMTP user name on its first line and the password on its second, readable "
+            "by its owner only."),
+        QStringLiteral("file")};
+    QCommandLineOption ca{QStringLiteral("smtp-ca"),
+                          QStringLiteral("Certificate authorities (PEM) the mail server's certificate may be "
+                                         "signed by, besides the system's."),
+                          QStringLiteral("file")};
+    [[nodiscard]] QList<QCommandLineOption> all() const { return {smtp, from, credentials, ca}; }
+};
+
+std::optional<tbserver::MailAddress> parseSender(const QString &text) {
+    static const QRegularExpression form(
+        QStringLiteral(R"(^\s*(?:(.*?)\s*<([^<>\s]+@[^<>\s]+)>|([^<>\s"]+@[^<>\s]+))\s*$)"));
+    const QRegularExpressionMatch match = form.match(text);
+    if (!match.hasMatch()) {
+        return std::nullopt;
+    }
+    QString name = match.captured(1);
+    if (name.size() >= 2 && name.startsWith(u'"') && name.endsWith(u'"')) {
+        name = name.mid(1, name.size() - 2);
+    }
+    return tbserver::MailAddress{name, match.hasCaptured(2) ? match.captured(2) : match.captured(3)};
+}
+
+// Reads the mail flags into `mail`; why they cannot be used, or an empty text.
+QString readMailFlags(const QCommandLineParser &parser, const MailFlags &flags, tbserver::MailConfig &mail) {
+    const std::optional<tbserver::MailAddress> from = parseSender(parser.value(flags.from));
+    if (!from) {
+        return QStringLiteral("--smtp-from wants an address or \"Name <address>\"");
+    }
+    mail.from = *from;
+    if (!parser.isSet(flags.smtp)) {
+        return parser.isSet(flags.credentials) || parser.isSet(flags.ca)
+                   ? QStringLiteral("--smtp-credentials and --smtp-ca need --smtp")
+                   : QString();
+    }
+    const std::optional<tbserver::SmtpEndpoint> endpoint =
+        tbserver::SmtpEndpoint::fromUrl(parser.value(flags.smtp));
+    if (!endpoint) {
+        return QStringLiteral("--smtp wants smtp://host[:port] or smtps://host[:port], for example "
+                              "smtp://mail.example.com (user name and password go in --smtp-credentials)");
+    }
+    tbserver::SmtpSettings smtp;
+    smtp.endpoint = *endpoint;
+    if (parser.isSet(flags.credentials)) {
+        if (const QString problem = tbserver::readCredentialsFile(parser.value(flags.credentials), smtp);
+            !problem.isEmpty()) {
+            return QStringLiteral("--smtp-credentials: ") + problem;
+        }
+    }
+    if (parser.isSet(flags.ca)) {
+        smtp.caFile = parser.value(flags.ca);
+        if (QSslCertificate::fromPath(smtp.caFile).isEmpty()) {
+            return QStringLiteral("--smtp-ca: no PEM certificate in ") + smtp.caFile;
+        }
+    }
+    mail.smtp = smtp;
+    return {};
+}
+
+QString mailDestination(const tbserver::MailConfig &mail, const QString &outbox) {
+    if (!mail.smtp) {
+        return QStringLiteral("written to ") + outbox;
+    }
+    const QString from = mail.from.name.isEmpty()
+                             ? mail.from.address
+                             : mail.from.name + QStringLiteral(" <") + mail.from.address + u'>';
+    return mail.smtp->endpoint.toUrl() + QStringLiteral(" from ") + from;
+}
 
 } // namespace
 
@@ -62,6 +149,8 @@ int main(int argc, char *argv[]) {
             "Copy the data folder's database into <file> (also while a server runs on it) and exit."),
         QStringLiteral("file"));
     parser.addOptions({listen, data, seed, confirm, manifest, key, quiet, columns, backup});
+    const MailFlags mailFlags;
+    parser.addOptions(mailFlags.all());
     parser.process(app);
     if (parser.isSet(columns)) {
         for (const tbserver::RestTable &table : tbserver::restTables()) {
@@ -109,6 +198,10 @@ int main(int argc, char *argv[]) {
     config.confirmEmails = parser.isSet(confirm);
     config.manifestFile = parser.value(manifest);
     config.logRequests = !parser.isSet(quiet);
+    if (const QString problem = readMailFlags(parser, mailFlags, config.mail); !problem.isEmpty()) {
+        std::fprintf(stderr, "tallybrook-server: %s\n", qPrintable(problem));
+        return 2;
+    }
 
     std::unique_ptr<tbserver::ServerApp> server;
     try {
@@ -135,6 +228,7 @@ int main(int argc, char *argv[]) {
     }
     std::printf("publishable key: %s\n", config.publishableKey.constData());
     std::printf("data: %s\n", qPrintable(config.dataDir));
+    std::printf("mail: %s\n", qPrintable(mailDestination(config.mail, server->outbox().folder())));
     std::printf("listening on %s\n", base.constData());
     std::fflush(stdout);
 

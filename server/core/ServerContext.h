@@ -3,6 +3,7 @@
 #include "core/Database.h"
 #include "core/Jwt.h"
 #include "http/HttpMessage.h"
+#include "mail/MailQueue.h"
 
 #include <QDateTime>
 #include <QHostAddress>
@@ -30,6 +31,7 @@ struct ServerConfig {
     // The base URL the desk reaches this server by, for links in emails ("<website>/i/<token>").
     QByteArray publicBaseUrl;
     bool logRequests = true;
+    MailConfig mail;
 };
 
 // Who a valid bearer token speaks for.
