@@ -2,6 +2,7 @@
 
 #include "core/Crypto.h"
 #include "core/Schema.h"
+#include "website/HostedInvites.h"
 #include "website/LocalInvites.h"
 
 #include <QDir>
@@ -60,6 +61,10 @@ ServerApp::ServerApp(ServerConfig config) : m_config(std::move(config)) {
     if (!makePrivateFolder(m_config.dataDir)) {
         throw std::runtime_error("cannot create the data folder " + m_config.dataDir.toStdString());
     }
+    if (websiteOnly()) {
+        startWebsiteOnly();
+        return;
+    }
     m_db = std::make_unique<Database>(QDir(m_config.dataDir).filePath(QStringLiteral("tallybrook.sqlite3")));
     migrate(*m_db);
     m_context = std::make_unique<ServerContext>(m_config, *m_db, loadOrCreateSecret(m_config.dataDir));
@@ -98,6 +103,29 @@ ServerApp::ServerApp(ServerConfig config) : m_config(std::move(config)) {
         });
 }
 
+void ServerApp::startWebsiteOnly() {
+    // The website keeps no accounts: an empty database in memory stands behind the pages that would read
+    // them, and the data folder holds only the mail.
+    m_db = std::make_unique<Database>(QStringLiteral(":memory:"));
+    migrate(*m_db);
+    m_context = std::make_unique<ServerContext>(m_config, *m_db, crypto::randomBytes(32));
+    startMail();
+    m_invites = std::make_unique<HostedInvites>(
+        HostedInvites::Project{m_config.hostedProject, m_config.publishableKey, m_config.serviceKey});
+    m_website = std::make_unique<WebsiteService>(*m_context, *m_invites, *m_outbox);
+    ParserLimits limits;
+    limits.maxBodyBytes = 1024 * 1024;
+    m_http =
+        std::make_unique<HttpServer>([this](const HttpRequest &request) { return handle(request); }, limits);
+    m_http->setLogging(m_config.logRequests);
+    // Each invite request waits on the hosted project, so it runs on a worker and the listener stays free.
+    // The reset-password page reads the in-memory database, which only this thread may touch.
+    m_http->setWorkers(
+        std::max(4, QThread::idealThreadCount() * 2),
+        [](const HttpRequest &request) { return request.path != "/auth/callback"; },
+        [this](const HttpRequest &request) { return handle(request); });
+}
+
 void ServerApp::startMail() {
     const QString outbox = QDir(m_config.dataDir).filePath(QStringLiteral("outbox"));
     m_outbox = std::make_unique<Outbox>(outbox, m_config.mail.from, m_config.mail.smtp.has_value());
@@ -120,6 +148,13 @@ bool ServerApp::listen() {
 HttpResponse ServerApp::handle(const HttpRequest &request) {
     const bool auth = request.path.startsWith(authPrefix);
     const bool rest = request.path.startsWith(restPrefix);
+    if ((auth || rest) && websiteOnly()) {
+        // The desk reaches the hosted project for these, never this website.
+        return HttpResponse::json(
+            404, QJsonDocument(QJsonObject{{QStringLiteral("error"),
+                                            QStringLiteral("This server is only the website; Auth and REST "
+                                                           "are served by the hosted project.")}}));
+    }
     // The confirmation link in an email is opened by a browser, which has no key; the hosted gateway lets it
     // by.
     const bool emailLink = auth && request.method == "GET" && request.path == "/auth/v1/verify";
@@ -128,7 +163,10 @@ HttpResponse ServerApp::handle(const HttpRequest &request) {
             return gatewayRefusal("No API key found in request",
                                   "No `apikey` request header or url param was found.");
         }
-        if (!crypto::equalConstantTime(request.header("apikey"), m_config.publishableKey)) {
+        const QByteArray key = request.header("apikey");
+        const bool serviceKey =
+            !m_config.serviceKey.isEmpty() && crypto::equalConstantTime(key, m_config.serviceKey);
+        if (!serviceKey && !crypto::equalConstantTime(key, m_config.publishableKey)) {
             return gatewayRefusal("Invalid API key",
                                   "Double check your Supabase `anon` or `service_role` API key.");
         }

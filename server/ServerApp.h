@@ -30,10 +30,13 @@ public:
     [[nodiscard]] ServerContext &context() { return *m_context; }
     [[nodiscard]] Database &database() { return *m_db; }
     [[nodiscard]] Outbox &outbox() { return *m_outbox; }
+    // Only the website, in front of a hosted project.
+    [[nodiscard]] bool websiteOnly() const { return !m_config.hostedProject.isEmpty(); }
 
 private:
     // The outbox, and with SMTP configured the queue that sends what it holds.
     void startMail();
+    void startWebsiteOnly();
 
     ServerConfig m_config;
     std::unique_ptr<Database> m_db;

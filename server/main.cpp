@@ -6,6 +6,7 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDir>
+#include <QFile>
 #include <QRegularExpression>
 #include <QSocketNotifier>
 #include <QSslCertificate>
@@ -14,6 +15,7 @@
 #include <csignal>
 #include <cstdio>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -27,6 +29,85 @@ void onSignal(int) {
 
 // The fixed development key: the desk's default build carries the same one.
 constexpr auto developmentKey = "sb_publishable_tallybrook_local_dev_key_000001";
+
+// The website alone, in front of a hosted project: --website-only --backend URL --service-key-file FILE (with
+// --publishable-key).
+struct WebsiteFlags {
+    QCommandLineOption websiteOnly{
+        QStringLiteral("website-only"),
+        QStringLiteral("Serve only the website (invites, guest pages, manifest, help) for the hosted project "
+                       "given by --backend.")};
+    QCommandLineOption backend{
+        QStringLiteral("backend"),
+        QStringLiteral("The hosted project's base URL, https://<project>.supabase.co."),
+        QStringLiteral("url")};
+    QCommandLineOption serviceKeyFile{
+        QStringLiteral("service-key-file"),
+        QStringLiteral("File holding the project's service (secret) key, readable by its owner only. The "
+                       "website uses it only to show a guest their invite; the local backend accepts it for "
+                       "that."),
+        QStringLiteral("file")};
+    QCommandLineOption publicUrl{
+        QStringLiteral("public-url"),
+        QStringLiteral(
+            "The address people reach this server by (a TLS proxy in front of it), for the links in "
+            "emails; by default the address it listens on."),
+        QStringLiteral("url")};
+    [[nodiscard]] QList<QCommandLineOption> all() const {
+        return {websiteOnly, backend, serviceKeyFile, publicUrl};
+    }
+};
+
+// Reads the website flags into `config`; why they cannot be used, or an empty text.
+QString readWebsiteFlags(const QCommandLineParser &parser, const WebsiteFlags &flags,
+                         tbserver::ServerConfig &config) {
+    if (parser.isSet(flags.serviceKeyFile)) {
+        const QString path = parser.value(flags.serviceKeyFile);
+        struct stat info {};
+        if (::stat(QFile::encodeName(path).constData(), &info) != 0) {
+            return QStringLiteral("--service-key-file: cannot read ") + path;
+        }
+        if ((info.st_mode & 077) != 0) {
+            return QStringLiteral(
+                       "--service-key-file: %1 holds a secret key, yet others may read or change it: "
+                       "chmod 600 it")
+                .arg(path);
+        }
+        QFile file(path);
+        if (!file.open(QIODevice::ReadOnly)) {
+            return QStringLiteral("--service-key-file: cannot read ") + path;
+        }
+        config.serviceKey = file.readAll().trimmed();
+        if (config.serviceKey.isEmpty() || config.serviceKey.contains('\n')) {
+            return QStringLiteral("--service-key-file: %1 must hold the key alone, on one line").arg(path);
+        }
+    }
+    if (parser.isSet(flags.publicUrl)) {
+        const QUrl url(parser.value(flags.publicUrl), QUrl::StrictMode);
+        if (!url.isValid() || (url.scheme() != u"https" && url.scheme() != u"http") || url.host().isEmpty() ||
+            url.hasQuery() || url.hasFragment()) {
+            return QStringLiteral("--public-url wants an address such as https://desk.example.com");
+        }
+        config.publicBaseUrl = url.toEncoded(QUrl::StripTrailingSlash);
+    }
+    if (!parser.isSet(flags.websiteOnly)) {
+        return parser.isSet(flags.backend) ? QStringLiteral("--backend needs --website-only") : QString();
+    }
+    const QUrl backend(parser.value(flags.backend), QUrl::StrictMode);
+    if (!backend.isValid() || (backend.scheme() != u"https" && backend.scheme() != u"http") ||
+        backend.host().isEmpty() || backend.hasQuery() || backend.hasFragment()) {
+        return QStringLiteral("--website-only needs --backend https://<project>.supabase.co");
+    }
+    if (backend.scheme() == u"http" && !QHostAddress(backend.host()).isLoopback() &&
+        backend.host() != u"localhost") {
+        return QStringLiteral("--backend must be https:// unless the project runs on this machine");
+    }
+    if (config.serviceKey.isEmpty()) {
+        return QStringLiteral("--website-only needs --service-key-file, for the guests' invite pages");
+    }
+    config.hostedProject = backend;
+    return {};
+}
 
 // Mail: without --smtp every email is only written to <data>/outbox.
 struct MailFlags {
@@ -151,6 +232,8 @@ int main(int argc, char *argv[]) {
     parser.addOptions({listen, data, seed, confirm, manifest, key, quiet, columns, backup});
     const MailFlags mailFlags;
     parser.addOptions(mailFlags.all());
+    const WebsiteFlags websiteFlags;
+    parser.addOptions(websiteFlags.all());
     parser.process(app);
     if (parser.isSet(columns)) {
         for (const tbserver::RestTable &table : tbserver::restTables()) {
@@ -203,6 +286,15 @@ int main(int argc, char *argv[]) {
         return 2;
     }
 
+    if (const QString problem = readWebsiteFlags(parser, websiteFlags, config); !problem.isEmpty()) {
+        std::fprintf(stderr, "tallybrook-server: %s\n", qPrintable(problem));
+        return 2;
+    }
+    if (parser.isSet(websiteFlags.websiteOnly) && config.seedDemo) {
+        std::fprintf(stderr, "tallybrook-server: --website-only keeps no accounts, so no --seed-demo\n");
+        return 2;
+    }
+
     std::unique_ptr<tbserver::ServerApp> server;
     try {
         server = std::make_unique<tbserver::ServerApp>(config);
@@ -219,7 +311,7 @@ int main(int argc, char *argv[]) {
                                  ? u'[' + config.listenAddress.toString() + u']'
                                  : config.listenAddress.toString();
     const QByteArray base = QStringLiteral("http://%1:%2").arg(hostText).arg(server->port()).toUtf8();
-    server->context().setPublicBaseUrl(base);
+    server->context().setPublicBaseUrl(config.publicBaseUrl.isEmpty() ? base : config.publicBaseUrl);
 
     if (config.seedDemo) {
         const tbserver::DemoAccount demo = tbserver::seedDemoAccount(server->context());
@@ -228,6 +320,9 @@ int main(int argc, char *argv[]) {
     }
     std::printf("publishable key: %s\n", config.publishableKey.constData());
     std::printf("data: %s\n", qPrintable(config.dataDir));
+    if (server->websiteOnly()) {
+        std::printf("website only, for the project at %s\n", qPrintable(config.hostedProject.toString()));
+    }
     std::printf("mail: %s\n", qPrintable(mailDestination(config.mail, server->outbox().folder())));
     std::printf("listening on %s\n", base.constData());
     std::fflush(stdout);

@@ -582,6 +582,9 @@ RestService::Caller RestService::authenticate(const HttpRequest &request) const 
     Caller caller;
     const ServerContext::BearerCheck check = m_context.bearer(request);
     if (check.missing) {
+        const QByteArray &serviceKey = m_context.config().serviceKey;
+        caller.service =
+            !serviceKey.isEmpty() && crypto::equalConstantTime(request.header("apikey"), serviceKey);
         return caller;
     }
     const auto refuse = [](const QByteArray &code, const QByteArray &message) {
@@ -1115,6 +1118,9 @@ HttpResponse RestService::rpc(const HttpRequest &request, QByteArrayView name, c
         }
         arguments = document.object().keys();
     }
+    if (name == "invite_for_guest" && arguments == QStringList{QStringLiteral("invite_token")}) {
+        return inviteForGuest(request, caller);
+    }
     if (name != "delete_account" || !arguments.isEmpty()) {
         const QString signature =
             arguments.isEmpty() ? QStringLiteral("public.%1 without parameters").arg(text(name))
@@ -1137,6 +1143,30 @@ HttpResponse RestService::rpc(const HttpRequest &request, QByteArrayView name, c
         statement.run();
     });
     return HttpResponse::empty(204);
+}
+
+HttpResponse RestService::inviteForGuest(const HttpRequest &request, const Caller &caller) {
+    if (request.method != "POST") {
+        fail(405, "PGRST101", QStringLiteral("Cannot use the %1 method on RPC").arg(text(request.method)));
+    }
+    if (!caller.service) {
+        // As the hosted project: the function is granted to the service role alone.
+        const int status = caller.anonymous ? 401 : 403;
+        fail(status, "42501", QStringLiteral("permission denied for function invite_for_guest"));
+    }
+    const QJsonValue token = parseBody(request.body).object().value(u"invite_token");
+    QJsonArray rows;
+    if (token.isString()) {
+        Statement statement = m_context.readDb().prepare(
+            "SELECT json_object('visitor_name', i.visitor_name, 'visit_date', i.visit_date, 'visit_time', "
+            "i.visit_time, 'note', i.note, 'used_at', i.used_at, 'place_name', k.place_name) FROM invites i "
+            "LEFT JOIN kiosk_settings k ON k.owner_id = i.owner_id WHERE i.token = ?");
+        statement.bindText(1, token.toString().toUtf8());
+        while (statement.step()) {
+            rows.append(QJsonDocument::fromJson(statement.text(0)).object());
+        }
+    }
+    return HttpResponse::json(200, QJsonDocument(rows));
 }
 
 } // namespace tbserver

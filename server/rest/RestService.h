@@ -11,9 +11,9 @@
 namespace tbserver {
 
 // The hosted REST service for the account tables (visitors, invites, kiosk_settings, notification_settings)
-// and rpc/delete_account: the subset of its query language the desk uses, answered with its status codes,
-// headers and error bodies. Every statement is scoped to the bearer token's account; a request without a
-// token reads nothing and writes nothing.
+// rpc/delete_account and rpc/invite_for_guest: the subset of its query language the desk uses, answered with
+// its status codes, headers and error bodies. Every statement is scoped to the bearer token's account; a
+// request without a token reads nothing and writes nothing.
 class RestService final {
 public:
     explicit RestService(ServerContext &context);
@@ -33,6 +33,8 @@ public:
 
     struct Caller {
         bool anonymous = true;
+        // The service key without a bearer token: only the guest page's invite lookup takes it.
+        bool service = false;
         QByteArray userId; // canonical lower-case uuid
     };
 
@@ -48,6 +50,7 @@ private:
     [[nodiscard]] HttpResponse remove(const HttpRequest &request, const RestTable &table,
                                       const Caller &caller);
     [[nodiscard]] HttpResponse rpc(const HttpRequest &request, QByteArrayView name, const Caller &caller);
+    [[nodiscard]] HttpResponse inviteForGuest(const HttpRequest &request, const Caller &caller);
 
     // The rowids (as a JSON array) of the caller's rows that the filters match, in the requested order and
     // range.

@@ -2,6 +2,7 @@
 
 #include "core/Crypto.h"
 #include "core/Outbox.h"
+#include "mail/Invitation.h"
 
 #include <QDate>
 #include <QJsonDocument>
@@ -183,26 +184,16 @@ HttpResponse InviteApi::resend(const HttpRequest &request, const QString &invite
 
 void InviteApi::sendInvitation(const InviteOwner &owner, const InviteSetup &setup,
                                const InviteRecord &invite) const {
-    const QString &host = owner.name;
-    const QString when =
+    InvitationContent content;
+    content.visitorName = invite.visitorName;
+    content.visitorEmail = invite.visitorEmail;
+    content.hostName = owner.name;
+    content.placeName = setup.placeName;
+    content.when =
         pages::visitDescription(invite.visitDate.value_or(QString()), invite.visitTime.value_or(QString()));
-    QString text = u"Hello %1,\n\n"_s.arg(invite.visitorName);
-    const QString where = setup.placeName.isEmpty() ? QString() : u" at "_s + setup.placeName;
-    if (!host.isEmpty()) {
-        text += u"%1 has invited you to visit%2.\n"_s.arg(host, where);
-    } else {
-        text += u"You are invited to visit%1.\n"_s.arg(where);
-    }
-    text += u"When: %1\n"_s.arg(when);
-    if (invite.note && !invite.note->isEmpty()) {
-        text += u"\n%1\n"_s.arg(*invite.note);
-    }
-    text += u"\nYour invitation: %1\n\n"
-            u"When you arrive, tell the front desk your name: your answers are ready and signing in takes a "
-            u"moment.\n"_s.arg(inviteLink(invite.token));
-    const QString subject =
-        setup.placeName.isEmpty() ? u"You're invited"_s : u"You're invited to %1"_s.arg(setup.placeName);
-    if (m_outbox.write(invite.visitorEmail, subject, text).isEmpty()) {
+    content.note = invite.note.value_or(QString());
+    content.link = inviteLink(invite.token);
+    if (m_outbox.write(invitationMessage(content)).isEmpty()) {
         throw WebsiteError{500, u"The invitation email could not be written. Please try again."_s};
     }
 }

@@ -119,9 +119,9 @@ HttpResponse support() {
                                       u"sent to your email address."_s}) +
             section(
                 u"Emails from this server"_s,
-                {u"This server does not send email over the internet. Every message it writes (invitations, "
-                 u"confirmations, password resets) is saved as an .eml file in the outbox folder of its data "
-                 u"folder, where you can open it with any mail program."_s}) +
+                {u"Invitations, confirmations and password resets go out through the mail server the office "
+                 u"set up for it. Without one, each message is saved as an .eml file in the outbox folder of "
+                 u"the server's data folder, where you can open it with any mail program."_s}) +
             section(u"Visitors and invites"_s, {u"Visitors signed in at the desk appear in the visitor log "
                                                 u"at once. Invited guests receive a "
                                                 u"link to their invitation; when they arrive, pick their "
@@ -143,8 +143,9 @@ HttpResponse privacy() {
                  u"and the invites you send."_s}) +
             section(
                 u"Where it is kept"_s,
-                {u"Everything stays in the data folder of this server on this computer. Nothing is sent to "
-                 u"anyone else; emails are written to the outbox folder instead of being sent."_s}) +
+                {u"Everything stays in the data folder of this server. Nothing is sent to anyone else, "
+                 u"except "
+                 u"the emails it sends to the people they are for, through the office's own mail server."_s}) +
             section(
                 u"Host notifications"_s,
                 {u"When you set up a webhook, the desk posts the visitor's name, answers and time to that "
@@ -209,6 +210,13 @@ HttpResponse kioskSetupGuide() {
 HttpResponse notFound() {
     return simplePage(404, u"Page not found"_s,
                       {u"There is no page at this address. Check the link, or start from the home page."_s});
+}
+
+HttpResponse inviteUnavailable() {
+    return simplePage(
+        502, u"Your invitation could not be loaded"_s,
+        {u"This page could not reach the office's visitor records just now. Please try again in a "
+         u"moment."_s});
 }
 
 HttpResponse guestInvite(const GuestInvite &invite, const QDate &today) {

@@ -34,6 +34,8 @@ namespace pages {
 
 [[nodiscard]] HttpResponse guestInvite(const GuestInvite &invite, const QDate &today);
 [[nodiscard]] HttpResponse inviteNotFound();
+// The accounts' service did not answer: a 502 page asking to try again.
+[[nodiscard]] HttpResponse inviteUnavailable();
 
 // The pages behind the links in the confirmation and password-reset emails.
 [[nodiscard]] HttpResponse emailConfirmed();

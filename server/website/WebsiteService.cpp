@@ -107,8 +107,12 @@ HttpResponse WebsiteService::page(const HttpRequest &request, QByteArrayView pat
             return pages::inviteNotFound();
         }
         if (isReading(request.method)) {
-            const std::optional<GuestInvite> invite =
-                m_invites.guestInvite(QString::fromUtf8(QByteArray::fromPercentEncoding(segment)));
+            std::optional<GuestInvite> invite;
+            try {
+                invite = m_invites.guestInvite(QString::fromUtf8(QByteArray::fromPercentEncoding(segment)));
+            } catch (const WebsiteError &) {
+                return pages::inviteUnavailable();
+            }
             if (!invite) {
                 return pages::inviteNotFound();
             }

@@ -5,12 +5,17 @@
 #include "notify/Notifier.h"
 #include "records/Uuid.h"
 #include "support/FakeSessionStore.h"
+#include "support/MailReader.h"
 #include "support/ScriptedHttpServer.h"
 #include "support/ServerProcess.h"
+#include "support/SmtpSink.h"
 #include "support/TaskOutcome.h"
 
+#include <QDir>
+#include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QNetworkReply>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
@@ -20,6 +25,30 @@ using namespace tallybrook::testing;
 using namespace Qt::StringLiterals;
 
 namespace {
+
+struct Fetched {
+    int status = 0;
+    QByteArray body;
+};
+
+Fetched fetch(QNetworkAccessManager &http, const QUrl &url, const QByteArray &authorization = {}) {
+    QNetworkRequest request(url);
+    QNetworkReply *reply = nullptr;
+    if (authorization.isEmpty()) {
+        reply = http.get(request);
+    } else {
+        request.setRawHeader("Authorization", authorization);
+        request.setHeader(QNetworkRequest::ContentTypeHeader, QByteArrayLiteral("application/json"));
+        reply = http.post(
+            request,
+            QByteArrayLiteral(R"({"answers":[{"slot":0,"value":"Mallory"}],"email":"m@example.com"})"));
+    }
+    if (!QTest::qWaitFor([reply] { return reply->isFinished(); }, 15'000)) {
+        return {};
+    }
+    reply->deleteLater();
+    return {reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt(), reply->readAll()};
+}
 
 QStringList names(const QList<VisitorRow> &rows) {
     QStringList result;
@@ -42,18 +71,22 @@ class TestE2e : public QObject {
     QDateTime m_base;
 
     // A desk of its own (client and store) as another computer would have, optionally with a stored session.
-    CloudClient &newDesk(const std::optional<CloudSession> &stored = {}) {
+    CloudClient &newDesk(const std::optional<CloudSession> &stored = {},
+                         const ServerProcess *project = nullptr, const ServerProcess *website = nullptr) {
+        project = project ? project : &m_server;
         CloudConfig config;
-        config.backendURL = config.websiteURL = m_server.baseUrl();
-        config.publishableKey = QString::fromUtf8(m_server.publishableKey());
+        config.backendURL = project->baseUrl();
+        config.websiteURL = (website ? website : project)->baseUrl();
+        config.publishableKey = QString::fromUtf8(project->publishableKey());
         m_stores.push_back(std::make_unique<FakeSessionStore>());
         m_stores.back()->stored = stored;
         m_desks.push_back(std::make_unique<CloudClient>(m_http, *m_stores.back(), config));
         m_stores.back()->client = m_desks.back().get();
         return *m_desks.back();
     }
-    CloudClient &signedUp(const QString &email) {
-        CloudClient &desk = newDesk();
+    CloudClient &signedUp(const QString &email, const ServerProcess *project = nullptr,
+                          const ServerProcess *website = nullptr) {
+        CloudClient &desk = newDesk({}, project, website);
         const auto outcome = awaitTask(desk.signUp(email, u"correct horse"_s, u"Desk Owner"_s));
         if (!outcome.succeeded() || !desk.isSignedIn()) {
             QTest::qFail(qPrintable(u"sign-up failed: "_s + outcome.errorText()), __FILE__, __LINE__);
@@ -299,6 +332,66 @@ private Q_SLOTS:
         }
         alerted.sort();
         QCOMPARE(alerted, QStringList({u"Ada"_s, u"Grace"_s, u"Grace"_s, u"Linus"_s}));
+    }
+
+    // An office on a hosted project: a second server, only the website, in front of this one as the project.
+    // Invites go through it with the desk's own token, so the project's row security owns and hides them.
+    void theWebsiteInFrontOfAHostedProject() {
+        QTemporaryDir keys;
+        QFile serviceKey(keys.filePath(u"service-key"_s));
+        QVERIFY(serviceKey.open(QIODevice::WriteOnly));
+        serviceKey.write("sb_secret_tallybrook_test_service_key_01\n");
+        serviceKey.close();
+        QVERIFY(serviceKey.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner));
+        const QStringList keyFile{u"--service-key-file"_s, serviceKey.fileName(), u"--quiet"_s};
+        ServerProcess project(keyFile);
+        QVERIFY2(project.start(), qPrintable(project.errorText()));
+        SmtpSink mail;
+        QVERIFY(mail.listen(QHostAddress::LocalHost));
+        ServerProcess website(QStringList{u"--website-only"_s, u"--backend"_s, project.baseUrl().toString(),
+                                          u"--smtp"_s, u"smtp://127.0.0.1:%1"_s.arg(mail.serverPort())} +
+                              keyFile);
+        QVERIFY2(website.start(), qPrintable(website.errorText()));
+        CloudClient &ada = signedUp(u"ada@example.com"_s, &project, &website);
+        CloudClient &bob = signedUp(u"bob@example.com"_s, &project, &website);
+
+        QVERIFY(awaitTask(ada.createInvite(
+                              {{{0, u"Zoë Ångström"_s}}, u"zoe@example.com"_s, u"2031-05-06"_s, {}, {}}))
+                    .succeeded());
+        const QList<Invite> adas = awaitTask(ada.loadInvites(false, 50)).value.value_or(QList<Invite>());
+        QCOMPARE(adas.size(), 1);
+        QCOMPARE(adas.constFirst().visitorName, u"Zoë Ångström"_s);
+        QCOMPARE(adas.constFirst().token.size(), 22);
+        QCOMPARE(awaitTask(bob.loadInvites(false, 50)).value.value_or(QList<Invite>{Invite()}).size(), 0);
+
+        const QUrl page = website.baseUrl().resolved(QUrl(u"/i/"_s + adas.constFirst().token));
+        // The invitation leaves by mail, once, to the guest, with their name, the link and its QR code.
+        QTRY_COMPARE_WITH_TIMEOUT(mail.received.size(), 1, 10'000);
+        QCOMPARE(mail.received.constFirst().to, "zoe@example.com"_ba);
+        const QJsonObject invitation = readMailBack(mail.received.constFirst().data);
+        QCOMPARE(invitation[u"to"][u"name"].toString() + u'|' + invitation[u"subject"].toString(),
+                 u"Zoë Ångström|You're invited"_s);
+        QVERIFY(invitation[u"plain"].toString().contains(u"Your invitation: "_s + page.toString() + u'\n'));
+        QCOMPARE(invitation[u"images"][0][u"qr"].toString(), page.toString());
+        const Fetched guest = fetch(m_http, page);
+        QCOMPARE(guest.status, 200);
+        QVERIFY(guest.body.contains(u"Welcome, Zoë Ångström"_s.toUtf8()));
+        QCOMPARE(fetch(m_http, website.baseUrl().resolved(QUrl(u"/i/not-a-token-of-anyone"_s))).status, 404);
+
+        QVERIFY(awaitTask(ada.resendInvite(adas.constFirst().id)).succeeded());
+        const auto bobsResend = awaitTask(bob.resendInvite(adas.constFirst().id));
+        QVERIFY(bobsResend.errorText().contains(u"Invite not found."_s));
+        QTRY_COMPARE_WITH_TIMEOUT(mail.received.size(), 2, 10'000);
+        const QDir sent(website.dataDir() + u"/outbox/sent"_s);
+        QTRY_COMPARE(sent.entryList({u"*.eml"_s}, QDir::Files).size(), 2);
+
+        // A token whose signature was changed, and one the project never issued.
+        QByteArray forged = ada.session()->accessToken.toUtf8();
+        forged[forged.size() - 2] = forged[forged.size() - 2] == 'A' ? 'B' : 'A';
+        const QUrl api = website.baseUrl().resolved(QUrl(u"/api/invites"_s));
+        QCOMPARE(fetch(m_http, api, "Bearer " + forged).status, 401);
+        QCOMPARE(fetch(m_http, api, "Bearer not.a.token").status, 401);
+        QCOMPARE(awaitTask(ada.loadInvites(false, 50)).value.value_or(QList<Invite>()).size(), 1);
     }
 };
 

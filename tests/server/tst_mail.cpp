@@ -1,6 +1,6 @@
 // Mail that leaves the server: the SMTP client against a sink, the queue's retries, giving up and restart,
 // and the real binary killed between handing a message over and filing it as sent.
-#include "SmtpSink.h"
+#include "support/SmtpSink.h"
 #include "core/Outbox.h"
 #include "mail/MailQueue.h"
 #include "support/ServerProcess.h"

@@ -3,6 +3,7 @@
 #include "mail/Invitation.h"
 #include "mail/MailMessage.h"
 #include "mail/QrPng.h"
+#include "support/MailReader.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -11,24 +12,12 @@
 #include <QTest>
 
 using namespace tbserver;
+using tallybrook::testing::readMailBack;
 using namespace Qt::StringLiterals;
 
 namespace {
 
 const MailAddress desk{u"Front Desk"_s, u"desk@example.com"_s};
-
-// Empty when the reader finds the message malformed; it says why on stderr.
-QJsonObject readBack(const QByteArray &message) {
-    QProcess reader;
-    reader.start(u"python3"_s, {QStringLiteral(MAIL_READER)});
-    reader.write(message);
-    reader.closeWriteChannel();
-    if (!reader.waitForFinished(30000) || reader.exitCode() != 0) {
-        qWarning().noquote() << reader.readAllStandardError();
-        return {};
-    }
-    return QJsonDocument::fromJson(reader.readAllStandardOutput()).object();
-}
 
 } // namespace
 
@@ -74,7 +63,7 @@ private Q_SLOTS:
         QVERIFY(
             QRegularExpression(u"^<[0-9a-f]{32}@example\\.com>$"_s).match(QLatin1StringView(id)).hasMatch());
         const QDateTime date(QDate(2025, 3, 4), QTime(15, 30, 5), Qt::OffsetFromUTC, 3600);
-        const QJsonObject found = readBack(composeMessage(message, desk, id, date));
+        const QJsonObject found = readMailBack(composeMessage(message, desk, id, date));
         QVERIFY(!found.isEmpty());
         QCOMPARE(found[u"headers"].toVariant().toStringList().join(u' '),
                  u"From To Subject Date Message-ID MIME-Version Content-Type"_s +
@@ -127,7 +116,8 @@ private Q_SLOTS:
         const QString link = u"http://127.0.0.1:8080/i/AbC-dEf_123?x=1&y=2"_s;
         const MailMessage message = invitationMessage(
             {u"Zoë O'Brien"_s, u"zoe@example.com"_s, host, place, u"Any day"_s, note, link});
-        const QJsonObject found = readBack(composeMessage(message, desk, newMessageId("example.com"), {}));
+        const QJsonObject found =
+            readMailBack(composeMessage(message, desk, newMessageId("example.com"), {}));
         QVERIFY(!found.isEmpty());
         QCOMPARE(found[u"to"][u"address"].toString(), u"zoe@example.com"_s);
         QCOMPARE(found[u"subject"].toString(), subject);

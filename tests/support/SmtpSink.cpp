@@ -1,4 +1,4 @@
-#include "SmtpSink.h"
+#include "support/SmtpSink.h"
 
 #include <QSslKey>
 #include <QSslSocket>
