@@ -74,11 +74,7 @@ ServerApp::ServerApp(ServerConfig config) : m_config(std::move(config)) {
     m_rest = std::make_unique<RestService>(*m_context);
     m_invites = std::make_unique<LocalInvites>(*m_context);
     m_website = std::make_unique<WebsiteService>(*m_context, *m_invites, *m_outbox);
-    ParserLimits limits;
-    limits.maxBodyBytes = 1024 * 1024;
-    m_http =
-        std::make_unique<HttpServer>([this](const HttpRequest &request) { return handle(request); }, limits);
-    m_http->setLogging(m_config.logRequests);
+    makeListener();
     // Reads of the account tables are most of what desks ask, and SQLite lets many connections read while one
     // writes: they run side by side on workers, each with its own read-only connection. Everything else,
     // every write among it, stays on this thread and its one writing connection.
@@ -103,6 +99,14 @@ ServerApp::ServerApp(ServerConfig config) : m_config(std::move(config)) {
         });
 }
 
+void ServerApp::makeListener() {
+    ParserLimits limits;
+    limits.maxBodyBytes = 1024 * 1024;
+    m_http =
+        std::make_unique<HttpServer>([this](const HttpRequest &request) { return handle(request); }, limits);
+    m_http->setLogging(m_config.logRequests);
+}
+
 void ServerApp::startWebsiteOnly() {
     // The website keeps no accounts: an empty database in memory stands behind the pages that would read
     // them, and the data folder holds only the mail.
@@ -113,11 +117,7 @@ void ServerApp::startWebsiteOnly() {
     m_invites = std::make_unique<HostedInvites>(
         HostedInvites::Project{m_config.hostedProject, m_config.publishableKey, m_config.serviceKey});
     m_website = std::make_unique<WebsiteService>(*m_context, *m_invites, *m_outbox);
-    ParserLimits limits;
-    limits.maxBodyBytes = 1024 * 1024;
-    m_http =
-        std::make_unique<HttpServer>([this](const HttpRequest &request) { return handle(request); }, limits);
-    m_http->setLogging(m_config.logRequests);
+    makeListener();
     // Each invite request waits on the hosted project, so it runs on a worker and the listener stays free.
     // The reset-password page reads the in-memory database, which only this thread may touch.
     m_http->setWorkers(

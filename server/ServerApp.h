@@ -37,6 +37,7 @@ private:
     // The outbox, and with SMTP configured the queue that sends what it holds.
     void startMail();
     void startWebsiteOnly();
+    void makeListener();
 
     ServerConfig m_config;
     std::unique_ptr<Database> m_db;
