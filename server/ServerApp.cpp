@@ -114,15 +114,14 @@ void ServerApp::startWebsiteOnly() {
     migrate(*m_db);
     m_context = std::make_unique<ServerContext>(m_config, *m_db, crypto::randomBytes(32));
     startMail();
-    m_invites = std::make_unique<HostedInvites>(
-        HostedInvites::Project{m_config.hostedProject, m_config.publishableKey, m_config.serviceKey});
-    m_website = std::make_unique<WebsiteService>(*m_context, *m_invites, *m_outbox);
+    const HostedProject project{m_config.hostedProject, m_config.publishableKey, m_config.serviceKey};
+    m_invites = std::make_unique<HostedInvites>(project);
+    m_website = std::make_unique<WebsiteService>(*m_context, *m_invites, *m_outbox, project);
     makeListener();
-    // Each invite request waits on the hosted project, so it runs on a worker and the listener stays free.
-    // The reset-password page reads the in-memory database, which only this thread may touch.
+    // Requests wait on the hosted project, so they run on workers and the listener stays free. Nothing on
+    // this path touches the in-memory database.
     m_http->setWorkers(
-        std::max(4, QThread::idealThreadCount() * 2),
-        [](const HttpRequest &request) { return request.path != "/auth/callback"; },
+        std::max(4, QThread::idealThreadCount() * 2), [](const HttpRequest &) { return true; },
         [this](const HttpRequest &request) { return handle(request); });
 }
 

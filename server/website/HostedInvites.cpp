@@ -32,7 +32,7 @@ bool isUuid(const QString &text) {
 }
 
 // The project answered something this server cannot use: the request fails, and the log says why.
-[[noreturn]] void projectFailed(const char *what, const HostedInvites::Answer &answer) {
+[[noreturn]] void projectFailed(const char *what, const HostedProject::Answer &answer) {
     std::fprintf(
         stderr, "website: %s: %s\n", what,
         answer.status == 0
@@ -44,7 +44,7 @@ bool isUuid(const QString &text) {
 
 // The hosted Auth refuses a bad, expired or ended session with 401 or 403; the REST service with 401, its 403
 // being row security.
-void checkSession(const char *what, const HostedInvites::Answer &answer, bool auth = false) {
+void checkSession(const char *what, const HostedProject::Answer &answer, bool auth = false) {
     if (answer.status == 401 || (auth && answer.status == 403)) {
         throw WebsiteError{401, sessionEnded};
     }
@@ -56,7 +56,7 @@ void checkSession(const char *what, const HostedInvites::Answer &answer, bool au
     }
 }
 
-QJsonArray rowsOf(const char *what, const HostedInvites::Answer &answer) {
+QJsonArray rowsOf(const char *what, const HostedProject::Answer &answer) {
     const QJsonDocument document = QJsonDocument::fromJson(answer.body);
     if (!document.isArray()) {
         projectFailed(what, answer);
@@ -94,25 +94,25 @@ QJsonValue orNull(const std::optional<QString> &text) {
 
 } // namespace
 
-HostedInvites::Answer HostedInvites::call(const QByteArray &method, const QString &path,
+HostedProject::Answer HostedProject::call(const QByteArray &method, const QString &path,
                                           const QByteArray &query, const QByteArray &authorization,
                                           const QByteArray &body, const QByteArray &prefer) const {
-    QByteArray address = m_project.baseUrl.toEncoded(QUrl::StripTrailingSlash) + path.toUtf8();
+    QByteArray address = baseUrl.toEncoded(QUrl::StripTrailingSlash) + path.toUtf8();
     if (!query.isEmpty()) {
         address += '?' + query;
     }
     QNetworkRequest request(QUrl::fromEncoded(address, QUrl::StrictMode));
-    request.setTransferTimeout(m_project.timeoutMs);
+    request.setTransferTimeout(timeoutMs);
     request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
     request.setRawHeader("Accept", "application/json");
     if (authorization.isEmpty()) {
-        request.setRawHeader("apikey", m_project.serviceKey);
+        request.setRawHeader("apikey", serviceKey);
         // A legacy service key is a token itself, and the REST service reads the role from the bearer.
-        if (m_project.serviceKey.startsWith("eyJ")) {
-            request.setRawHeader("Authorization", "Bearer " + m_project.serviceKey);
+        if (serviceKey.startsWith("eyJ")) {
+            request.setRawHeader("Authorization", "Bearer " + serviceKey);
         }
     } else {
-        request.setRawHeader("apikey", m_project.publishableKey);
+        request.setRawHeader("apikey", publishableKey);
         request.setRawHeader("Authorization", authorization);
     }
     if (!body.isEmpty()) {

@@ -12,15 +12,29 @@ namespace tbserver {
 //
 // Every call blocks while it waits for the project, so it must run on a worker thread, never on the thread
 // that accepts connections.
+// A hosted project's address and keys, and one request to it, waited for.
+class HostedProject final {
+public:
+    QUrl baseUrl; // https://<project>.supabase.co
+    QByteArray publishableKey;
+    QByteArray serviceKey;
+    int timeoutMs = 20'000;
+
+    struct Answer {
+        int status = 0; // 0: no answer (connection, TLS, time-out)
+        QByteArray body;
+        QString problem; // what went wrong on the way, when there is no answer
+    };
+    // `authorization` empty: the service key speaks.
+    [[nodiscard]] Answer call(const QByteArray &method, const QString &path, const QByteArray &query,
+                              const QByteArray &authorization, const QByteArray &body = {},
+                              const QByteArray &prefer = {}) const;
+};
+
 class HostedInvites final : public InviteBackend {
 public:
-    struct Project {
-        QUrl baseUrl; // https://<project>.supabase.co
-        QByteArray publishableKey;
-        QByteArray serviceKey;
-        int timeoutMs = 20'000;
-    };
-    explicit HostedInvites(Project project) : m_project(std::move(project)) {}
+    using Answer = HostedProject::Answer;
+    explicit HostedInvites(HostedProject project) : m_project(std::move(project)) {}
     Q_DISABLE_COPY_MOVE(HostedInvites)
 
     InviteOwner signedIn(const HttpRequest &request) override;
@@ -30,18 +44,14 @@ public:
     std::optional<InviteRecord> find(const InviteOwner &owner, const QString &id) override;
     std::optional<GuestInvite> guestInvite(const QString &token) override;
 
-    struct Answer {
-        int status = 0; // 0: no answer (connection, TLS, time-out)
-        QByteArray body;
-        QString problem; // what went wrong on the way, when there is no answer
-    };
-    // One request to the project, waited for. `authorization` empty: the service key speaks.
+private:
     [[nodiscard]] Answer call(const QByteArray &method, const QString &path, const QByteArray &query,
                               const QByteArray &authorization, const QByteArray &body = {},
-                              const QByteArray &prefer = {}) const;
+                              const QByteArray &prefer = {}) const {
+        return m_project.call(method, path, query, authorization, body, prefer);
+    }
 
-private:
-    Project m_project;
+    HostedProject m_project;
 };
 
 } // namespace tbserver

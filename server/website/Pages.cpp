@@ -285,6 +285,28 @@ HttpResponse resetPasswordForm(const QString &token, const QString &problem) {
     return page(problem.isEmpty() ? 200 : 422, u"Choose a new password"_s, body);
 }
 
+HttpResponse resetPasswordFormFromLink() {
+    HttpResponse response = resetPasswordForm(QString(), QString());
+    const QByteArray expired = "<p id=\"expired\" hidden>The link is invalid, was used already or has "
+                               "expired. Ask for a new one with "
+                               "&#8220;Forgot password&#8221; on the desk's sign-in screen.</p>\n"
+                               "<script>\n"
+                               "(function () {\n"
+                               "  var link = new URLSearchParams(location.hash.slice(1));\n"
+                               "  var token = link.get('access_token');\n"
+                               "  history.replaceState(null, '', location.pathname + location.search);\n"
+                               "  if (token && link.get('type') === 'recovery') {\n"
+                               "    document.querySelector('input[name=token]').value = token;\n"
+                               "  } else {\n"
+                               "    document.querySelector('form').hidden = true;\n"
+                               "    document.getElementById('expired').hidden = false;\n"
+                               "  }\n"
+                               "})();\n"
+                               "</script>\n";
+    response.body.replace("</form>\n", QByteArray("</form>\n" + expired));
+    return response;
+}
+
 HttpResponse resetLinkExpired() {
     return simplePage(
         400, u"This reset link has expired"_s,

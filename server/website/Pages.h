@@ -17,7 +17,8 @@ struct GuestInvite {
     QByteArray usedAt; // stored timestamp, empty while unused
 };
 
-// The website's HTML pages: small, self-contained (inline style, no scripts), every text HTML-escaped.
+// The website's HTML pages: small, self-contained (inline style; a script only where a hosted project's link
+// carries its token in the fragment, which never reaches the server), every text HTML-escaped.
 namespace pages {
 
 [[nodiscard]] QString escaped(const QString &text);
@@ -42,6 +43,9 @@ namespace pages {
 [[nodiscard]] HttpResponse linkFailed(const QString &description);
 [[nodiscard]] HttpResponse signInAtDesk();
 [[nodiscard]] HttpResponse resetPasswordForm(const QString &token, const QString &problem);
+// The same form for a hosted project's reset link, which brings its session in the fragment
+// ("#access_token=…&type=recovery"): a script moves it into the form, or says the link expired.
+[[nodiscard]] HttpResponse resetPasswordFormFromLink();
 [[nodiscard]] HttpResponse resetLinkExpired();
 [[nodiscard]] HttpResponse passwordChanged();
 

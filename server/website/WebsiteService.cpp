@@ -2,6 +2,7 @@
 
 #include "core/Crypto.h"
 #include "website/FormData.h"
+#include "website/HostedInvites.h"
 #include "website/Pages.h"
 
 #include <QDate>
@@ -10,6 +11,8 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QRegularExpression>
+
+#include <cstdio>
 
 namespace tbserver {
 
@@ -33,8 +36,10 @@ bool isReading(const QByteArray &method) {
 
 } // namespace
 
-WebsiteService::WebsiteService(ServerContext &context, InviteBackend &invites, Outbox &outbox)
-    : m_context(context), m_invites(context, invites, outbox), m_users(context), m_tokens(context) {}
+WebsiteService::WebsiteService(ServerContext &context, InviteBackend &invites, Outbox &outbox,
+                               std::optional<HostedProject> hosted)
+    : m_context(context), m_invites(context, invites, outbox), m_users(context), m_tokens(context),
+      m_hosted(std::move(hosted)) {}
 
 QByteArray WebsiteService::defaultManifest() {
     // 0.0.0 is no newer than any running version, and every version meets it as a minimum.
@@ -150,6 +155,11 @@ HttpResponse WebsiteService::authCallback(const HttpRequest &request) {
     if (formValue(query, u"type") == u"signup") {
         return pages::emailConfirmed();
     }
+    if (m_hosted) {
+        // The desk asks the hosted Auth to send reset links here with "next"; its session is in the fragment.
+        return formValue(query, u"next").has_value() ? pages::resetPasswordFormFromLink()
+                                                     : pages::signInAtDesk();
+    }
     const QString token = formValue(query, u"token").value_or(QString());
     if (token.isEmpty()) {
         return pages::signInAtDesk();
@@ -164,8 +174,11 @@ HttpResponse WebsiteService::resetPassword(const HttpRequest &request) {
     const QString token = formValue(request.body, u"token").value_or(QString());
     const QByteArray password = formValue(request.body, u"password").value_or(QString()).toUtf8();
     const QByteArray repeat = formValue(request.body, u"repeat").value_or(QString()).toUtf8();
-    const std::optional<QString> userId = m_users.userForRecoveryToken(token.toUtf8());
-    if (!userId) {
+    std::optional<QString> userId;
+    if (!m_hosted) {
+        userId = m_users.userForRecoveryToken(token.toUtf8());
+    }
+    if (token.isEmpty() || (!m_hosted && !userId)) {
         return pages::resetLinkExpired();
     }
     if (password.size() < UserStore::minimumPasswordLength) {
@@ -179,6 +192,9 @@ HttpResponse WebsiteService::resetPassword(const HttpRequest &request) {
     if (password != repeat) {
         return pages::resetPasswordForm(token, u"The two passwords are not the same."_s);
     }
+    if (m_hosted) {
+        return changeHostedPassword(token, password);
+    }
     const std::optional<UserRecord> user = m_users.findById(*userId);
     if (user && crypto::verifyPassword(user->passwordHash, password)) {
         return pages::resetPasswordForm(token, u"Choose a password different from your current one."_s);
@@ -191,6 +207,28 @@ HttpResponse WebsiteService::resetPassword(const HttpRequest &request) {
         m_tokens.endAllSessions(*userId);
     });
     return pages::passwordChanged();
+}
+
+HttpResponse WebsiteService::changeHostedPassword(const QString &token, const QByteArray &password) {
+    const HostedProject::Answer answer =
+        m_hosted->call("PUT", u"/auth/v1/user"_s, {}, "Bearer " + token.toUtf8(),
+                       QJsonDocument(QJsonObject{{u"password"_s, QString::fromUtf8(password)}})
+                           .toJson(QJsonDocument::Compact));
+    if (answer.status == 200) {
+        return pages::passwordChanged();
+    }
+    if (answer.status == 401 || answer.status == 403) {
+        return pages::resetLinkExpired();
+    }
+    // The project's own words for a password it refuses (too weak, the same as before).
+    const QString refusal = QJsonDocument::fromJson(answer.body).object().value(u"msg").toString();
+    if (answer.status == 422 && !refusal.isEmpty()) {
+        return pages::resetPasswordForm(token, refusal);
+    }
+    std::fprintf(stderr, "website: changing a password: status %d %s\n", answer.status,
+                 qPrintable(answer.problem));
+    return pages::resetPasswordForm(token,
+                                    u"The password could not be changed just now. Please try again."_s);
 }
 
 } // namespace tbserver

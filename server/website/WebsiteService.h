@@ -4,7 +4,10 @@
 #include "auth/UserStore.h"
 #include "core/ServerContext.h"
 #include "http/HttpMessage.h"
+#include "website/HostedInvites.h"
 #include "website/InviteApi.h"
+
+#include <optional>
 
 namespace tbserver {
 
@@ -15,7 +18,9 @@ class Outbox;
 // account emails (auth/callback, which also lets the owner of a reset link choose a new password).
 class WebsiteService final {
 public:
-    WebsiteService(ServerContext &context, InviteBackend &invites, Outbox &outbox);
+    // With `hosted`, accounts live in that project: the reset-password page changes the password there.
+    WebsiteService(ServerContext &context, InviteBackend &invites, Outbox &outbox,
+                   std::optional<HostedProject> hosted = std::nullopt);
     Q_DISABLE_COPY_MOVE(WebsiteService)
 
     // `subpath` is the part after the service's prefix, without a leading "/".
@@ -30,11 +35,13 @@ private:
     HttpResponse versionManifest() const;
     HttpResponse authCallback(const HttpRequest &request);
     HttpResponse resetPassword(const HttpRequest &request);
+    HttpResponse changeHostedPassword(const QString &token, const QByteArray &password);
 
     ServerContext &m_context;
     InviteApi m_invites;
     UserStore m_users;
     TokenStore m_tokens;
+    std::optional<HostedProject> m_hosted;
 };
 
 } // namespace tbserver
