@@ -8,6 +8,7 @@
 #include "support/CloudFixture.h"
 #include "support/ServerProcess.h"
 #include "support/TaskOutcome.h"
+#include "ui/DeskScreen.h"
 #include "ui/Environment.h"
 
 #include <QDialog>
@@ -127,6 +128,15 @@ struct DeskFixture {
         model = std::make_unique<AppModel>(*cloud.client, *printer, *notifier, options);
     }
 
+    // Signed in to an account "a" of this id, with every request answered by `handler` instead of the
+    // backend.
+    void startAgainst(const QUuid &id, ScriptedHttpServer::Handler handler) {
+        backend.addAccount(id, QStringLiteral("a"));
+        cloud.server->setHandler(std::move(handler));
+        start(QStringLiteral("a"));
+    }
+    [[nodiscard]] ui::Environment environment() { return {*model, *defaults, urls}; }
+
     // Signs in through the client, as the account screen would.
     [[nodiscard]] bool signIn(const QString &tag) {
         backend.nextSignIn = tag;
@@ -154,6 +164,34 @@ struct DeskFixture {
     std::unique_ptr<Notifier> notifier;
     std::unique_ptr<AppModel> model;
 };
+
+// An invite as the REST service keeps it, for any day and unused, with the token "tok/<name>" and the name
+// in lower case without spaces as the address at example.com; the fields of `with` replace these.
+inline QJsonObject inviteJson(const QString &name, const QJsonObject &with = {}) {
+    QJsonObject invite{
+        {QStringLiteral("id"), QUuid::createUuidV5(QUuid(), name).toString(QUuid::WithoutBraces)},
+        {QStringLiteral("token"), QString(QStringLiteral("tok/") + name)},
+        {QStringLiteral("visitor_name"), name},
+        {QStringLiteral("visitor_email"),
+         QString(name.toLower().remove(u' ') + QStringLiteral("@example.com"))},
+        {QStringLiteral("answers"), QJsonArray{}},
+        {QStringLiteral("visit_date"), QJsonValue::Null},
+        {QStringLiteral("visit_time"), QJsonValue::Null},
+        {QStringLiteral("note"), QJsonValue::Null},
+        {QStringLiteral("created_at"), QStringLiteral("2025-03-01T09:00:00Z")},
+        {QStringLiteral("used_at"), QJsonValue::Null}};
+    for (auto field = with.begin(); field != with.end(); ++field) {
+        invite.insert(field.key(), field.value());
+    }
+    return invite;
+}
+
+// A desk screen shown on its own, its toolbar controls inside it rather than in the desk's toolbar.
+inline void showScreen(ui::DeskScreen &screen, QSize size) {
+    screen.toolbarItems()->setParent(&screen);
+    screen.resize(size);
+    screen.show();
+}
 
 // The real server with the demo account, and a desk signed in to it: its client, printer, notifier and model.
 struct DemoDesk {

@@ -34,7 +34,7 @@ private Q_SLOTS:
     void init() {
         m_f = std::make_unique<DeskFixture>();
         m_f->start();
-        m_view = std::make_unique<OnboardingView>(Environment{*m_f->model, *m_f->defaults, m_f->urls});
+        m_view = std::make_unique<OnboardingView>(m_f->environment());
         m_finished = std::make_unique<QSignalSpy>(m_view.get(), &OnboardingView::finished);
         m_view->show();
         QApplication::setActiveWindow(m_view.get());
@@ -49,8 +49,7 @@ private Q_SLOTS:
 
     void firstPageHasNothingBefore() {
         QPushButton *back = child(u"onboardingBackButton"_s);
-        QVERIFY(!back->isVisible());
-        QVERIFY(!back->isEnabled());
+        QVERIFY(!back->isVisible() && !back->isEnabled());
         press(Qt::Key_Left);
         QCOMPARE(m_view->currentPage(), 0);
         QCOMPARE(QApplication::focusWidget(), primary()); // the arrow was the tour's, not the focus chain's
@@ -103,7 +102,6 @@ private Q_SLOTS:
 
         QPushButton *link = child(u"onboardingLinkButton"_s);
         QVERIFY(link && link->isVisible());
-        QCOMPARE(link->text(), u"How to set up the iPad kiosk"_s);
         QTest::mouseClick(link, Qt::LeftButton);
         const QString site = m_f->cloud.server->baseUrl().toString() + u"/site/"_s;
         QCOMPARE(m_f->urls.opened, QList<QUrl>{QUrl(site + u"guides/kiosk-setup"_s)});
@@ -112,12 +110,6 @@ private Q_SLOTS:
         QCOMPARE(m_view->currentPage(), OnboardingView::pageCount - 1);
         QCOMPARE(m_finished->size(), 0);
         QTest::keyClick(primary(), Qt::Key_Return);
-        QCOMPARE(m_finished->size(), 1);
-    }
-
-    void skipFinishesAtOnce() {
-        walkTo(1);
-        QTest::mouseClick(child(u"onboardingSkipButton"_s), Qt::LeftButton);
         QCOMPARE(m_finished->size(), 1);
     }
 };

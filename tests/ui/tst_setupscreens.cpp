@@ -1,6 +1,5 @@
 #include "DeskTestSupport.h"
 #include "notify/VisitorAlert.h"
-#include "support/ServerProcess.h"
 #include "ui/EmployeesView.h"
 #include "ui/EmptyState.h"
 #include "ui/SettingsTabs.h"
@@ -8,7 +7,6 @@
 
 #include <QCheckBox>
 #include <QComboBox>
-#include <QListWidget>
 
 using namespace tallybrook;
 using namespace tallybrook::testing;
@@ -66,14 +64,17 @@ class TestSetupScreens : public QObject {
 
     void startDesk() {
         m_f = std::make_unique<DeskFixture>();
-        m_f->backend.addAccount(user, u"a"_s);
-        m_f->cloud.server->setHandler(
-            [this](const RecordedRequest &request) { return m_setup.answer(request); });
-        m_f->start(u"a"_s);
+        m_f->startAgainst(user, [this](const RecordedRequest &request) { return m_setup.answer(request); });
         QVERIFY(awaitTask(m_f->model->loadSetup()).succeeded());
-        QVERIFY(m_f->model->hasLoadedSetup());
     }
-    Environment environment() const { return {*m_f->model, *m_f->defaults, m_f->urls}; }
+    // A screen of a started desk, shown.
+    template<class Screen, class... Args>
+    std::unique_ptr<Screen> shown(Args &&...args) {
+        startDesk();
+        auto screen = std::make_unique<Screen>(m_f->environment(), std::forward<Args>(args)...);
+        screen->show();
+        return screen;
+    }
     template<class Widget>
     static Widget *child(QWidget *parent, const QString &name) {
         return parent->findChild<Widget *>(name);
@@ -102,72 +103,63 @@ private Q_SLOTS:
         QFETCH(bool, hint);
         m_setup.kiosk[u"employees"_s] = employees;
         m_setup.kiosk[u"fields"_s] = QJsonArray{field(0, u"Name"_s), field(1, u"Host"_s, listQuestion)};
-        startDesk();
-        EmployeesView view(environment());
-        view.show();
-        QCOMPARE(child<QWidget>(&view, u"employeeListHint"_s)->isVisible(), hint);
-        QCOMPARE(view.findChild<EmptyState *>()->isVisible(), employees.isEmpty());
+        const auto view = shown<EmployeesView>();
+        QCOMPARE(child<QWidget>(view.get(), u"employeeListHint"_s)->isVisible(), hint);
+        QCOMPARE(view->findChild<EmptyState *>()->isVisible(), employees.isEmpty());
         if (hint) { // turning Employee List on for a question takes the hint away
             QVERIFY(awaitTask(m_f->model->saveForm({{0, u"Name"_s, u"Plain Text"_s, true, false},
                                                     {1, u"Host"_s, u"Plain Text"_s, false, true}},
                                                    {u"Ann"_s}, std::nullopt))
                         .succeeded());
-            QVERIFY(!child<QWidget>(&view, u"employeeListHint"_s)->isVisible());
+            QVERIFY(!child<QWidget>(view.get(), u"employeeListHint"_s)->isVisible());
         }
     }
 
     void theSheetAcceptsANameAndAnHttpsAddress() {
-        startDesk();
-        EmployeeSheet sheet(environment(), std::nullopt);
-        sheet.show();
-        auto *name = child<QLineEdit>(&sheet, u"employeeNameField"_s);
-        auto *webhook = child<QLineEdit>(&sheet, u"employeeWebhookField"_s);
-        auto *save = child<QPushButton>(&sheet, u"saveButton"_s);
+        const auto sheet = shown<EmployeeSheet>(std::nullopt);
+        auto *name = child<QLineEdit>(sheet.get(), u"employeeNameField"_s);
+        auto *webhook = child<QLineEdit>(sheet.get(), u"employeeWebhookField"_s);
+        auto *save = child<QPushButton>(sheet.get(), u"saveButton"_s);
+        auto *problem = child<QLabel>(sheet.get(), u"webhookProblem"_s);
         name->setText(u"   "_s);
         QVERIFY(!save->isEnabled());
         name->setText(u"Cy"_s);
         webhook->setText(u"http://hooks.slack.com/services/T0/B0/cy"_s);
-        QVERIFY(!save->isEnabled());
-        QVERIFY(child<QLabel>(&sheet, u"webhookProblem"_s)->isVisible());
+        QVERIFY(!save->isEnabled() && problem->isVisible());
         webhook->clear();
-        QVERIFY(save->isEnabled());
-        QVERIFY(!child<QLabel>(&sheet, u"webhookProblem"_s)->isVisible());
+        QVERIFY(save->isEnabled() && !problem->isVisible());
     }
 
     // Editing Ann shows her webhook; a rename carries it along; cleared, it is gone.
     void editingKeepsOrClearsTheWebhook() {
-        startDesk();
-        EmployeesView view(environment());
-        view.show();
-        view.select(u"Ann"_s);
-        QVERIFY(child<QToolButton>(view.toolbarItems(), u"editEmployeeButton"_s)->isEnabled());
-        view.openSheet(u"Ann"_s);
-        QVERIFY(view.sheet());
-        QCOMPARE(child<QLineEdit>(view.sheet(), u"employeeWebhookField"_s)->text(), annHook);
-        child<QLineEdit>(view.sheet(), u"employeeNameField"_s)->setText(u"Anna"_s);
-        view.sheet()->save();
-        QTRY_VERIFY(!view.sheet());
+        const auto view = shown<EmployeesView>();
+        view->select(u"Ann"_s);
+        QVERIFY(child<QToolButton>(view->toolbarItems(), u"editEmployeeButton"_s)->isEnabled());
+        view->openSheet(u"Ann"_s);
+        QVERIFY(view->sheet());
+        QCOMPARE(child<QLineEdit>(view->sheet(), u"employeeWebhookField"_s)->text(), annHook);
+        child<QLineEdit>(view->sheet(), u"employeeNameField"_s)->setText(u"Anna"_s);
+        view->sheet()->save();
+        QTRY_VERIFY(!view->sheet());
         QCOMPARE(m_f->model->settings().employees, (QStringList{u"Anna"_s, u"Bo"_s}));
         QCOMPARE(m_f->model->notifications().employeeWebhooks,
                  (QMap<QString, QString>{{u"Anna"_s, annHook}}));
 
-        view.openSheet(u"Anna"_s);
-        child<QLineEdit>(view.sheet(), u"employeeWebhookField"_s)->clear();
-        view.sheet()->save();
-        QTRY_VERIFY(!view.sheet());
+        view->openSheet(u"Anna"_s);
+        child<QLineEdit>(view->sheet(), u"employeeWebhookField"_s)->clear();
+        view->sheet()->save();
+        QTRY_VERIFY(!view->sheet());
         QVERIFY(m_f->model->notifications().employeeWebhooks.isEmpty());
     }
 
     void removingTheSelectionDisablesEditAndRemove() {
-        startDesk();
-        EmployeesView view(environment());
-        view.show();
-        view.select(u"Bo"_s);
-        view.remove(u"Bo"_s);
+        const auto view = shown<EmployeesView>();
+        view->select(u"Bo"_s);
+        view->remove(u"Bo"_s);
         QTRY_COMPARE(m_f->model->settings().employees, QStringList{u"Ann"_s});
-        QVERIFY(!view.selection());
-        QVERIFY(!child<QToolButton>(view.toolbarItems(), u"editEmployeeButton"_s)->isEnabled());
-        QVERIFY(!child<QToolButton>(view.toolbarItems(), u"removeEmployeeButton"_s)->isEnabled());
+        QVERIFY(!view->selection());
+        QVERIFY(!child<QToolButton>(view->toolbarItems(), u"editEmployeeButton"_s)->isEnabled());
+        QVERIFY(!child<QToolButton>(view->toolbarItems(), u"removeEmployeeButton"_s)->isEnabled());
     }
 
     // ---- Settings
@@ -175,21 +167,20 @@ private Q_SLOTS:
     // A form saved with slot 4 alone: the name and slot 4 on, nothing to save; slot 4 off and saved is gone.
     void theFormTab() {
         m_setup.kiosk[u"fields"_s] = QJsonArray{field(4, u"Badge colour"_s)};
-        startDesk();
-        FormSettings form(environment());
-        form.show();
-        const QList<FieldSlot> slots = form.slots();
-        QCOMPARE(slots[0].isOn && slots[0].required, true);
+        const auto form = shown<FormSettings>();
+        const QList<FieldSlot> slots = form->slots();
+        QVERIFY(slots[0].isOn && slots[0].required);
         QCOMPARE(slots[4], (FieldSlot{4, true, u"Badge colour"_s, FieldType::PlainText, false, false}));
         QVERIFY(!slots[1].isOn && !slots[5].isOn);
-        QVERIFY(!child<QPushButton>(&form, u"saveFormButton"_s)->isEnabled());
-        child<QCheckBox>(&form, u"slotOn4"_s)->setChecked(false);
-        QVERIFY(form.canSave());
-        form.save();
-        QTRY_VERIFY(!form.isSaving());
-        QVERIFY(!form.canSave());
-        QCOMPARE(m_setup.kiosk.value(u"fields").toArray().size(), 1);
-        QCOMPARE(m_setup.kiosk.value(u"fields").toArray()[0].toObject().value(u"slot").toInt(), 0);
+        QVERIFY(!child<QPushButton>(form.get(), u"saveFormButton"_s)->isEnabled());
+        child<QCheckBox>(form.get(), u"slotOn4"_s)->setChecked(false);
+        QVERIFY(form->canSave());
+        form->save();
+        QTRY_VERIFY(!form->isSaving());
+        QVERIFY(!form->canSave());
+        const QJsonArray fields = m_setup.kiosk.value(u"fields").toArray();
+        QCOMPARE(fields.size(), 1);
+        QCOMPARE(fields[0].toObject().value(u"slot").toInt(), 0);
         QCOMPARE(m_setup.kiosk.value(u"employees").toArray(), (QJsonArray{u"Ann"_s, u"Bo"_s}));
     }
 
@@ -210,18 +201,16 @@ private Q_SLOTS:
         QFETCH(QString, service);
         QFETCH(bool, problem);
         QFETCH(bool, canSaveAndTest);
-        startDesk();
-        AlertSettings alerts(environment());
-        alerts.show();
-        child<QLineEdit>(&alerts, u"officeWebhookField"_s)->setText(typed);
-        auto *serviceLabel = child<QLabel>(&alerts, u"webhookService"_s);
+        const auto alerts = shown<AlertSettings>();
+        child<QLineEdit>(alerts.get(), u"officeWebhookField"_s)->setText(typed);
+        auto *serviceLabel = child<QLabel>(alerts.get(), u"webhookService"_s);
         QCOMPARE(serviceLabel->isVisible() ? serviceLabel->text() : QString(), service);
-        QCOMPARE(child<QLabel>(&alerts, u"officeWebhookProblem"_s)->isVisible(), problem);
-        QCOMPARE(child<QPushButton>(&alerts, u"saveAlertsButton"_s)->isEnabled(), canSaveAndTest);
-        QCOMPARE(child<QPushButton>(&alerts, u"sendTestMessageButton"_s)->isEnabled(), canSaveAndTest);
+        QCOMPARE(child<QLabel>(alerts.get(), u"officeWebhookProblem"_s)->isVisible(), problem);
+        QCOMPARE(child<QPushButton>(alerts.get(), u"saveAlertsButton"_s)->isEnabled(), canSaveAndTest);
+        QCOMPARE(child<QPushButton>(alerts.get(), u"sendTestMessageButton"_s)->isEnabled(), canSaveAndTest);
         if (canSaveAndTest) {
-            alerts.save();
-            QTRY_COMPARE(alerts.message().value_or(QString()), u"Saved."_s);
+            alerts->save();
+            QTRY_COMPARE(alerts->message().value_or(QString()), u"Saved."_s);
             QCOMPARE(m_setup.alerts.value(u"office_webhook").toString(), typed.trimmed());
             QCOMPARE(m_setup.alerts.value(u"employee_webhooks").toObject().value(u"Ann").toString(), annHook);
         }
@@ -229,17 +218,15 @@ private Q_SLOTS:
 
     // The test alert reaches the receiver standing in for the office's service.
     void aTestMessage() {
-        startDesk();
+        const auto alerts = shown<AlertSettings>();
         ScriptedHttpServer receiver;
         receiver.setHandler([](const RecordedRequest &) { return ScriptedAnswer::json(200, "ok"); });
         AlertSettings::setTestRoute(
             [&](const QUrl &) { return QUrl(receiver.baseUrl().toString() + u"/hook"_s); });
-        AlertSettings alerts(environment());
-        alerts.show();
-        child<QLineEdit>(&alerts, u"officeWebhookField"_s)
+        child<QLineEdit>(alerts.get(), u"officeWebhookField"_s)
             ->setText(u"https://hooks.slack.com/services/T/B/x"_s);
-        alerts.sendTestMessage();
-        QTRY_COMPARE(alerts.message().value_or(QString()), u"Test message sent."_s);
+        alerts->sendTestMessage();
+        QTRY_COMPARE(alerts->message().value_or(QString()), u"Test message sent."_s);
         QCOMPARE(receiver.requestCount(), 1);
         const QByteArray body = receiver.requests().constFirst().body;
         QVERIFY2(body.contains("Test Visitor") && body.contains("This is a test from Tallybrook."),
@@ -260,12 +247,10 @@ private Q_SLOTS:
         if (stored.isValid()) {
             m_f->defaults->setValue(u"showArrivalNotices"_s, stored);
         }
-        AlertSettings alerts(environment());
+        AlertSettings alerts(m_f->environment());
         alerts.show();
         auto *toggle = child<QCheckBox>(&alerts, u"arrivalNoticesToggle"_s);
-        QVERIFY(toggle);
-        QCOMPARE(toggle->text(), u"Show a notice on this computer"_s);
-        QCOMPARE(toggle->accessibleName(), toggle->text());
+        QCOMPARE(toggle->accessibleName(), u"Show a notice on this computer"_s);
         QCOMPARE(toggle->isChecked(), checked);
         toggle->click();
         QCOMPARE(m_f->defaults->value(u"showArrivalNotices"_s, checked).toBool(), !checked);
@@ -273,16 +258,15 @@ private Q_SLOTS:
     }
 
     void thePasswordAndThePrinter() {
-        startDesk();
-        AccountSettings account(environment());
-        account.show();
-        auto *password = child<QLineEdit>(&account, u"newPasswordField"_s);
+        const auto account = shown<AccountSettings>();
+        auto *password = child<QLineEdit>(account.get(), u"newPasswordField"_s);
+        auto *change = child<QPushButton>(account.get(), u"changePasswordButton"_s);
         password->setText(u"1234567"_s);
-        QVERIFY(!child<QPushButton>(&account, u"changePasswordButton"_s)->isEnabled());
+        QVERIFY(!change->isEnabled());
         password->setText(u"12345678"_s);
-        QVERIFY(child<QPushButton>(&account, u"changePasswordButton"_s)->isEnabled());
+        QVERIFY(change->isEnabled());
 
-        BadgeSettings badges(environment()); // the fixture's print system has no printer
+        BadgeSettings badges(m_f->environment()); // the fixture's print system has no printer
         badges.show();
         auto *printers = child<QComboBox>(&badges, u"printerPicker"_s);
         QCOMPARE(printers->count(), 1);

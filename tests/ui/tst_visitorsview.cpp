@@ -1,5 +1,4 @@
 #include "DeskTestSupport.h"
-#include "support/ServerProcess.h"
 #include "ui/EmptyState.h"
 #include "ui/MessageBox.h"
 #include "ui/SavePanel.h"
@@ -7,8 +6,6 @@
 #include "ui/VisitorsView.h"
 
 #include <QAccessible>
-#include <QCheckBox>
-#include <QDateEdit>
 #include <QFile>
 #include <QProcess>
 #include <QTableView>
@@ -83,14 +80,9 @@ class TestVisitorsView : public QObject {
         m_log = {};
         m_log.size = size;
         m_f = std::make_unique<DeskFixture>();
-        m_f->backend.addAccount(user, u"a"_s);
-        m_f->cloud.server->setHandler(
-            [this](const RecordedRequest &request) { return m_log.answer(request); });
-        m_f->start(u"a"_s);
-        m_view = std::make_unique<VisitorsView>(Environment{*m_f->model, *m_f->defaults, m_f->urls});
-        m_view->toolbarItems()->setParent(m_view.get());
-        m_view->resize(900, 600);
-        m_view->show();
+        m_f->startAgainst(user, [this](const RecordedRequest &request) { return m_log.answer(request); });
+        m_view = std::make_unique<VisitorsView>(m_f->environment());
+        showScreen(*m_view, {900, 600});
         QTRY_COMPARE(m_log.queries.size(), 1);
         QTRY_VERIFY(!m_view->isLoading());
     }
@@ -133,10 +125,7 @@ private Q_SLOTS:
         QTRY_COMPARE(m_log.queries.size(), 2);
         QTest::qWait(VisitorsView::debounceMs + 100);
         QCOMPARE(m_log.queries.size(), 2);
-        QCOMPARE(m_log.queries.last(),
-                 "select=id,visitor_name,host_name,answers,signed_in_at,signed_out_at,list_name,"
-                 "device_name&order=signed_in_at.desc,id.desc&search_text=ilike.%25ann%25&"
-                 "limit=50&offset=0");
+        QVERIFY(m_log.queries.last().endsWith("&search_text=ilike.%25ann%25&limit=50&offset=0"));
         QTest::keyClick(search(), Qt::Key_Escape);
         QCOMPARE(search()->text(), QString());
     }
@@ -210,15 +199,15 @@ private Q_SLOTS:
         QTest::addColumn<bool>("failing");
         QTest::addColumn<QString>("problem");
         QTest::addColumn<QString>("after"); // the file's first line afterwards
-        QTest::newRow("every match, not only the first page") << "log.csv" << false << ""
-                                                              << "\"Name\",";
-        QTest::newRow("cancelled") << "" << false << ""
-                                   << "old";
-        QTest::newRow("a folder that is not there")
-            << "missing/log.csv" << false << "The file could not be saved: "
-            << "old";
-        QTest::newRow("the fetch fails") << "log.csv" << true << "The log is resting"
-                                         << "old";
+        const auto row = [](const char *name, const char *file, bool failing, const char *problem,
+                            const char *after) {
+            QTest::newRow(name) << QString::fromUtf8(file) << failing << QString::fromUtf8(problem)
+                                << QString::fromUtf8(after);
+        };
+        row("every match, not only the first page", "log.csv", false, "", "\"Name\",");
+        row("cancelled", "", false, "", "old");
+        row("a folder that is not there", "missing/log.csv", false, "The file could not be saved: ", "old");
+        row("the fetch fails", "log.csv", true, "The log is resting", "old");
     }
     void exportsEveryMatchOrNothing() {
         QFETCH(QString, file);
@@ -249,8 +238,7 @@ private Q_SLOTS:
         QVERIFY(demo.start());
         const int total = *runTask(demo.cloud->countVisitors({}));
         m_view = std::make_unique<VisitorsView>(demo.environment());
-        m_view->toolbarItems()->setParent(m_view.get());
-        m_view->show();
+        showScreen(*m_view, {900, 600});
         QTRY_VERIFY(m_view->tableModel().rowCount() > 0);
 
         const VisitorRow first = m_view->tableModel().rows().constFirst();
@@ -270,22 +258,19 @@ private Q_SLOTS:
             QVERIFY(!m_view->problem());
             QFile file(path);
             QVERIFY(file.open(QIODevice::ReadOnly));
-            QByteArray out = file.readAll();
-            if (pdf) {
-                QProcess text;
-                text.start(u"pdftotext"_s, {u"-"_s, u"-"_s});
-                text.write(out);
-                text.closeWriteChannel();
-                QVERIFY(text.waitForFinished(30000));
-                out = text.readAllStandardOutput();
-            }
             // CSV: one line a record under the header; PDF: the "Generated" line names the count.
-            if (pdf) {
-                QVERIFY2(out.contains(QByteArray(QByteArray::number(total) + " records")),
-                         out.left(400).constData());
-            } else {
-                QCOMPARE(out.count("\r\n"), total);
+            if (!pdf) {
+                QCOMPARE(file.readAll().count("\r\n"), total);
+                continue;
             }
+            QProcess text;
+            text.start(u"pdftotext"_s, {u"-"_s, u"-"_s});
+            text.write(file.readAll());
+            text.closeWriteChannel();
+            QVERIFY(text.waitForFinished(30000));
+            const QByteArray out = text.readAllStandardOutput();
+            QVERIFY2(out.contains(QByteArray(QByteArray::number(total) + " records")),
+                     out.left(400).constData());
         }
         m_view.reset(); // before the server goes
     }
