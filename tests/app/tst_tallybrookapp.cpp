@@ -73,6 +73,7 @@ class TestTallybrookApp : public QObject {
     std::unique_ptr<DeskFixture> m_f;
     QDateTime m_now;
     int m_quits = 0;
+    std::optional<ServerProcess> m_server; // stopped after the desk
     std::unique_ptr<TallybrookApp> m_app;
     QTemporaryDir m_dir; // the single-instance socket: a desk running here is never touched
 
@@ -97,6 +98,18 @@ class TestTallybrookApp : public QObject {
             QTRY_COMPARE(m_f->cloud.requestsTo("/site/api/mac/version"), 1); // under the website's base
             QTest::qWait(20);
         }
+        if (signedIn) {
+            QTRY_COMPARE(m_app->model().onSite().size(), 1); // the account's visitor
+        }
+    }
+    // Signed out, against the real local server started with `arguments`.
+    void launchAgainstTheServer(const QStringList &arguments = {}) {
+        m_server.emplace(arguments);
+        QVERIFY2(m_server->start(), qPrintable(m_server->errorText()));
+        CloudConfig config;
+        config.backendURL = config.websiteURL = m_server->baseUrl();
+        config.publishableKey = QString::fromUtf8(m_server->publishableKey());
+        launch(false, config);
     }
     void report(const QByteArray &body) {
         m_f->backend.manifest = body;
@@ -139,6 +152,7 @@ private Q_SLOTS:
     }
     void cleanup() {
         m_app.reset();
+        m_server.reset();
         m_f.reset();
     }
 
@@ -146,7 +160,6 @@ private Q_SLOTS:
         launch(true);
         m_app->showSettings();
         AppModel &model = m_app->model();
-        QTRY_COMPARE(model.onSite().size(), 1);
         model.setSigningIn(true);
         QPointer<QDialog> sheet = m_app->contentView().deskView()->signInSheet();
         QTRY_VERIFY(sheet && sheet->isVisible());
@@ -159,8 +172,7 @@ private Q_SLOTS:
         QVERIFY(!m_app->settingsGate()->content()->isVisible());
         QVERIFY(!model.isSigningIn());
         QCOMPARE(deskCommandsEnabled(), QList<bool>(4, false));
-        QVERIFY(model.onSite().isEmpty());
-        QVERIFY(!model.isPolling());
+        QVERIFY(model.onSite().isEmpty()); // the model reset, as its own test knows it
         QPointer<ui::UpdateRequiredView> screen = m_app->mainGate().requiredView();
         QCOMPARE(screen->findChild<QLabel *>(u"updateRequiredMessage"_s)->text(),
                  u"This version of Tallybrook (0.1.0) is no longer supported. Download version 9.1 to keep "_s
@@ -292,7 +304,6 @@ private Q_SLOTS:
     void commandsDoWhatTheySayAndFollowTheSession() {
         launch(true);
         QCOMPARE(deskCommandsEnabled(), QList<bool>(4, true));
-        QTRY_COMPARE(m_app->model().onSite().size(), 1);
         m_app->action(Command::SignInVisitor)->trigger();
         QVERIFY(m_app->model().isSigningIn());
         m_app->action(Command::NewInvite)->trigger();
@@ -397,7 +408,6 @@ private Q_SLOTS:
     // than an hour old.
     void activationReachesTheModelAndTheChecker() {
         launch(true);
-        QTRY_COMPARE(m_app->model().onSite().size(), 1);
         QSignalSpy active(&m_app->activation(), &platform::ActivationNotice::becameActive);
         const int visitorRequests = m_f->cloud.requestsTo("/rest/v1/visitors");
         m_now = m_now.addSecs(3600);
@@ -418,13 +428,8 @@ private Q_SLOTS:
 
     // The road the run command takes: the desk against the real local server and its demo account.
     void firstLaunchToTheDeskOfTheDemoAccount() {
-        ServerProcess server({u"--seed-demo"_s});
-        QVERIFY2(server.start(), qPrintable(server.errorText()));
-        CloudConfig config;
-        config.backendURL = config.websiteURL = server.baseUrl();
-        config.publishableKey = QString::fromUtf8(server.publishableKey());
         m_f->defaults->setValue(u"hasSeenOnboarding"_s, false);
-        launch(false, config);
+        launchAgainstTheServer({u"--seed-demo"_s});
         ui::ContentView &content = m_app->contentView();
         QCOMPARE(content.screen(), Screen::Onboarding);
 
@@ -445,18 +450,12 @@ private Q_SLOTS:
         m_app->cloud().signOutAccount();
         QCOMPARE(content.screen(), Screen::Account);
         QVERIFY(!m_f->cloud.store->stored.has_value());
-        m_app.reset(); // before the server goes
     }
 
     // A visitor's road on the real widgets against the real server: Ctrl+N, a name, Return, and the visitor
     // is on Today; their Sign Out, and they have left.
     void aVisitorsRoadThroughTheDesk() {
-        ServerProcess server;
-        QVERIFY2(server.start(), qPrintable(server.errorText()));
-        CloudConfig config;
-        config.backendURL = config.websiteURL = server.baseUrl();
-        config.publishableKey = QString::fromUtf8(server.publishableKey());
-        launch(false, config);
+        launchAgainstTheServer();
         QVERIFY(runTask(m_app->cloud().signUp(u"desk@example.com"_s, u"correct horse"_s, u"Desk"_s)));
         QTRY_VERIFY_WITH_TIMEOUT(m_app->model().hasLoadedSetup() && m_app->model().lastRefresh(), 10000);
         ui::DeskView *desk = m_app->contentView().deskView();
@@ -478,12 +477,10 @@ private Q_SLOTS:
         QTest::keyClick(name, Qt::Key_Return);
         QTRY_COMPARE_WITH_TIMEOUT(tiles(), u"1 1"_s, 10000);
         QVERIFY(!desk->signInSheet());
-        QVERIFY(today->findChild<QLabel *>(u"visitorDetail"_s)->text().startsWith(u"In at "_s));
 
         QTest::mouseClick(today->findChild<QPushButton *>(u"signOutButton"_s), Qt::LeftButton);
         QTRY_COMPARE_WITH_TIMEOUT(tiles(), u"1 0"_s, 10000);
         QVERIFY(!today->findChild<ui::OnSiteRow *>());
-        m_app.reset(); // before the server goes
     }
 
     // The pretty name of /etc/machine-info, read as the shell reads it, else the host name.

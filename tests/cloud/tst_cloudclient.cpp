@@ -177,12 +177,7 @@ private Q_SLOTS:
         QVERIFY(!client.isRefreshing()); // so a later call tries again
         QCOMPARE(refreshing.size(), 2);
         QCOMPARE(client.session() ? client.session()->accessToken : QString(), accessAfter);
-        // A changed session is stored once, while the client still held the one it replaces.
-        const bool kept = client.session() == stale;
-        QCOMPARE(changed.size(), kept ? 0 : 1);
-        QCOMPARE(m_f->store->saves.size(), kept ? 0 : 1);
-        QVERIFY(kept || (m_f->store->saves[0].saved == client.session() &&
-                         m_f->store->saves[0].clientSessionAtSave == stale));
+        checkStoredOnceIfChanged(stale, changed);
     }
     void answersAndTheSession_data();
     void answersAndTheSession() {
@@ -198,12 +193,7 @@ private Q_SLOTS:
         QCOMPARE(awaitTask(operation(client)).errorText(), text);
 
         QCOMPARE(client.session(), sessionAfter);
-        // A new session is stored once, while the client still held the old one.
-        const int saves = sessionAfter == before ? 0 : 1;
-        QCOMPARE(changed.size(), saves);
-        QCOMPARE(m_f->store->saves.size(), saves);
-        QVERIFY(!saves || (m_f->store->saves[0].saved == sessionAfter &&
-                           m_f->store->saves[0].clientSessionAtSave == before));
+        checkStoredOnceIfChanged(before, changed);
     }
     void signOutEndsTheSessionAtOnceAndALate401KeepsTheNextOne();
 
@@ -376,17 +366,26 @@ private Q_SLOTS:
         qputenv("TALLYBROOK_WEBSITE_URL", "http://example.org"); // plain http off this computer: ignored
         qputenv("TALLYBROOK_PUBLISHABLE_KEY", "sb_publishable_from_the_environment_000000000");
         const CloudConfig config = CloudConfig::fromEnvironment();
+        for (const char *name :
+             {"TALLYBROOK_BACKEND_URL", "TALLYBROOK_WEBSITE_URL", "TALLYBROOK_PUBLISHABLE_KEY"})
+            qunsetenv(name);
         QCOMPARE(config.backendURL, QUrl(u"https://project.example.co"_s));
         QVERIFY(config.websiteURL.isValid());
         QVERIFY(config.websiteURL.host() != u"example.org"_s);
         QCOMPARE(config.publishableKey, u"sb_publishable_from_the_environment_000000000"_s);
-
-        qunsetenv("TALLYBROOK_BACKEND_URL");
-        qunsetenv("TALLYBROOK_WEBSITE_URL");
-        qunsetenv("TALLYBROOK_PUBLISHABLE_KEY");
     }
 
 private:
+    // A changed session is stored once, while the client still held the one it replaces; an unchanged one is
+    // not stored.
+    void checkStoredOnceIfChanged(const std::optional<CloudSession> &before, const QSignalSpy &changed) {
+        const std::optional<CloudSession> after = m_f->client->session();
+        const int saves = after == before ? 0 : 1;
+        QCOMPARE(changed.size(), saves);
+        QCOMPARE(m_f->store->saves.size(), saves);
+        QVERIFY(!saves ||
+                (m_f->store->saves[0].saved == after && m_f->store->saves[0].clientSessionAtSave == before));
+    }
     CloudClient &signedIn(int secondsLeft = 3600, std::chrono::milliseconds timeout = 1500ms) {
         return m_f->makeClient(m_f->sessionExpiringIn(secondsLeft, userA, u"1"_s), timeout);
     }
@@ -501,8 +500,11 @@ void TestCloudClient::answersAndTheSession_data() {
     QTest::addColumn<ScriptedAnswer>("answer");
     QTest::addColumn<QString>("text");
     QTest::addColumn<std::optional<CloudSession>>("sessionAfter");
-    const CloudSession before{u"access-1"_s, u"refresh-1"_s, utc(2025, 3, 4, 10, 5), userA,
-                              u"desk@example.com"_s};
+    const auto session = [](const QString &tag) {
+        return CloudSession{u"access-"_s + tag, u"refresh-"_s + tag, utc(2025, 3, 4, 10, 5), userA,
+                            u"desk@example.com"_s};
+    };
+    const CloudSession before = session(u"1"_s);
     const auto row = [&](const char *name, const Operation &operation, const ScriptedAnswer &answer,
                          const QString &text, bool endsSession = false) {
         QTest::newRow(name) << operation << answer << text
@@ -526,12 +528,8 @@ void TestCloudClient::answersAndTheSession_data() {
     const Operation onSite = CALL(onSiteVisitors());
     const Operation invite = CALL(createInvite({{}, u"a@example.com"_s, {}, {}, {}}));
 
-    adopted(
-        "sign-in adopts the answer's session", signIn, tokens(u"9"_s),
-        CloudSession{u"access-9"_s, u"refresh-9"_s, utc(2025, 3, 4, 10, 5), userA, u"desk@example.com"_s});
-    adopted(
-        "sign-up, usable at once", signUp(false), tokens(u"9"_s),
-        CloudSession{u"access-9"_s, u"refresh-9"_s, utc(2025, 3, 4, 10, 5), userA, u"desk@example.com"_s});
+    adopted("sign-in adopts the answer's session", signIn, tokens(u"9"_s), session(u"9"_s));
+    adopted("sign-up, usable at once", signUp(false), tokens(u"9"_s), session(u"9"_s));
     adopted("sign-up, waiting for confirmation", signUp(true),
             ok(R"({"id":"6f1c2a8e-3b4d-4e5f-9a0b-1c2d3e4f5a6b","email":"new@example.com"})"), before);
     row("malformed json", signIn, ok("{\"access_token\":"), unreadable + u"it is not valid JSON."_s);
