@@ -30,17 +30,19 @@ struct Fetched {
     QByteArray body;
 };
 
-Fetched fetch(QNetworkAccessManager &http, const QUrl &url, const QByteArray &authorization = {}) {
+// A GET, or a POST of `body` (JSON with a bearer token, or a form without one).
+Fetched fetch(QNetworkAccessManager &http, const QUrl &url, const QByteArray &body = {},
+              const QByteArray &authorization = {}) {
     QNetworkRequest request(url);
     QNetworkReply *reply = nullptr;
-    if (authorization.isEmpty()) {
+    if (body.isEmpty()) {
         reply = http.get(request);
     } else {
+        request.setHeader(QNetworkRequest::ContentTypeHeader, authorization.isEmpty()
+                                                                  ? "application/x-www-form-urlencoded"_ba
+                                                                  : "application/json"_ba);
         request.setRawHeader("Authorization", authorization);
-        request.setHeader(QNetworkRequest::ContentTypeHeader, QByteArrayLiteral("application/json"));
-        reply = http.post(
-            request,
-            QByteArrayLiteral(R"({"answers":[{"slot":0,"value":"Mallory"}],"email":"m@example.com"})"));
+        reply = http.post(request, body);
     }
     if (!QTest::qWaitFor([reply] { return reply->isFinished(); }, 15'000)) {
         return {};
@@ -340,9 +342,24 @@ private Q_SLOTS:
         QByteArray forged = ada.session()->accessToken.toUtf8();
         forged[forged.size() - 2] = forged[forged.size() - 2] == 'A' ? 'B' : 'A';
         const QUrl api = website.baseUrl().resolved(QUrl(u"/api/invites"_s));
-        QCOMPARE(fetch(m_http, api, "Bearer " + forged).status, 401);
-        QCOMPARE(fetch(m_http, api, "Bearer not.a.token").status, 401);
+        const QByteArray invite = R"({"answers":[{"slot":0,"value":"Mallory"}],"email":"m@example.com"})";
+        QCOMPARE(fetch(m_http, api, invite, "Bearer " + forged).status, 401);
+        QCOMPARE(fetch(m_http, api, invite, "Bearer not.a.token").status, 401);
         QCOMPARE(awaitTask(ada.loadInvites(false, 50)).value.value_or(QList<Invite>()).size(), 1);
+
+        // The project's reset link lands on the website's form, whose script takes the session from the
+        // fragment; the form changes the password in the project, and only with a session the project issued.
+        const QUrl callback = website.baseUrl().resolved(QUrl(u"/auth/callback?next=/reset-password"_s));
+        QVERIFY(fetch(m_http, callback).body.contains("link.get('access_token')"));
+        const QByteArray password = "&password=new+horse+staple&repeat=new+horse+staple";
+        QCOMPARE(fetch(m_http, callback, "token=" + forged + password).status, 400);
+        const Fetched changed =
+            fetch(m_http, callback, "token=" + ada.session()->accessToken.toUtf8() + password);
+        QVERIFY2(changed.body.contains("Password changed"), changed.body.constData());
+        QVERIFY(
+            awaitTask(
+                newDesk({}, &project, &website).signInAccount(u"ada@example.com"_s, u"new horse staple"_s))
+                .succeeded());
     }
 };
 
