@@ -91,12 +91,9 @@ private Q_SLOTS:
     void timestamps() {
         QFETCH(QString, text);
         QFETCH(int, milliseconds);
-        const std::optional<QDateTime> read = readTimestamp(text);
-        QCOMPARE(read.has_value(), milliseconds >= 0);
-        if (read) {
-            QCOMPARE(*read, QDateTime({2025, 3, 4}, {9, 5, 12, milliseconds}, Qt::UTC));
-            QCOMPARE(read->timeSpec(), Qt::UTC);
-        }
+        QCOMPARE(readTimestamp(text), milliseconds < 0
+                                          ? std::optional<QDateTime>()
+                                          : QDateTime({2025, 3, 4}, {9, 5, 12, milliseconds}, Qt::UTC));
         // Written: milliseconds dropped, converted from a zone west of UTC into the next UTC day.
         const QDateTime evening({2025, 3, 3}, {22, 5, 0, 789}, QTimeZone("America/New_York"));
         QCOMPARE(writeTimestamp(evening), u"2025-03-04T03:05:00Z"_s);

@@ -24,17 +24,9 @@ class TestServerProcess : public QObject {
 
     QNetworkAccessManager m_http;
 
-    // The status and JSON body of one request.
-    // Ada's new account on `server`; the session's `key` ("access_token", "refresh_token").
-    QString signUpAda(const ServerProcess &server, const QString &key) {
-        return send(server, "POST", u"/auth/v1/signup"_s,
-                    {{u"email"_s, u"ada@example.com"_s}, {u"password"_s, u"correct horse"_s}})
-            .second.value(key)
-            .toString();
-    }
-    std::pair<int, QJsonObject> send(const ServerProcess &server, const QByteArray &method,
-                                     const QString &path, const QJsonObject &body = {},
-                                     const QString &accessToken = {}) {
+    // A request to `path` on `server` with the gateway's key, and with `accessToken` if given.
+    static QNetworkRequest request(const ServerProcess &server, const QString &path,
+                                   const QString &accessToken = {}) {
         QNetworkRequest request(server.baseUrl().resolved(QUrl(path)));
         request.setRawHeader("apikey", server.publishableKey());
         request.setRawHeader("Content-Type", "application/json");
@@ -42,20 +34,38 @@ class TestServerProcess : public QObject {
             request.setRawHeader("Authorization", "Bearer " + accessToken.toLatin1());
         }
         request.setTransferTimeout(10'000);
-        QNetworkReply *reply = m_http.sendCustomRequest(
-            request, method, body.isEmpty() ? QByteArray() : QJsonDocument(body).toJson());
+        return request;
+    }
+    // The status and JSON body of one request.
+    std::pair<int, QJsonDocument> send(const ServerProcess &server, const QByteArray &method,
+                                       const QString &path, const QJsonObject &body = {},
+                                       const QString &accessToken = {}) {
+        QNetworkReply *reply =
+            m_http.sendCustomRequest(request(server, path, accessToken), method,
+                                     body.isEmpty() ? QByteArray() : QJsonDocument(body).toJson());
         QSignalSpy finished(reply, &QNetworkReply::finished);
         if (!reply->isFinished() && !finished.wait(15'000)) {
             reply->abort();
         }
         reply->deleteLater();
         return {reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt(),
-                QJsonDocument::fromJson(reply->readAll()).object()};
+                QJsonDocument::fromJson(reply->readAll())};
     }
-    int signIn(const ServerProcess &server, const QString &email, const QString &password) {
+    // The status and body of a sign-in, by default Ada's.
+    std::pair<int, QJsonDocument> signIn(const ServerProcess &server,
+                                         const QString &email = u"ada@example.com"_s,
+                                         const QString &password = u"correct horse"_s) {
         return send(server, "POST", u"/auth/v1/token?grant_type=password"_s,
-                    {{u"email"_s, email}, {u"password"_s, password}})
-            .first;
+                    {{u"email"_s, email}, {u"password"_s, password}});
+    }
+    std::pair<int, QJsonDocument> refresh(const ServerProcess &server, const QJsonValue &token) {
+        return send(server, "POST", u"/auth/v1/token?grant_type=refresh_token"_s,
+                    {{u"refresh_token"_s, token}});
+    }
+    QJsonDocument signUpAda(const ServerProcess &server) {
+        return send(server, "POST", u"/auth/v1/signup"_s,
+                    {{u"email"_s, u"ada@example.com"_s}, {u"password"_s, u"correct horse"_s}})
+            .second;
     }
 
 private Q_SLOTS:
@@ -68,15 +78,13 @@ private Q_SLOTS:
         QVERIFY(server.baseUrl().port() > 0 && server.baseUrl().port() != 54321);
         const QByteArray channel =
             R"({"minimumVersion":"0.0.0","latestVersion":"0.0.0","downloadURL":"https://tallybrook.app/download"})";
-        QCOMPARE(
-            send(server, "GET", u"/api/mac/version"_s).second,
-            QJsonDocument::fromJson(R"({"direct":)" + channel + R"(,"appStore":)" + channel + "}").object());
-        QVERIFY(server.output().contains(
-            "demo account: demo@tallybrook.local  password: tallybrook-demo  (created)\n"));
+        QCOMPARE(send(server, "GET", u"/api/mac/version"_s).second,
+                 QJsonDocument::fromJson(R"({"direct":)" + channel + R"(,"appStore":)" + channel + "}"));
+        const QString demo = u"demo account: demo@tallybrook.local  password: tallybrook-demo  ("_s;
+        QVERIFY(server.output().contains((demo + u"created)\n").toUtf8()));
         QVERIFY(server.restart());
-        QVERIFY(server.output().contains(
-            "demo account: demo@tallybrook.local  password: tallybrook-demo  (already there)\n"));
-        QCOMPARE(signIn(server, u"demo@tallybrook.local"_s, u"tallybrook-demo"_s), 200);
+        QVERIFY(server.output().contains((demo + u"already there)\n").toUtf8()));
+        QCOMPARE(signIn(server, u"demo@tallybrook.local"_s, u"tallybrook-demo"_s).first, 200);
         server.stop();
         QVERIFY2(server.output().endsWith("stopped\n"), server.output().constData());
     }
@@ -87,29 +95,22 @@ private Q_SLOTS:
     void killLosesNothingCommitted() {
         ServerProcess server;
         QVERIFY2(server.start(), qPrintable(server.errorText()));
-        QCOMPARE(signIn(server, u"demo@tallybrook.local"_s, u"tallybrook-demo"_s), 400);
-        const QJsonObject signedUp =
-            send(server, "POST", u"/auth/v1/signup"_s,
-                 {{u"email"_s, u"ada@example.com"_s}, {u"password"_s, u"correct horse"_s}})
-                .second;
-        const QString accessToken = signedUp.value(u"access_token").toString();
+        QCOMPARE(signIn(server, u"demo@tallybrook.local"_s, u"tallybrook-demo"_s).first, 400);
+        const QJsonDocument signedUp = signUpAda(server);
+        const QString accessToken = signedUp[u"access_token"].toString();
         const auto invited =
             send(server, "POST", u"/api/invites"_s,
                  {{u"answers"_s, QJsonArray{QJsonObject{{u"slot"_s, 0}, {u"value"_s, u"Ana"_s}}}},
                   {u"email"_s, u"ana@example.com"_s}},
                  accessToken);
-        QCOMPARE(invited.first, 201);
-        QCOMPARE(send(server, "PUT", u"/auth/v1/user"_s, {{u"password"_s, u"battery staple"_s}}, accessToken)
-                     .first,
-                 200);
+        send(server, "PUT", u"/auth/v1/user"_s, {{u"password"_s, u"battery staple"_s}}, accessToken);
         server.kill();
         QVERIFY2(server.start(), qPrintable(server.errorText()));
-        QCOMPARE(signIn(server, u"ada@example.com"_s, u"correct horse"_s), 400);
-        QCOMPARE(signIn(server, u"ada@example.com"_s, u"battery staple"_s), 200);
+        QCOMPARE(signIn(server).first, 400);
+        QCOMPARE(signIn(server, u"ada@example.com"_s, u"battery staple"_s).first, 200);
         QCOMPARE(send(server, "GET", u"/auth/v1/user"_s, {}, accessToken).first, 200);
-        const QJsonObject refresh{{u"refresh_token"_s, signedUp.value(u"refresh_token")}};
-        QCOMPARE(send(server, "POST", u"/auth/v1/token?grant_type=refresh_token"_s, refresh).first, 200);
-        const QString resend = u"/api/invites/"_s + invited.second.value(u"id").toString() + u"/resend"_s;
+        QCOMPARE(refresh(server, signedUp[u"refresh_token"]).first, 200);
+        const QString resend = u"/api/invites/"_s + invited.second[u"id"].toString() + u"/resend"_s;
         QCOMPARE(send(server, "POST", resend, {}, accessToken).first, 200);
     }
 
@@ -118,29 +119,22 @@ private Q_SLOTS:
     void killDuringSignInsLosesNoAnsweredOne() {
         ServerProcess server;
         QVERIFY2(server.start(), qPrintable(server.errorText()));
-        const QString token = signUpAda(server, u"refresh_token"_s);
+        const QString token = signUpAda(server)[u"refresh_token"].toString();
         QStringList answered;
         int next = 0;
         for (int round = 0; round < 4; ++round) {
-            const QString access = send(server, "POST", u"/auth/v1/token?grant_type=refresh_token"_s,
-                                        {{u"refresh_token"_s, token}})
-                                       .second.value(u"access_token")
-                                       .toString();
-            QVERIFY(!access.isEmpty());
+            const QString access = refresh(server, token).second[u"access_token"].toString();
             // Four sign-ins in flight at every moment until the kill.
             bool killed = false;
             int inFlight = 0;
             std::function<void()> signIn = [&] {
                 const QString name = u"Visitor %1"_s.arg(next++);
-                QNetworkRequest request(server.baseUrl().resolved(QUrl(u"/rest/v1/visitors"_s)));
-                request.setRawHeader("apikey", server.publishableKey());
-                request.setRawHeader("Content-Type", "application/json");
-                request.setRawHeader("Authorization", "Bearer " + access.toLatin1());
                 const QJsonObject body{
                     {u"visitor_name"_s, name},
                     {u"answers"_s, QJsonArray{QJsonObject{{u"label"_s, u"Company"_s},
                                                           {u"value"_s, QString(name + u" Ltd"_s)}}}}};
-                QNetworkReply *reply = m_http.post(request, QJsonDocument(body).toJson());
+                QNetworkReply *reply = m_http.post(request(server, u"/rest/v1/visitors"_s, access),
+                                                   QJsonDocument(body).toJson());
                 ++inFlight;
                 connect(reply, &QNetworkReply::finished, this, [&, reply, name] {
                     --inFlight;
@@ -188,7 +182,7 @@ private Q_SLOTS:
     void backupUnderWritesRestores() {
         ServerProcess server;
         QVERIFY2(server.start(), qPrintable(server.errorText()));
-        const QString token = signUpAda(server, u"access_token"_s);
+        const QString token = signUpAda(server)[u"access_token"].toString();
         const auto signInVisitor = [&](int n) {
             return send(server, "POST", u"/rest/v1/visitors"_s, {{u"visitor_name"_s, u"Visitor %1"_s.arg(n)}},
                         token)
@@ -214,20 +208,10 @@ private Q_SLOTS:
         QVERIFY(QDir().mkpath(restored.dataDir()));
         QVERIFY(QFile::copy(copy, restored.dataDir() + u"/tallybrook.sqlite3"_s));
         QVERIFY2(restored.start(), qPrintable(restored.errorText()));
-        const QString again = send(restored, "POST", u"/auth/v1/token?grant_type=password"_s,
-                                   {{u"email"_s, u"ada@example.com"_s}, {u"password"_s, u"correct horse"_s}})
-                                  .second.value(u"access_token")
-                                  .toString();
-        QNetworkRequest request(
-            restored.baseUrl().resolved(QUrl(u"/rest/v1/visitors?select=visitor_name"_s)));
-        request.setRawHeader("apikey", restored.publishableKey());
-        request.setRawHeader("Authorization", "Bearer " + again.toLatin1());
-        QNetworkReply *reply = m_http.get(request);
-        QSignalSpy finished(reply, &QNetworkReply::finished);
-        QVERIFY(finished.wait(15'000));
-        reply->deleteLater();
+        const QString again = signIn(restored).second[u"access_token"].toString();
         QSet<QString> names;
-        for (const QJsonValue &row : QJsonDocument::fromJson(reply->readAll()).array()) {
+        for (const QJsonValue &row :
+             send(restored, "GET", u"/rest/v1/visitors?select=visitor_name"_s, {}, again).second.array()) {
             names.insert(row.toObject().value(u"visitor_name").toString());
         }
         QVERIFY2(names.size() >= beforeBackup && names.size() <= acknowledged,
