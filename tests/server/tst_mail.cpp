@@ -131,6 +131,7 @@ private Q_SLOTS:
         using enum SmtpClient::Outcome;
         QTest::newRow("plain text on this machine") << ""_ba << Sent << QString();
         QTest::newRow("STARTTLS, signed by the CA file") << "starttls"_ba << Sent << QString();
+        QTest::newRow("smtps: TLS from the first byte") << "smtps"_ba << Sent << QString();
         QTest::newRow("no STARTTLS on another machine")
             << "other machine"_ba << TemporaryFailure << u"does not offer STARTTLS"_s;
         QTest::newRow("unknown recipient")
@@ -156,6 +157,7 @@ private Q_SLOTS:
         }
         SmtpSink smtp;
         smtp.offerStartTls = sink == "starttls";
+        smtp.implicitTls = sink == "smtps";
         smtp.hangsAfterData = sink == "hangs" ? 1 : 0;
         if (sink.startsWith("RCPT ")) {
             refuse(smtp, "RCPT", sink.mid(5));
@@ -165,6 +167,7 @@ private Q_SLOTS:
         settings.user = u"desk"_s;
         settings.password = u"secret"_s;
         settings.stepTimeoutMs = sink == "hangs" ? 300 : settings.stepTimeoutMs;
+        settings.endpoint.implicitTls = smtp.implicitTls;
         QTemporaryDir dir;
         settings.caFile = dir.filePath(u"ca.pem"_s);
         QVERIFY(Outbox::writePrivateFile(settings.caFile, SmtpSink::caCertificatePem()));
@@ -182,7 +185,7 @@ private Q_SLOTS:
             const SmtpSink::Message &got = smtp.received.first();
             QCOMPARE(got.from + ' ' + got.to + ' ' + got.user, "desk@example.com ana@example.com desk"_ba);
             QCOMPARE(got.data, message);
-            QCOMPARE(got.tls, smtp.offerStartTls);
+            QCOMPARE(got.tls, smtp.offerStartTls || smtp.implicitTls);
         }
         if (otherMachine) {
             QCOMPARE(smtp.mailCommands + smtp.received.size(), 0);

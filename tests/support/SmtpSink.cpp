@@ -56,7 +56,19 @@ void SmtpSink::incomingConnection(qintptr descriptor) {
         ++refused;
         return refusal;
     };
-    answer("220 sink ESMTP");
+    const auto encrypt = [socket, session] {
+        socket->setLocalCertificate(QSslCertificate(certificate));
+        socket->setPrivateKey(QSslKey(privateKey, QSsl::Ec));
+        socket->startServerEncryption();
+        session->message.tls = true;
+    };
+    if (implicitTls) {
+        // TLS from the first byte: the greeting waits for the handshake.
+        connect(socket, &QSslSocket::encrypted, socket, [answer] { answer("220 sink ESMTP"); });
+        encrypt();
+    } else {
+        answer("220 sink ESMTP");
+    }
     connect(socket, &QSslSocket::readyRead, this, [=, this] {
         session->buffer += socket->readAll();
         for (qsizetype end; (end = session->buffer.indexOf("\r\n")) >= 0;) {
@@ -81,10 +93,7 @@ void SmtpSink::incomingConnection(qintptr descriptor) {
                                                                : "250-sink\r\n250 AUTH PLAIN");
             } else if (verb == "STAR") {
                 answer("220 go ahead");
-                socket->setLocalCertificate(QSslCertificate(certificate));
-                socket->setPrivateKey(QSslKey(privateKey, QSsl::Ec));
-                socket->startServerEncryption();
-                session->message.tls = true;
+                encrypt();
             } else if (verb == "AUTH") {
                 session->message.user = QByteArray::fromBase64(line.mid(11)).split('\0').value(1);
                 answer("235 welcome");

@@ -26,6 +26,7 @@ public:
     int refusals = 0;
     int refused = 0;
     bool offerStartTls = false;
+    bool implicitTls = false; // smtps
     // The first n messages taken get no answer at all, as if the sink hung after taking them.
     int hangsAfterData = 0;
     int mailCommands = 0;
