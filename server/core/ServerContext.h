@@ -7,8 +7,8 @@
 
 #include <QDateTime>
 #include <QHostAddress>
-#include <QUrl>
 #include <QString>
+#include <QUrl>
 
 #include <atomic>
 #include <functional>
