@@ -1,17 +1,16 @@
 #include "ServerApp.h"
 
 #include "core/Crypto.h"
+#include "core/PrivateFiles.h"
 #include "core/Schema.h"
 #include "website/HostedInvites.h"
 #include "website/LocalInvites.h"
 
 #include <QDir>
 #include <QFile>
-#include <QSaveFile>
 #include <QThread>
 
 #include <stdexcept>
-#include <sys/stat.h>
 
 namespace tbserver {
 
@@ -20,14 +19,6 @@ namespace {
 const QByteArray authPrefix = QByteArrayLiteral("/auth/v1/");
 const QByteArray restPrefix = QByteArrayLiteral("/rest/v1/");
 const QByteArray restRpcPrefix = QByteArrayLiteral("/rest/v1/rpc/");
-
-bool makePrivateFolder(const QString &path) {
-    if (!QDir().mkpath(path)) {
-        return false;
-    }
-    return QFile::setPermissions(path,
-                                 QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
-}
 
 HttpResponse gatewayRefusal(const QByteArray &message, const QByteArray &hint) {
     QJsonObject body{{QStringLiteral("message"), QString::fromUtf8(message)},
@@ -48,9 +39,7 @@ QByteArray loadOrCreateSecret(const QString &folder) {
         throw std::runtime_error("the token secret in the data folder is damaged");
     }
     const QByteArray secret = crypto::randomBytes(32);
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || ::fchmod(file.handle(), S_IRUSR | S_IWUSR) != 0 ||
-        file.write(secret.toHex() + '\n') < 0 || !file.commit()) {
+    if (!writePrivateFile(path, secret.toHex() + '\n')) {
         throw std::runtime_error("cannot write the token secret into the data folder");
     }
     return secret;

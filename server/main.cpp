@@ -1,6 +1,7 @@
 // tallybrook-server: the hosted Auth, REST and website services the desk talks to, on this machine.
 #include "DemoSeed.h"
 #include "ServerApp.h"
+#include "core/PrivateFiles.h"
 #include "rest/RestTables.h"
 
 #include <QCommandLineParser>
@@ -15,7 +16,6 @@
 #include <csignal>
 #include <cstdio>
 #include <sys/socket.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -63,21 +63,11 @@ QString readWebsiteFlags(const QCommandLineParser &parser, const WebsiteFlags &f
                          tbserver::ServerConfig &config) {
     if (parser.isSet(flags.serviceKeyFile)) {
         const QString path = parser.value(flags.serviceKeyFile);
-        struct stat info {};
-        if (::stat(QFile::encodeName(path).constData(), &info) != 0) {
-            return QStringLiteral("--service-key-file: cannot read ") + path;
+        if (const QString problem = tbserver::readOwnerOnlyFile(path, config.serviceKey);
+            !problem.isEmpty()) {
+            return QStringLiteral("--service-key-file: ") + problem;
         }
-        if ((info.st_mode & 077) != 0) {
-            return QStringLiteral(
-                       "--service-key-file: %1 holds a secret key, yet others may read or change it: "
-                       "chmod 600 it")
-                .arg(path);
-        }
-        QFile file(path);
-        if (!file.open(QIODevice::ReadOnly)) {
-            return QStringLiteral("--service-key-file: cannot read ") + path;
-        }
-        config.serviceKey = file.readAll().trimmed();
+        config.serviceKey = config.serviceKey.trimmed();
         if (config.serviceKey.isEmpty() || config.serviceKey.contains('\n')) {
             return QStringLiteral("--service-key-file: %1 must hold the key alone, on one line").arg(path);
         }

@@ -1,16 +1,15 @@
 #include "core/Outbox.h"
 
 #include "core/Crypto.h"
+#include "core/PrivateFiles.h"
 
 #include <QDir>
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLocale>
-#include <QSaveFile>
 
 #include <algorithm>
-#include <sys/stat.h>
 
 using namespace Qt::StringLiterals;
 
@@ -87,18 +86,6 @@ Outbox::Outbox(QString folder, MailAddress from, bool deliver)
 
 MailAddress Outbox::defaultSender() {
     return {u"Tallybrook"_s, u"no-reply@tallybrook.local"_s};
-}
-
-bool Outbox::makePrivateFolder(const QString &path) {
-    return QDir().mkpath(path) &&
-           QFile::setPermissions(path,
-                                 QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
-}
-
-bool Outbox::writePrivateFile(const QString &path, const QByteArray &data) {
-    QSaveFile file(path);
-    return file.open(QIODevice::WriteOnly) && ::fchmod(file.handle(), S_IRUSR | S_IWUSR) == 0 &&
-           file.write(data) == data.size() && file.commit();
 }
 
 QString Outbox::write(const QString &to, const QString &subject, const QString &textBody) const {

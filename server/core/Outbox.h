@@ -53,9 +53,6 @@ public:
     [[nodiscard]] static QString failedFolder(const QString &outbox) {
         return outbox + QStringLiteral("/failed");
     }
-    // Mail holds links that sign people in: folders 0700, files 0600, each file replaced whole or not at all.
-    static bool makePrivateFolder(const QString &path);
-    static bool writePrivateFile(const QString &path, const QByteArray &data);
 
 private:
     QString m_folder;

@@ -1,5 +1,7 @@
 #include "mail/MailQueue.h"
 
+#include "core/PrivateFiles.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -48,7 +50,7 @@ MailQueue::MailQueue(const QString &outbox, MailAddress from, SmtpSettings smtp,
       m_failed(Outbox::failedFolder(outbox)), m_from(std::move(from)), m_smtp(std::move(smtp)),
       m_options(std::move(options)) {
     for (const QString &folder : {outbox, m_pending, m_sent, m_failed}) {
-        Outbox::makePrivateFolder(folder);
+        makePrivateFolder(folder);
     }
     m_timer.setSingleShot(true);
     connect(&m_timer, &QTimer::timeout, this, &MailQueue::deliverNext);
@@ -166,7 +168,7 @@ void MailQueue::settle(const QString &name, MailState state, SmtpClient::Outcome
     if (outcome == SmtpClient::Outcome::PermanentFailure ||
         state.queuedAt.msecsTo(now) >= qint64(m_options.giveUpAfter.count())) {
         m_notBefore.remove(name);
-        const bool moved = Outbox::writePrivateFile(m_failed + u'/' + name + u".json", state.toJson()) &&
+        const bool moved = writePrivateFile(m_failed + u'/' + name + u".json", state.toJson()) &&
                            moveFile(message, m_failed + u'/' + name + u".eml");
         if (moved) {
             QFile::remove(statePath);
@@ -185,7 +187,7 @@ void MailQueue::settle(const QString &name, MailState state, SmtpClient::Outcome
     wait = std::min(wait, m_options.retryCap);
     state.nextAttempt = now.addMSecs(wait.count());
     m_notBefore.insert(name, state.nextAttempt);
-    Outbox::writePrivateFile(statePath, state.toJson());
+    writePrivateFile(statePath, state.toJson());
     log(u"%1 to %2 not sent (attempt %3), trying again in %4 s: %5"_s.arg(
         name, state.recipient, QString::number(state.attempts),
         QString::number(double(wait.count()) / 1000.0), error));

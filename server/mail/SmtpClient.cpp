@@ -1,5 +1,7 @@
 #include "mail/SmtpClient.h"
 
+#include "core/PrivateFiles.h"
+
 #include <QFile>
 #include <QHostAddress>
 #include <QSslCertificate>
@@ -10,7 +12,6 @@
 
 #include <algorithm>
 #include <cctype>
-#include <sys/stat.h>
 #include <utility>
 
 using namespace Qt::StringLiterals;
@@ -92,19 +93,11 @@ bool SmtpEndpoint::isLoopback() const {
 }
 
 QString readCredentialsFile(const QString &path, SmtpSettings &settings) {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        return u"cannot read %1: %2"_s.arg(path, file.errorString());
+    QByteArray contents;
+    if (const QString problem = readOwnerOnlyFile(path, contents); !problem.isEmpty()) {
+        return problem;
     }
-    struct stat info {};
-    if (::fstat(file.handle(), &info) != 0) {
-        return u"cannot read %1"_s.arg(path);
-    }
-    if ((info.st_mode & (S_IRGRP | S_IWGRP | S_IROTH | S_IWOTH)) != 0) {
-        return u"%1 holds a password, yet others may read or change it (mode %2): chmod 600 it"_s.arg(path)
-            .arg(uint(info.st_mode & 0777), 3, 8, QChar(u'0'));
-    }
-    const QList<QByteArray> lines = file.readAll().split('\n');
+    const QList<QByteArray> lines = contents.split('\n');
     settings.user = QString::fromUtf8(lines.value(0).trimmed());
     QByteArray password = lines.value(1);
     if (password.endsWith('\r')) {

@@ -1,6 +1,7 @@
 // Mail that leaves the server: the SMTP client against a sink, the queue's retries, giving up and restart,
 // and the real binary killed between handing a message over and filing it as sent.
 #include "core/Outbox.h"
+#include "core/PrivateFiles.h"
 #include "mail/MailQueue.h"
 #include "support/ServerProcess.h"
 #include "support/SmtpSink.h"
@@ -170,7 +171,7 @@ private Q_SLOTS:
         settings.endpoint.implicitTls = smtp.implicitTls;
         QTemporaryDir dir;
         settings.caFile = dir.filePath(u"ca.pem"_s);
-        QVERIFY(Outbox::writePrivateFile(settings.caFile, SmtpSink::caCertificatePem()));
+        QVERIFY(writePrivateFile(settings.caFile, SmtpSink::caCertificatePem()));
 
         // Lines starting with a dot, one of them a lone dot, which would end the message unless doubled.
         const QByteArray message = "Subject: dots\r\n\r\n.leading dot\r\n.\r\nend\r\n";
