@@ -266,7 +266,10 @@ HttpResponse signInAtDesk() {
     return simplePage(200, u"Tallybrook"_s, {u"You can close this page and continue at the desk."_s});
 }
 
-HttpResponse resetPasswordForm(const QString &token, const QString &problem) {
+namespace {
+
+// `afterForm`: HTML that follows the form (a hosted link's script).
+HttpResponse resetForm(const QString &token, const QString &problem, const QString &afterForm) {
     QString body = u"<h1>Choose a new password</h1>\n"_s;
     if (!problem.isEmpty()) {
         body += u"<p class=\"problem\" role=\"alert\">"_s + escaped(problem) + u"</p>\n"_s;
@@ -281,30 +284,36 @@ HttpResponse resetPasswordForm(const QString &token, const QString &problem) {
             u"<label for=\"repeat\">Repeat the new password</label>\n"
             u"<input id=\"repeat\" name=\"repeat\" type=\"password\" minlength=\"6\" maxlength=\"72\" "
             u"autocomplete=\"new-password\" required>\n"
-            u"<button type=\"submit\">Change password</button>\n</form>\n"_s;
+            u"<button type=\"submit\">Change password</button>\n</form>\n"_s +
+            afterForm;
     return page(problem.isEmpty() ? 200 : 422, u"Choose a new password"_s, body);
 }
 
+} // namespace
+
+HttpResponse resetPasswordForm(const QString &token, const QString &problem) {
+    return resetForm(token, problem, QString());
+}
+
 HttpResponse resetPasswordFormFromLink() {
-    HttpResponse response = resetPasswordForm(QString(), QString());
-    const QByteArray expired = "<p id=\"expired\" hidden>The link is invalid, was used already or has "
-                               "expired. Ask for a new one with "
-                               "&#8220;Forgot password&#8221; on the desk's sign-in screen.</p>\n"
-                               "<script>\n"
-                               "(function () {\n"
-                               "  var link = new URLSearchParams(location.hash.slice(1));\n"
-                               "  var token = link.get('access_token');\n"
-                               "  history.replaceState(null, '', location.pathname + location.search);\n"
-                               "  if (token && link.get('type') === 'recovery') {\n"
-                               "    document.querySelector('input[name=token]').value = token;\n"
-                               "  } else {\n"
-                               "    document.querySelector('form').hidden = true;\n"
-                               "    document.getElementById('expired').hidden = false;\n"
-                               "  }\n"
-                               "})();\n"
-                               "</script>\n";
-    response.body.replace("</form>\n", QByteArray("</form>\n" + expired));
-    return response;
+    const QString linkReader =
+        QString::fromUtf8("<p id=\"expired\" hidden>The link is invalid, was used already or has "
+                          "expired. Ask for a new one with "
+                          "&#8220;Forgot password&#8221; on the desk's sign-in screen.</p>\n"
+                          "<script>\n"
+                          "(function () {\n"
+                          "  var link = new URLSearchParams(location.hash.slice(1));\n"
+                          "  var token = link.get('access_token');\n"
+                          "  history.replaceState(null, '', location.pathname + location.search);\n"
+                          "  if (token && link.get('type') === 'recovery') {\n"
+                          "    document.querySelector('input[name=token]').value = token;\n"
+                          "  } else {\n"
+                          "    document.querySelector('form').hidden = true;\n"
+                          "    document.getElementById('expired').hidden = false;\n"
+                          "  }\n"
+                          "})();\n"
+                          "</script>\n");
+    return resetForm(QString(), QString(), linkReader);
 }
 
 HttpResponse resetLinkExpired() {
