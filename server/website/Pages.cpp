@@ -309,6 +309,7 @@ HttpResponse resetPasswordFormFromLink() {
                           "    document.querySelector('input[name=token]').value = token;\n"
                           "  } else {\n"
                           "    document.querySelector('form').hidden = true;\n"
+                          "    document.querySelector('h1').textContent = 'This reset link has expired';\n"
                           "    document.getElementById('expired').hidden = false;\n"
                           "  }\n"
                           "})();\n"
